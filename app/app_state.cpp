@@ -1,0 +1,10 @@
+#include "app/app_state.h"
+
+HWND MainWindow = nullptr;
+std::string programDir;
+TLptPortConnection* PortConnection = nullptr;
+PortCode selectedPort = 0;
+HICON FirstIcon = nullptr;
+HICON SecondIcon = nullptr;
+HMENU PopupMenu = nullptr;
+int32_t assignIndex = 0;

@@ -1,0 +1,7 @@
+#include "app/notice.h"
+
+#include <windows.h>
+
+void ShowNotice(const char* text) {
+    MessageBoxA(nullptr, text, "Kavit program", MB_OK);
+}

@@ -1,0 +1,51 @@
+#include "app/tray_icon.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "app/app_state.h"
+
+HICON currentTrayIcon = nullptr;
+
+namespace {
+
+const UINT TrayIconId = 1;
+const UINT TrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7
+
+// The tip as the shell receives it: the text, then zero bytes up to the 64th.
+const char TrayTip[64] = "Kavit program";
+
+// Shell message for each kind, indexed by TTrayIconKind.
+const DWORD TrayShellMessage[] = {
+    NIM_DELETE, // TrayDelete
+    NIM_ADD,    // TrayAdd
+    NIM_MODIFY, // TrayModify
+    NIM_ADD,    // TrayRestore
+};
+
+} // namespace
+
+void FillTrayRecord(NOTIFYICONDATAA& record, HICON icon) {
+    std::memset(&record, 0, sizeof record);
+    // The first form of the record, understood by every shell since Windows 95.
+    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record.hWnd = MainWindow;
+    record.uID = TrayIconId;
+    record.uFlags = TrayFlags;
+    record.uCallbackMessage = TrayCallbackMessage;
+    record.hIcon = icon;
+    std::memcpy(record.szTip, TrayTip, sizeof TrayTip);
+}
+
+void TrayIcon(TTrayIconKind kind, HICON icon) {
+    NOTIFYICONDATAA record;
+    if (kind == TrayRestore) {
+        icon = currentTrayIcon;
+    } else {
+        // Recorded before the shell answers: a refused change is not repeated by the scanner.
+        currentTrayIcon = icon;
+    }
+    FillTrayRecord(record, icon);
+    Shell_NotifyIconA(TrayShellMessage[kind], &record);
+}

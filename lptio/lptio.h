@@ -1,0 +1,104 @@
+// LPTIO: byte access to the registers of the PC parallel ports LPT1..LPT3.
+//
+// Two transports, settled once when the connection is built:
+//   driver  - the port-access kernel driver, device \\.\LptAccessAgent, fed batches of
+//             register reads and writes through DeviceIoControl;
+//   direct  - x86 in/out instructions, only outside the NT family and only without the device.
+// On NT without the device the connection installs and starts the driver service "lptwdmio"
+// from LPTWDMIO.SYS beside the program, and deletes it again when it is destroyed.
+// The connection shows nothing and raises nothing: every failure is told by a result.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// A port is named by its high nibble.
+typedef BYTE PortCode;
+const PortCode PortLpt1 = 0x10;
+const PortCode PortLpt2 = 0x20;
+const PortCode PortLpt3 = 0x30;
+
+// Register offsets within a port.
+const BYTE RegData = 0;    // data register, D0..D7 on pins 2..9
+const BYTE RegStatus = 1;  // status register, input lines
+const BYTE RegControl = 2; // control register
+
+// A register is named by PortCode OR offset: 0x10 is LPT1 data, 0x21 LPT2 status.
+typedef BYTE RegisterAddress;
+
+// Status register bits                  line         pin
+const BYTE StatusSelect = 0x10;   // bit 4  Select       13
+const BYTE StatusPaperOut = 0x20; // bit 5  Paper out    12
+const BYTE StatusAck = 0x40;      // bit 6  Acknowledge  10
+const BYTE StatusBusy = 0x80;     // bit 7  Busy         11 (read inverted by the port)
+
+// Driver control codes: FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS.
+const DWORD IoctlReadPorts = 0x220050;  // function 0x14: fill each pair's value from its register
+const DWORD IoctlWritePorts = 0x220060; // function 0x18: write each pair's value to its register
+
+extern const char LptDevicePath[]; // "\\.\LptAccessAgent"
+
+// One register access in a batch; a batch is a packed array of pairs, 2 bytes each.
+struct PortIoPair {
+    RegisterAddress address;
+    BYTE value;
+};
+static_assert(sizeof(PortIoPair) == 2, "the driver expects packed two-byte pairs");
+
+// Service-manager entry points, resolved from ADVAPI32.DLL at run time.
+typedef SC_HANDLE(WINAPI* TOpenSCManagerA)(LPCSTR machine, LPCSTR database, DWORD access);
+typedef BOOL(WINAPI* TCloseServiceHandle)(SC_HANDLE handle);
+typedef SC_HANDLE(WINAPI* TCreateServiceA)(SC_HANDLE manager, LPCSTR name, LPCSTR displayName,
+                                           DWORD access, DWORD serviceType, DWORD startType,
+                                           DWORD errorControl, LPCSTR binaryPath,
+                                           LPCSTR loadOrderGroup, LPDWORD tagId,
+                                           LPCSTR dependencies, LPCSTR account, LPCSTR password);
+typedef BOOL(WINAPI* TStartServiceA)(SC_HANDLE service, DWORD argCount, LPCSTR* args);
+typedef SC_HANDLE(WINAPI* TOpenServiceA)(SC_HANDLE manager, LPCSTR name, DWORD access);
+typedef BOOL(WINAPI* TDeleteService)(SC_HANDLE service);
+
+class TLptPortConnection {
+  public:
+    TLptPortConnection();
+    virtual ~TLptPortConnection();
+    TLptPortConnection(const TLptPortConnection&) = delete;
+    TLptPortConnection& operator=(const TLptPortConnection&) = delete;
+
+    bool IsOpen() const;
+    bool ReadPorts(PortIoPair* pairs, DWORD count);
+    bool WritePorts(PortIoPair* pairs, DWORD count);
+    BYTE ReadPort(PortCode code, BYTE reg);
+    bool WritePort(PortCode code, BYTE reg, BYTE value);
+    bool PortPresent(PortCode code);
+
+    static BYTE PortIn(WORD address);
+    static void PortOut(WORD address, BYTE value);
+
+    // Fields, in this order; public so that callers and tests can see the settled state.
+    HANDLE deviceHandle;
+    bool isNT;
+    bool serviceInstalled;
+    HMODULE advapiModule;
+    std::string driverPath;
+    LPCSTR serviceArgs;
+    TOpenSCManagerA OpenSCManagerA;
+    TCloseServiceHandle CloseServiceHandle;
+    TCreateServiceA CreateServiceA;
+    TStartServiceA StartServiceA;
+    TOpenServiceA OpenServiceA;
+    TDeleteService DeleteService;
+    bool lpt1Present;
+    bool lpt2Present;
+    bool lpt3Present;
+
+  private:
+    void InstallDriverService();
+    void RemoveDriverService();
+};
+
+// I/O address used by the direct transport for a register address.
+WORD DirectIoAddress(RegisterAddress address);
+
+// Directory of the running program, with its trailing separator.
+std::string ProgramDirectory();

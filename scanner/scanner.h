@@ -1,0 +1,12 @@
+// The pad scanner: one pass over the button matrix of up to two pads per polling tick.
+#pragma once
+
+#include <cstdint>
+
+// One pass: drives the six select lines of selectedPort, reads the pads' status lines and sends
+// the key-down and key-up events of the buttons that changed (or, with repeat, of every held one).
+void ScanPads();
+
+// Sends the key-up of every button still down, with the key its key-down sent, and clears it.
+// Called at shutdown, before the port connection is destroyed.
+void ReleaseHeldKeys();

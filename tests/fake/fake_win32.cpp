@@ -1,0 +1,642 @@
+// The stand-in's Win32 functions: each logs its call and answers through fake::on.
+#include "tests/fake/fake_win32.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <strings.h>
+
+namespace fake {
+
+std::vector<Call> calls;
+bool recording = true;
+Handlers on;
+std::map<std::string, std::string> files;
+std::map<HMENU, std::vector<MenuItem>> menus;
+std::map<UINT_PTR, UINT> timers;
+std::deque<MSG> queue;
+WNDPROC windowProc = nullptr;
+bool windowVisible = false;
+POINT cursor = {640, 480};
+std::string modulePath = "C:\\Kavit\\Kavit.exe";
+
+const char DevicePath[] = "\\\\.\\LptAccessAgent";
+HMODULE const AdvapiModule = reinterpret_cast<HMODULE>(0xADA0);
+SC_HANDLE const ManagerHandle = reinterpret_cast<SC_HANDLE>(0x5C01);
+SC_HANDLE const CreatedService = reinterpret_cast<SC_HANDLE>(0x5E01);
+SC_HANDLE const OpenedService = reinterpret_cast<SC_HANDLE>(0x5E02);
+HICON const FirstIconHandle = reinterpret_cast<HICON>(0x1C01);
+HICON const SecondIconHandle = reinterpret_cast<HICON>(0x1C02);
+HWND const Window = reinterpret_cast<HWND>(0x77);
+UINT const TaskbarCreatedMessage = 0xC0F0;
+
+namespace {
+
+DWORD lastError = 0;
+uintptr_t nextHandle = 0x6000;
+uintptr_t nextMenu = 0x3001;
+bool paintPending = false;
+
+struct OpenFile {
+    std::string path;
+    size_t position;
+    bool writable;
+};
+std::map<HANDLE, OpenFile> openFiles;
+
+uint64_t Num(const void* p) {
+    return reinterpret_cast<uintptr_t>(p);
+}
+std::string Str(LPCSTR s) {
+    return s ? std::string(s) : std::string("<null>");
+}
+// A resource name is either a string or a number below 0x10000.
+std::string ResourceName(LPCSTR s) {
+    if (reinterpret_cast<uintptr_t>(s) >> 16 == 0)
+        return "#" + std::to_string(reinterpret_cast<uintptr_t>(s));
+    return s;
+}
+
+Call& Log(const char* fn, std::initializer_list<uint64_t> args,
+          std::initializer_list<std::string> text = {}) {
+    static Call discarded;
+    if (!recording) {
+        discarded = Call{};
+        return discarded;
+    }
+    calls.push_back(Call{fn, args, text, {}});
+    return calls.back();
+}
+
+bool IsDevicePath(LPCSTR name) {
+    return name && std::strncmp(name, "\\\\.\\", 4) == 0;
+}
+
+// ---- advapi32 entry points handed out by GetProcAddress ----
+SC_HANDLE WINAPI FakeOpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
+    Log("OpenSCManagerA", {access}, {Str(machine), Str(database)});
+    return on.OpenSCManagerA(machine, database, access);
+}
+BOOL WINAPI FakeCloseServiceHandle(SC_HANDLE handle) {
+    Log("CloseServiceHandle", {Num(handle)});
+    return on.CloseServiceHandle(handle);
+}
+SC_HANDLE WINAPI FakeCreateServiceA(SC_HANDLE manager, LPCSTR name, LPCSTR display, DWORD access,
+                                    DWORD type, DWORD start, DWORD errorControl, LPCSTR path,
+                                    LPCSTR group, LPDWORD tag, LPCSTR dependencies, LPCSTR account,
+                                    LPCSTR password) {
+    Log("CreateServiceA", {Num(manager), access, type, start, errorControl, Num(tag)},
+        {Str(name), Str(display), Str(path), Str(group), Str(dependencies), Str(account),
+         Str(password)});
+    return on.CreateServiceA(manager, name, display, access, type, start, errorControl, path, group,
+                             tag, dependencies, account, password);
+}
+BOOL WINAPI FakeStartServiceA(SC_HANDLE service, DWORD count, LPCSTR* args) {
+    Log("StartServiceA", {Num(service), count, Num(args), args ? Num(*args) : 0xDEAD});
+    return on.StartServiceA(service, count, args);
+}
+SC_HANDLE WINAPI FakeOpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) {
+    Log("OpenServiceA", {Num(manager), access}, {Str(name)});
+    return on.OpenServiceA(manager, name, access);
+}
+BOOL WINAPI FakeDeleteService(SC_HANDLE service) {
+    Log("DeleteService", {Num(service)});
+    return on.DeleteService(service);
+}
+
+// Through void(*)(), the one function type that every other converts to without a warning.
+template <typename F> FARPROC AsFarProc(F f) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
+}
+
+Handlers MakeDefaults() {
+    Handlers h;
+    h.GetVersionExA = [](LPOSVERSIONINFOA info) {
+        info->dwMajorVersion = 5;
+        info->dwMinorVersion = 1;
+        info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+        return TRUE;
+    };
+    h.CreateFileA = [](LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                       DWORD, HANDLE) -> HANDLE {
+        if (IsDevicePath(name)) {
+            lastError = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        std::string path = Str(name);
+        bool exists = files.count(path) != 0;
+        if (disposition == OPEN_EXISTING && !exists) {
+            lastError = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        if (disposition == CREATE_NEW && exists) {
+            lastError = 80; // ERROR_FILE_EXISTS
+            return INVALID_HANDLE_VALUE;
+        }
+        if (disposition == CREATE_ALWAYS || disposition == CREATE_NEW)
+            files[path].clear();
+        HANDLE handle = reinterpret_cast<HANDLE>(nextHandle++);
+        openFiles[handle] = OpenFile{path, 0, (access & GENERIC_WRITE) != 0};
+        return handle;
+    };
+    h.ReadFile = [](HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+        auto it = openFiles.find(file);
+        if (it == openFiles.end()) {
+            lastError = 6; // ERROR_INVALID_HANDLE
+            return FALSE;
+        }
+        const std::string& content = files[it->second.path];
+        size_t n = std::min<size_t>(toRead,
+                                    content.size() - std::min(content.size(), it->second.position));
+        if (n)
+            std::memcpy(buffer, content.data() + it->second.position, n);
+        it->second.position += n;
+        if (read)
+            *read = static_cast<DWORD>(n);
+        return TRUE;
+    };
+    h.WriteFile = [](HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+        auto it = openFiles.find(file);
+        if (it == openFiles.end() || !it->second.writable) {
+            lastError = ERROR_ACCESS_DENIED;
+            return FALSE;
+        }
+        std::string& content = files[it->second.path];
+        content.resize(std::max(content.size(), it->second.position + toWrite));
+        std::memcpy(&content[it->second.position], buffer, toWrite);
+        it->second.position += toWrite;
+        if (written)
+            *written = toWrite;
+        return TRUE;
+    };
+    h.FlushFileBuffers = [](HANDLE) { return TRUE; };
+    h.MoveFileExA = [](LPCSTR from, LPCSTR to, DWORD flags) {
+        auto source = files.find(Str(from));
+        if (source == files.end()) {
+            lastError = ERROR_FILE_NOT_FOUND;
+            return FALSE;
+        }
+        if (files.count(Str(to)) && !(flags & MOVEFILE_REPLACE_EXISTING)) {
+            lastError = 183; // ERROR_ALREADY_EXISTS
+            return FALSE;
+        }
+        std::string content = source->second;
+        files.erase(source);
+        files[Str(to)] = content;
+        return TRUE;
+    };
+    h.DeleteFileA = [](LPCSTR name) {
+        if (!files.erase(Str(name))) {
+            lastError = ERROR_FILE_NOT_FOUND;
+            return FALSE;
+        }
+        return TRUE;
+    };
+    h.GetFileAttributesA = [](LPCSTR name) {
+        return files.count(Str(name)) ? DWORD(FILE_ATTRIBUTE_NORMAL) : INVALID_FILE_ATTRIBUTES;
+    };
+    h.DeviceIoControl = [](HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) {
+        lastError = ERROR_INVALID_FUNCTION;
+        return FALSE;
+    };
+    h.CloseHandle = [](HANDLE handle) {
+        openFiles.erase(handle);
+        return TRUE;
+    };
+    h.LoadLibraryA = [](LPCSTR name) -> HMODULE {
+        if (name && strcasecmp(name, "ADVAPI32.DLL") == 0)
+            return AdvapiModule;
+        lastError = 126; // ERROR_MOD_NOT_FOUND
+        return nullptr;
+    };
+    h.GetProcAddress = [](HMODULE module, LPCSTR name) -> FARPROC {
+        if (module != AdvapiModule || !name)
+            return nullptr;
+        std::string n = name;
+        if (n == "OpenSCManagerA")
+            return AsFarProc(&FakeOpenSCManagerA);
+        if (n == "CloseServiceHandle")
+            return AsFarProc(&FakeCloseServiceHandle);
+        if (n == "CreateServiceA")
+            return AsFarProc(&FakeCreateServiceA);
+        if (n == "StartServiceA")
+            return AsFarProc(&FakeStartServiceA);
+        if (n == "OpenServiceA")
+            return AsFarProc(&FakeOpenServiceA);
+        if (n == "DeleteService")
+            return AsFarProc(&FakeDeleteService);
+        return nullptr;
+    };
+    h.FreeLibrary = [](HMODULE) { return TRUE; };
+    h.GetModuleFileNameA = [](HMODULE, LPSTR name, DWORD size) -> DWORD {
+        if (size == 0)
+            return 0;
+        size_t n = std::min<size_t>(modulePath.size(), size - 1);
+        std::memcpy(name, modulePath.data(), n);
+        name[n] = 0;
+        return static_cast<DWORD>(n);
+    };
+    h.GetModuleHandleA = [](LPCSTR) { return reinterpret_cast<HMODULE>(0x400000); };
+    h.Sleep = [](DWORD) {};
+    h.OpenSCManagerA = [](LPCSTR, LPCSTR, DWORD) { return ManagerHandle; };
+    h.CloseServiceHandle = [](SC_HANDLE) { return TRUE; };
+    h.CreateServiceA = [](SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
+                          LPDWORD, LPCSTR, LPCSTR, LPCSTR) { return CreatedService; };
+    h.StartServiceA = [](SC_HANDLE, DWORD, LPCSTR*) { return TRUE; };
+    h.OpenServiceA = [](SC_HANDLE, LPCSTR, DWORD) { return OpenedService; };
+    h.DeleteService = [](SC_HANDLE) { return TRUE; };
+    h.FindWindowA = [](LPCSTR, LPCSTR) -> HWND { return nullptr; };
+    h.MessageBoxA = [](HWND, LPCSTR, LPCSTR, UINT) { return IDOK; };
+    h.LoadIconA = [](HINSTANCE, LPCSTR name) -> HICON {
+        std::string n = ResourceName(name);
+        if (n == "FIRSTICON")
+            return FirstIconHandle;
+        if (n == "SECONDICON")
+            return SecondIconHandle;
+        return nullptr;
+    };
+    h.RegisterClassA = [](const WNDCLASSA* windowClass) -> ATOM {
+        windowProc = windowClass->lpfnWndProc;
+        return 0xC001;
+    };
+    h.CreateWindowExA = [](DWORD, LPCSTR, LPCSTR, DWORD style, int, int, int, int, HWND, HMENU,
+                           HINSTANCE, LPVOID) {
+        windowVisible = (style & WS_VISIBLE) != 0;
+        return Window;
+    };
+    h.GetMessageA = [](LPMSG msg, HWND, UINT, UINT) -> BOOL {
+        // A queue that runs dry ends the loop, as if the quit message had come.
+        if (queue.empty()) {
+            *msg = MSG{nullptr, WM_QUIT, 0, 0, 0, {0, 0}};
+            return FALSE;
+        }
+        *msg = queue.front();
+        queue.pop_front();
+        return msg->message != WM_QUIT;
+    };
+    h.TrackPopupMenu = [](HMENU, UINT, int, int, int, HWND, const RECT*) { return TRUE; };
+    h.keybd_event = [](BYTE, BYTE, DWORD, ULONG_PTR) {};
+    h.Shell_NotifyIconA = [](DWORD, NOTIFYICONDATAA*) { return TRUE; };
+    h.ShellExecuteA = [](HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int) {
+        return reinterpret_cast<HINSTANCE>(42);
+    };
+    return h;
+}
+
+} // namespace
+
+const Handlers& Defaults() {
+    static const Handlers defaults = MakeDefaults();
+    return defaults;
+}
+
+void Reset() {
+    calls.clear();
+    recording = true;
+    on = Defaults();
+    files.clear();
+    openFiles.clear();
+    menus.clear();
+    timers.clear();
+    queue.clear();
+    windowProc = nullptr;
+    windowVisible = false;
+    paintPending = false;
+    cursor = POINT{640, 480};
+    modulePath = "C:\\Kavit\\Kavit.exe";
+    lastError = 0;
+    nextMenu = 0x3001;
+}
+
+std::vector<std::string> Names() {
+    return NamesWithout({});
+}
+
+std::vector<std::string> NamesWithout(const std::vector<std::string>& ignore) {
+    std::vector<std::string> names;
+    for (const Call& c : calls)
+        if (std::find(ignore.begin(), ignore.end(), c.fn) == ignore.end())
+            names.push_back(c.fn);
+    return names;
+}
+
+std::vector<Call> CallsTo(const std::string& fn) {
+    std::vector<Call> found;
+    for (const Call& c : calls)
+        if (c.fn == fn)
+            found.push_back(c);
+    return found;
+}
+
+size_t Count(const std::string& fn) {
+    return static_cast<size_t>(
+        std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.fn == fn; }));
+}
+
+size_t OpenFileCount() {
+    return openFiles.size();
+}
+
+void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    queue.push_back(MSG{window, message, wParam, lParam, 0, {0, 0}});
+}
+
+LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    return windowProc ? windowProc(Window, message, wParam, lParam) : 0;
+}
+
+} // namespace fake
+
+using fake::Log;
+using fake::Num;
+using fake::on;
+using fake::Str;
+
+// ---- kernel32 ----------------------------------------------------------------------------------
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    Log("GetVersionExA", {info->dwOSVersionInfoSize});
+    return on.GetVersionExA(info);
+}
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    Log("CreateFileA", {access, share, Num(security), disposition, flags, Num(templateFile)},
+        {Str(name)});
+    return on.CreateFileA(name, access, share, security, disposition, flags, templateFile);
+}
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                     LPOVERLAPPED overlapped) {
+    Log("ReadFile", {Num(file), toRead});
+    return on.ReadFile(file, buffer, toRead, read, overlapped);
+}
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                      LPOVERLAPPED overlapped) {
+    Log("WriteFile", {Num(file), toWrite});
+    return on.WriteFile(file, buffer, toWrite, written, overlapped);
+}
+BOOL WINAPI FlushFileBuffers(HANDLE file) {
+    Log("FlushFileBuffers", {Num(file)});
+    return on.FlushFileBuffers(file);
+}
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    Log("MoveFileExA", {flags}, {Str(from), Str(to)});
+    return on.MoveFileExA(from, to, flags);
+}
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+    Log("DeleteFileA", {}, {Str(name)});
+    return on.DeleteFileA(name);
+}
+DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+    Log("GetFileAttributesA", {}, {Str(name)});
+    return on.GetFileAttributesA(name);
+}
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                            DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+    fake::Call& call = Log("DeviceIoControl", {Num(device), code, Num(in), inSize, Num(out),
+                                               outSize, Num(returned), Num(overlapped)});
+    if (fake::recording && in)
+        call.bytes.assign(static_cast<uint8_t*>(in), static_cast<uint8_t*>(in) + inSize);
+    return on.DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
+}
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    Log("CloseHandle", {Num(handle)});
+    return on.CloseHandle(handle);
+}
+void WINAPI SetLastError(DWORD error) {
+    Log("SetLastError", {error});
+    fake::lastError = error;
+}
+DWORD WINAPI GetLastError() {
+    Log("GetLastError", {});
+    return fake::lastError;
+}
+HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    Log("LoadLibraryA", {}, {Str(name)});
+    return on.LoadLibraryA(name);
+}
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    Log("GetProcAddress", {Num(module)}, {Str(name)});
+    return on.GetProcAddress(module, name);
+}
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    Log("FreeLibrary", {Num(module)});
+    return on.FreeLibrary(module);
+}
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size) {
+    Log("GetModuleFileNameA", {Num(module), size});
+    return on.GetModuleFileNameA(module, name, size);
+}
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    Log("GetModuleHandleA", {}, {Str(name)});
+    return on.GetModuleHandleA(name);
+}
+void WINAPI Sleep(DWORD ms) {
+    Log("Sleep", {ms});
+    on.Sleep(ms);
+}
+
+// ---- user32, gdi32 -----------------------------------------------------------------------------
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
+    Log("FindWindowA", {}, {Str(className), Str(windowName)});
+    return on.FindWindowA(className, windowName);
+}
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    Log("MessageBoxA", {Num(owner), type}, {Str(text), Str(caption)});
+    return on.MessageBoxA(owner, text, caption, type);
+}
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    Log("LoadIconA", {Num(instance)}, {fake::ResourceName(name)});
+    return on.LoadIconA(instance, name);
+}
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+    Log("LoadCursorA", {Num(instance)}, {fake::ResourceName(name)});
+    return reinterpret_cast<HCURSOR>(0xC0);
+}
+HGDIOBJ WINAPI GetStockObject(int object) {
+    Log("GetStockObject", {static_cast<uint64_t>(object)});
+    return reinterpret_cast<HGDIOBJ>(0xB0 + object);
+}
+ATOM WINAPI RegisterClassA(const WNDCLASSA* c) {
+    Log("RegisterClassA",
+        {c->style, Num(reinterpret_cast<void*>(c->lpfnWndProc)),
+         static_cast<uint64_t>(c->cbClsExtra), static_cast<uint64_t>(c->cbWndExtra),
+         Num(c->hInstance), Num(c->hIcon), Num(c->hCursor), Num(c->hbrBackground)},
+        {Str(c->lpszMenuName), Str(c->lpszClassName)});
+    return on.RegisterClassA(c);
+}
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, LPVOID param) {
+    Log("CreateWindowExA",
+        {exStyle, style, static_cast<uint64_t>(x), static_cast<uint64_t>(y),
+         static_cast<uint64_t>(width), static_cast<uint64_t>(height), Num(parent), Num(menu),
+         Num(instance), Num(param)},
+        {Str(className), Str(windowName)});
+    return on.CreateWindowExA(exStyle, className, windowName, style, x, y, width, height, parent,
+                              menu, instance, param);
+}
+UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
+    Log("RegisterWindowMessageA", {}, {Str(name)});
+    return Str(name) == "TaskbarCreated" ? fake::TaskbarCreatedMessage : 0xC100;
+}
+HMENU WINAPI CreatePopupMenu() {
+    HMENU menu = reinterpret_cast<HMENU>(fake::nextMenu++);
+    Log("CreatePopupMenu", {Num(menu)});
+    fake::menus[menu];
+    return menu;
+}
+BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
+    // A popup item's "id" is the submenu handle; its text is a string as usual.
+    Log("AppendMenuA", {Num(menu), flags, id}, {Str(text)});
+    auto it = fake::menus.find(menu);
+    if (it == fake::menus.end())
+        return FALSE;
+    it->second.push_back(fake::MenuItem{flags, id, text ? text : ""});
+    return TRUE;
+}
+BOOL WINAPI ModifyMenuA(HMENU menu, UINT position, UINT flags, UINT_PTR id, LPCSTR text) {
+    Log("ModifyMenuA", {Num(menu), position, flags, id}, {Str(text)});
+    auto it = fake::menus.find(menu);
+    if (it == fake::menus.end())
+        return FALSE;
+    std::vector<fake::MenuItem>& items = it->second;
+    size_t index = position;
+    if (!(flags & MF_BYPOSITION)) {
+        index = items.size();
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i].id == position)
+                index = i;
+    }
+    if (index >= items.size())
+        return FALSE;
+    items[index] = fake::MenuItem{flags & ~UINT(MF_BYPOSITION), id, text ? text : ""};
+    return TRUE;
+}
+BOOL WINAPI DestroyMenu(HMENU menu) {
+    Log("DestroyMenu", {Num(menu)});
+    return fake::menus.erase(menu) ? TRUE : FALSE;
+}
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, void* callback) {
+    Log("SetTimer", {Num(window), id, elapse, Num(callback)});
+    fake::timers[id] = elapse;
+    return id;
+}
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
+    Log("KillTimer", {Num(window), id});
+    return fake::timers.erase(id) ? TRUE : FALSE;
+}
+BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
+    Log("GetMessageA", {Num(window), filterMin, filterMax});
+    return on.GetMessageA(msg, window, filterMin, filterMax);
+}
+BOOL WINAPI TranslateMessage(const MSG* msg) {
+    Log("TranslateMessage", {msg->message});
+    return FALSE;
+}
+LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    Log("DispatchMessageA",
+        {Num(msg->hwnd), msg->message, msg->wParam, static_cast<uint64_t>(msg->lParam)});
+    if (msg->hwnd && fake::windowProc)
+        return fake::windowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    return 0;
+}
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Log("DefWindowProcA", {Num(window), message, wParam, static_cast<uint64_t>(lParam)});
+    return 0;
+}
+void WINAPI PostQuitMessage(int exitCode) {
+    Log("PostQuitMessage", {static_cast<uint64_t>(exitCode)});
+    fake::Post(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+}
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Log("PostMessageA", {Num(window), message, wParam, static_cast<uint64_t>(lParam)});
+    fake::Post(window, message, wParam, lParam);
+    return TRUE;
+}
+BOOL WINAPI ShowWindow(HWND window, int command) {
+    Log("ShowWindow", {Num(window), static_cast<uint64_t>(command)});
+    BOOL wasVisible = fake::windowVisible;
+    fake::windowVisible = command != SW_HIDE;
+    return wasVisible;
+}
+BOOL WINAPI IsWindowVisible(HWND window) {
+    Log("IsWindowVisible", {Num(window)});
+    return fake::windowVisible;
+}
+BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
+    fake::Call& call = Log("InvalidateRect", {Num(window), static_cast<uint64_t>(erase)});
+    if (rect)
+        for (LONG v : {rect->left, rect->top, rect->right, rect->bottom})
+            call.args.push_back(static_cast<uint64_t>(v));
+    fake::paintPending = true;
+    return TRUE;
+}
+BOOL WINAPI UpdateWindow(HWND window) {
+    Log("UpdateWindow", {Num(window)});
+    // Like Windows: a pending update region is painted at once, by a sent WM_PAINT.
+    if (fake::paintPending && fake::windowProc) {
+        fake::paintPending = false;
+        fake::windowProc(window, WM_PAINT, 0, 0);
+    }
+    return TRUE;
+}
+HDC WINAPI BeginPaint(HWND window, PAINTSTRUCT* paint) {
+    Log("BeginPaint", {Num(window)});
+    std::memset(paint, 0, sizeof *paint);
+    paint->hdc = reinterpret_cast<HDC>(0xDC);
+    fake::paintPending = false;
+    return paint->hdc;
+}
+BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT*) {
+    Log("EndPaint", {Num(window)});
+    return TRUE;
+}
+COLORREF WINAPI SetTextColor(HDC dc, COLORREF color) {
+    Log("SetTextColor", {Num(dc), color});
+    return 0;
+}
+BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length) {
+    Log("TextOutA",
+        {Num(dc), static_cast<uint64_t>(x), static_cast<uint64_t>(y),
+         static_cast<uint64_t>(length)},
+        {std::string(text, static_cast<size_t>(length))});
+    return TRUE;
+}
+BOOL WINAPI SetForegroundWindow(HWND window) {
+    Log("SetForegroundWindow", {Num(window)});
+    return TRUE;
+}
+BOOL WINAPI GetCursorPos(LPPOINT point) {
+    Log("GetCursorPos", {});
+    *point = fake::cursor;
+    return TRUE;
+}
+BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
+                           const RECT* rect) {
+    Log("TrackPopupMenu", {Num(menu), flags, static_cast<uint64_t>(x), static_cast<uint64_t>(y),
+                           static_cast<uint64_t>(reserved), Num(owner), Num(rect)});
+    return on.TrackPopupMenu(menu, flags, x, y, reserved, owner, rect);
+}
+void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extraInfo) {
+    Log("keybd_event", {vk, scan, flags, extraInfo});
+    on.keybd_event(vk, scan, flags, extraInfo);
+}
+
+// ---- shell32 -----------------------------------------------------------------------------------
+
+BOOL WINAPI Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data) {
+    fake::Call& call = Log("Shell_NotifyIconA", {message, Num(data->hIcon)});
+    if (fake::recording)
+        call.bytes.assign(reinterpret_cast<uint8_t*>(data),
+                          reinterpret_cast<uint8_t*>(data) + data->cbSize);
+    return on.Shell_NotifyIconA(message, data);
+}
+HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                               LPCSTR directory, int show) {
+    Log("ShellExecuteA", {Num(owner), static_cast<uint64_t>(show)},
+        {Str(verb), Str(file), Str(parameters), Str(directory)});
+    return on.ShellExecuteA(owner, verb, file, parameters, directory, show);
+}

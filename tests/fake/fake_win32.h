@@ -1,0 +1,120 @@
+// The test side of the Win32 stand-in: what the code under test called, and how each function
+// answers in the running test.
+//
+//   fake::Reset();                                   // in SetUp: empty log, default answers
+//   fake::on.DeviceIoControl = [](...) { ... };      // script one function
+//   EXPECT_EQ(fake::Names(), (std::vector<std::string>{"GetVersionExA", "CreateFileA"}));
+//
+// Default answers describe a plain NT machine without the port driver: the device cannot be
+// opened, ADVAPI32.DLL and its six service functions work, files live in fake::files, the
+// program is C:\Kavit\Kavit.exe, and the message queue ends the loop when it runs dry.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+struct Call {
+    std::string fn;
+    std::vector<uint64_t> args;    // numeric arguments and handles, in order
+    std::vector<std::string> text; // string arguments, in order ("<null>" for a null pointer)
+    std::vector<uint8_t> bytes;    // a buffer as it was handed over (device batch, tray record)
+};
+
+// ---- the call log ----------------------------------------------------------------------------
+extern std::vector<Call> calls;
+extern bool recording; // off: nothing is logged (benchmarks)
+std::vector<std::string> Names();
+std::vector<Call> CallsTo(const std::string& fn);
+size_t Count(const std::string& fn);
+// Names of the calls, without those in `ignore`.
+std::vector<std::string> NamesWithout(const std::vector<std::string>& ignore);
+
+// ---- scripted answers ------------------------------------------------------------------------
+struct Handlers {
+    // kernel32
+    std::function<BOOL(LPOSVERSIONINFOA)> GetVersionExA;
+    std::function<HANDLE(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)>
+        CreateFileA;
+    std::function<BOOL(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)> ReadFile;
+    std::function<BOOL(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)> WriteFile;
+    std::function<BOOL(HANDLE)> FlushFileBuffers;
+    std::function<BOOL(LPCSTR, LPCSTR, DWORD)> MoveFileExA;
+    std::function<BOOL(LPCSTR)> DeleteFileA;
+    std::function<DWORD(LPCSTR)> GetFileAttributesA;
+    std::function<BOOL(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)>
+        DeviceIoControl;
+    std::function<BOOL(HANDLE)> CloseHandle;
+    std::function<HMODULE(LPCSTR)> LoadLibraryA;
+    std::function<FARPROC(HMODULE, LPCSTR)> GetProcAddress;
+    std::function<BOOL(HMODULE)> FreeLibrary;
+    std::function<DWORD(HMODULE, LPSTR, DWORD)> GetModuleFileNameA;
+    std::function<HMODULE(LPCSTR)> GetModuleHandleA;
+    std::function<void(DWORD)> Sleep;
+    // advapi32, reached through GetProcAddress
+    std::function<SC_HANDLE(LPCSTR, LPCSTR, DWORD)> OpenSCManagerA;
+    std::function<BOOL(SC_HANDLE)> CloseServiceHandle;
+    std::function<SC_HANDLE(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
+                            LPDWORD, LPCSTR, LPCSTR, LPCSTR)>
+        CreateServiceA;
+    std::function<BOOL(SC_HANDLE, DWORD, LPCSTR*)> StartServiceA;
+    std::function<SC_HANDLE(SC_HANDLE, LPCSTR, DWORD)> OpenServiceA;
+    std::function<BOOL(SC_HANDLE)> DeleteService;
+    // user32, gdi32
+    std::function<HWND(LPCSTR, LPCSTR)> FindWindowA;
+    std::function<int(HWND, LPCSTR, LPCSTR, UINT)> MessageBoxA;
+    std::function<HICON(HINSTANCE, LPCSTR)> LoadIconA;
+    std::function<ATOM(const WNDCLASSA*)> RegisterClassA;
+    std::function<HWND(DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
+                       LPVOID)>
+        CreateWindowExA;
+    std::function<BOOL(LPMSG, HWND, UINT, UINT)> GetMessageA;
+    std::function<BOOL(HMENU, UINT, int, int, int, HWND, const RECT*)> TrackPopupMenu;
+    std::function<void(BYTE, BYTE, DWORD, ULONG_PTR)> keybd_event;
+    std::function<BOOL(DWORD, NOTIFYICONDATAA*)> Shell_NotifyIconA;
+    std::function<HINSTANCE(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int)> ShellExecuteA;
+};
+
+extern Handlers on;         // answers in force
+const Handlers& Defaults(); // the default answers, for wrapping: `auto base = Defaults().X;`
+void Reset();               // empty log, files, menus, queue; default answers; last error 0
+
+// ---- well-known values of the default answers -------------------------------------------------
+extern const char DevicePath[];          // \\.\LptAccessAgent
+extern HMODULE const AdvapiModule;       // what LoadLibraryA("ADVAPI32.DLL") answers
+extern SC_HANDLE const ManagerHandle;    // OpenSCManagerA
+extern SC_HANDLE const CreatedService;   // CreateServiceA
+extern SC_HANDLE const OpenedService;    // OpenServiceA
+extern HICON const FirstIconHandle;      // LoadIconA(.., "FIRSTICON")
+extern HICON const SecondIconHandle;     // LoadIconA(.., "SECONDICON")
+extern HWND const Window;                // CreateWindowExA
+extern UINT const TaskbarCreatedMessage; // RegisterWindowMessageA("TaskbarCreated")
+extern std::string modulePath;           // GetModuleFileNameA(nullptr, ..), "C:\Kavit\Kavit.exe"
+
+// ---- files: path -> content --------------------------------------------------------------------
+extern std::map<std::string, std::string> files;
+size_t OpenFileCount(); // file handles not yet closed
+
+// ---- windows, menus, messages ------------------------------------------------------------------
+struct MenuItem {
+    UINT flags;
+    UINT_PTR id;
+    std::string text;
+};
+extern std::map<HMENU, std::vector<MenuItem>> menus; // live menus and their items
+extern std::map<UINT_PTR, UINT> timers;              // live timers of the window: id -> period
+extern std::deque<MSG> queue;                        // the thread's message queue
+extern WNDPROC windowProc;                           // from RegisterClassA
+extern bool windowVisible;
+extern POINT cursor;                                                // GetCursorPos
+void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam); // queue without logging
+LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam); // call windowProc on Window directly
+
+} // namespace fake
