@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every Kavit test: host unit tests (sanitizers on), both MinGW builds,
+# a short fuzzing run, and the end-to-end cases under Wine. Ends with "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")"
+
+bash scripts/setup-debian.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+
+passed=0
+failed=0
+step() { # step NAME COMMAND...: one counted check that is not a test runner of its own
+    local name=$1
+    shift
+    echo "=== $name"
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "--- $name: ok"
+    else
+        failed=$((failed + 1))
+        echo "--- $name: FAILED"
+    fi
+}
+
+# Host unit tests: every test case counts.
+echo "=== host unit tests"
+if cmake --preset host >build-host.log 2>&1 && cmake --build --preset host -j2 >>build-host.log 2>&1; then
+    ctest --preset host -j2 2>&1 | tee ctest.log
+    total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' ctest.log)
+    bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' ctest.log)
+    if [ -n "$total" ]; then
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    else
+        failed=$((failed + 1))
+    fi
+else
+    cat build-host.log | tail -40
+    echo "--- host build: FAILED"
+    failed=$((failed + 1))
+fi
+rm -f build-host.log ctest.log
+
+# Windows builds.
+for preset in mingw-i686 mingw-x64; do
+    step "build $preset" bash -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset -j2"
+done
+
+# Fuzzing, briefly.
+if [ -x fuzz/run-fuzz.sh ] || [ -f fuzz/run-fuzz.sh ]; then
+    step "fuzz settings (60 s)" bash fuzz/run-fuzz.sh 60
+fi
+
+# End to end under Wine: every case counts.
+if [ -f e2e/run-e2e.sh ]; then
+    echo "=== end-to-end under Wine"
+    bash e2e/run-e2e.sh 2>&1 | tee e2e.log
+    e2e_rc=${PIPESTATUS[0]}
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' e2e.log | tail -1)
+    if [ -n "$line" ]; then
+        passed=$((passed + $(echo "$line" | awk '{print $1}')))
+        failed=$((failed + $(echo "$line" | awk '{print $3}')))
+    elif [ "$e2e_rc" -ne 0 ]; then
+        failed=$((failed + 1))
+    fi
+    rm -f e2e.log
+fi
+
+echo "${passed} passed, ${failed} failed"
+[ "$failed" -eq 0 ]
