@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 enum TTrayIconKind {
     TrayDelete = 0,  // NIM_DELETE
