@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsvc.h> // not pulled in by a lean windows.h
 
 #include <string>
 

@@ -282,6 +282,8 @@ Handlers MakeDefaults() {
     h.ShellExecuteA = [](HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int) {
         return reinterpret_cast<HINSTANCE>(42);
     };
+    h.PortIn = [](WORD) -> BYTE { return 0xFF; }; // nothing on the bus
+    h.PortOut = [](WORD, BYTE) {};
     return h;
 }
 

@@ -80,6 +80,9 @@ struct Handlers {
     std::function<void(BYTE, BYTE, DWORD, ULONG_PTR)> keybd_event;
     std::function<BOOL(DWORD, NOTIFYICONDATAA*)> Shell_NotifyIconA;
     std::function<HINSTANCE(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int)> ShellExecuteA;
+    // x86 port instructions of the direct transport (TLptPortConnection::PortIn / PortOut)
+    std::function<BYTE(WORD)> PortIn;
+    std::function<void(WORD, BYTE)> PortOut;
 };
 
 extern Handlers on;         // answers in force

@@ -1,0 +1,238 @@
+// LPTIO: the port connection, its two transports and the presence test.
+#include "lptio/lptio.h"
+
+#include <cstring>
+
+const char LptDevicePath[] = "\\\\.\\LptAccessAgent";
+
+namespace {
+
+// I/O base of each port for the direct transport, by the high nibble of the address: the order
+// in which the PC BIOS probes for ports, so LPT1 is the monochrome adapter's 0x3BC, not 0x378.
+const WORD IoBaseLpt1 = 0x3BC;
+const WORD IoBaseLpt2 = 0x378;
+const WORD IoBaseOther = 0x278; // LPT3, and any nibble that names no port
+
+// Patterns written to the data register by the presence test: all lines low, then alternate
+// lines, then the other half, so that a stuck or missing line cannot read back all three.
+const BYTE ProbePatterns[] = {0x00, 0x55, 0xAA};
+
+HANDLE OpenDevice() {
+    return CreateFileA(LptDevicePath, GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A register that reads all ones or all zeros is what a floating or absent bus gives back.
+bool LooksLikeARegister(BYTE value) {
+    return value != 0x00 && value != 0xFF;
+}
+
+} // namespace
+
+WORD DirectIoAddress(RegisterAddress address) {
+    WORD base;
+    switch (address >> 4) {
+    case PortLpt1 >> 4:
+        base = IoBaseLpt1;
+        break;
+    case PortLpt2 >> 4:
+        base = IoBaseLpt2;
+        break;
+    default:
+        base = IoBaseOther;
+        break;
+    }
+    // Bit 3 is not part of the offset: a port has eight addresses at most.
+    return static_cast<WORD>(base + (address & 0x07));
+}
+
+std::string ProgramDirectory() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length > MAX_PATH)
+        length = MAX_PATH;
+    // Everything up to the last separator; a drive colon ends a directory too ("C:Kavit.exe").
+    size_t end = 0;
+    for (size_t i = 0; i < length; ++i)
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
+            end = i + 1;
+    return std::string(path, end);
+}
+
+TLptPortConnection::TLptPortConnection()
+    : deviceHandle(INVALID_HANDLE_VALUE), isNT(false), serviceInstalled(false),
+      advapiModule(nullptr), driverPath(), serviceArgs(nullptr), OpenSCManagerA(nullptr),
+      CloseServiceHandle(nullptr), CreateServiceA(nullptr), StartServiceA(nullptr),
+      OpenServiceA(nullptr), DeleteService(nullptr), lpt1Present(false), lpt2Present(false),
+      lpt3Present(false) {
+    OSVERSIONINFOA version;
+    std::memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    // Should the query ever fail, count the system as NT: guessing wrong the other way would run
+    // privileged port instructions there, which ends the process.
+    version.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    GetVersionExA(&version);
+    isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+
+    deviceHandle = OpenDevice();
+    if (deviceHandle == INVALID_HANDLE_VALUE && isNT) {
+        InstallDriverService();
+        deviceHandle = OpenDevice();
+    }
+
+    if (IsOpen()) {
+        lpt1Present = PortPresent(PortLpt1);
+        lpt2Present = PortPresent(PortLpt2);
+        lpt3Present = PortPresent(PortLpt3);
+    }
+}
+
+TLptPortConnection::~TLptPortConnection() {
+    // The device goes first, so that nothing of ours holds the driver when its service goes.
+    if (deviceHandle != INVALID_HANDLE_VALUE) {
+        CloseHandle(deviceHandle);
+        deviceHandle = INVALID_HANDLE_VALUE;
+    }
+    RemoveDriverService();
+}
+
+bool TLptPortConnection::IsOpen() const {
+    return !(deviceHandle == INVALID_HANDLE_VALUE && isNT);
+}
+
+bool TLptPortConnection::ReadPorts(PortIoPair* pairs, DWORD count) {
+    if (count == 0 || pairs == nullptr || !IsOpen())
+        return false;
+    if (deviceHandle != INVALID_HANDLE_VALUE) {
+        // The driver reports a bad batch through the last error only, so it is cleared first.
+        DWORD size = count * static_cast<DWORD>(sizeof(PortIoPair));
+        DWORD returned = 0;
+        SetLastError(0);
+        DeviceIoControl(deviceHandle, IoctlReadPorts, pairs, size, pairs, size, &returned, nullptr);
+        return GetLastError() == 0;
+    }
+    for (DWORD i = 0; i < count; ++i)
+        pairs[i].value = PortIn(DirectIoAddress(pairs[i].address));
+    return true;
+}
+
+bool TLptPortConnection::WritePorts(PortIoPair* pairs, DWORD count) {
+    if (count == 0 || pairs == nullptr || !IsOpen())
+        return false;
+    if (deviceHandle != INVALID_HANDLE_VALUE) {
+        DWORD size = count * static_cast<DWORD>(sizeof(PortIoPair));
+        DWORD returned = 0;
+        SetLastError(0);
+        DeviceIoControl(deviceHandle, IoctlWritePorts, pairs, size, pairs, size, &returned,
+                        nullptr);
+        return GetLastError() == 0;
+    }
+    for (DWORD i = 0; i < count; ++i)
+        PortOut(DirectIoAddress(pairs[i].address), pairs[i].value);
+    return true;
+}
+
+BYTE TLptPortConnection::ReadPort(PortCode code, BYTE reg) {
+    PortIoPair pair = {static_cast<RegisterAddress>(code | reg), 0};
+    ReadPorts(&pair, 1);
+    return pair.value;
+}
+
+bool TLptPortConnection::WritePort(PortCode code, BYTE reg, BYTE value) {
+    PortIoPair pair = {static_cast<RegisterAddress>(code | reg), value};
+    return WritePorts(&pair, 1);
+}
+
+bool TLptPortConnection::PortPresent(PortCode code) {
+    BYTE saved = ReadPort(code, RegData);
+    bool ok = true;
+    for (BYTE pattern : ProbePatterns) {
+        WritePort(code, RegData, pattern);
+        if (ok)
+            ok = ReadPort(code, RegData) == pattern;
+    }
+    WritePort(code, RegData, saved);
+    if (ok)
+        return true;
+    // A port in input (bidirectional) mode does not read back its data lines; its control and
+    // status registers still show that something is there.
+    if (LooksLikeARegister(ReadPort(code, RegControl)))
+        return true;
+    return LooksLikeARegister(ReadPort(code, RegStatus));
+}
+
+// ---- driver service --------------------------------------------------------------------------
+
+namespace {
+
+const char AdvapiLibrary[] = "ADVAPI32.DLL";
+const char ServiceName[] = "lptwdmio";
+const char ServiceDisplayName[] = "LPT port direct access service";
+const char DriverFileName[] = "LPTWDMIO.SYS";
+
+// GetProcAddress hands out a generic function pointer; going through void(*)() converts it to
+// the real type without a function-cast warning.
+template <typename F> F EntryPoint(HMODULE module, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+} // namespace
+
+void TLptPortConnection::InstallDriverService() {
+    advapiModule = LoadLibraryA(AdvapiLibrary);
+    if (!advapiModule)
+        return;
+    OpenSCManagerA = EntryPoint<TOpenSCManagerA>(advapiModule, "OpenSCManagerA");
+    CloseServiceHandle = EntryPoint<TCloseServiceHandle>(advapiModule, "CloseServiceHandle");
+    CreateServiceA = EntryPoint<TCreateServiceA>(advapiModule, "CreateServiceA");
+    StartServiceA = EntryPoint<TStartServiceA>(advapiModule, "StartServiceA");
+    OpenServiceA = EntryPoint<TOpenServiceA>(advapiModule, "OpenServiceA");
+    DeleteService = EntryPoint<TDeleteService>(advapiModule, "DeleteService");
+    // A system without any one of them (Windows 95 has the DLL but no service manager) cannot
+    // take the driver; the library stays loaded until destruction frees it.
+    if (!OpenSCManagerA || !CloseServiceHandle || !CreateServiceA || !StartServiceA ||
+        !OpenServiceA || !DeleteService)
+        return;
+
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return;
+    driverPath = ProgramDirectory() + DriverFileName;
+    SC_HANDLE service =
+        CreateServiceA(manager, ServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       driverPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    // Left behind by an earlier run that did not end cleanly: take it over.
+    if (!service)
+        service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
+    if (service) {
+        serviceArgs = nullptr;
+        // A failed start (a missing driver file, a driver already running) is not examined:
+        // the second opening of the device tells whether the driver is there.
+        StartServiceA(service, 0, &serviceArgs);
+        serviceInstalled = true;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+void TLptPortConnection::RemoveDriverService() {
+    if (serviceInstalled) {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        if (manager) {
+            SC_HANDLE service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
+            if (service) {
+                DeleteService(service);
+                CloseServiceHandle(service);
+            }
+            CloseServiceHandle(manager);
+        }
+        serviceInstalled = false;
+    }
+    // Also when the installation stopped half way: the library is never left loaded.
+    if (advapiModule) {
+        FreeLibrary(advapiModule);
+        advapiModule = nullptr;
+    }
+}

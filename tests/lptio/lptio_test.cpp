@@ -1,0 +1,520 @@
+#include "lptio/lptio.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "tests/fake/fake_win32.h"
+
+namespace {
+
+HANDLE const Device = reinterpret_cast<HANDLE>(0xD1);
+
+// Registers on the far side of either transport, keyed by register address (driver) or I/O
+// address (direct). A read answers (last value & andMask) | orMask: stuck lines in one place.
+struct Bus {
+    std::map<WORD, BYTE> value, andMask, orMask;
+    BYTE Read(WORD at) {
+        BYTE keep = andMask.count(at) ? andMask[at] : 0xFF;
+        return static_cast<BYTE>((value[at] & keep) | orMask[at]);
+    }
+} bus;
+
+// The device opens from the given attempt of CreateFileA on, and acts on `bus`.
+void DriverFromAttempt(int first) {
+    auto attempts = std::make_shared<int>(0);
+    fake::on.CreateFileA = [=](LPCSTR name, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d,
+                               DWORD f, HANDLE t) {
+        if (std::string(name) == fake::DevicePath && ++*attempts >= first)
+            return Device;
+        return fake::Defaults().CreateFileA(name, a, s, sa, d, f, t);
+    };
+    fake::on.DeviceIoControl = [](HANDLE, DWORD code, LPVOID in, DWORD size, LPVOID, DWORD, LPDWORD,
+                                  LPOVERLAPPED) {
+        auto* pairs = static_cast<PortIoPair*>(in);
+        for (DWORD i = 0; i < size / 2; ++i)
+            if (code == IoctlReadPorts)
+                pairs[i].value = bus.Read(pairs[i].address);
+            else
+                bus.value[pairs[i].address] = pairs[i].value;
+        return TRUE;
+    };
+}
+
+// Scripts a fixed answer: Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr)).
+template <typename R, typename... A> void Answer(std::function<R(A...)>& handler, R result) {
+    handler = [result](A...) { return result; };
+}
+
+void Windows9x() {
+    fake::on.GetVersionExA = [](LPOSVERSIONINFOA info) {
+        info->dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
+        return TRUE;
+    };
+    fake::on.PortIn = [](WORD at) { return bus.Read(at); };
+    fake::on.PortOut = [](WORD at, BYTE v) { bus.value[at] = v; };
+}
+
+// Register traffic as "R10" / "W10=55" (driver) or "R3BC" / "W3BC=55" (direct), in order.
+std::vector<std::string> Ops() {
+    std::vector<std::string> ops;
+    char text[16];
+    for (const fake::Call& c : fake::calls) {
+        if (c.fn == "DeviceIoControl")
+            for (size_t i = 0; i + 1 < c.bytes.size(); i += 2) {
+                if (c.args[1] == IoctlReadPorts)
+                    std::snprintf(text, sizeof text, "R%02X", c.bytes[i]);
+                else
+                    std::snprintf(text, sizeof text, "W%02X=%02X", c.bytes[i], c.bytes[i + 1]);
+                ops.push_back(text);
+            }
+        if (c.fn == "PortIn")
+            std::snprintf(text, sizeof text, "R%03X", unsigned(c.args[0]));
+        if (c.fn == "PortOut")
+            std::snprintf(text, sizeof text, "W%03X=%02X", unsigned(c.args[0]),
+                          unsigned(c.args[1]));
+        if (c.fn == "PortIn" || c.fn == "PortOut")
+            ops.push_back(text);
+    }
+    return ops;
+}
+
+class LptTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::Reset();
+        bus = Bus{};
+    }
+};
+using LptTransportTest = LptTest;
+using PortPresentTest = LptTest;
+using DriverServiceTest = LptTest;
+
+typedef std::vector<std::string> Strings;
+const Strings SixEntryPoints = {"OpenSCManagerA", "CloseServiceHandle", "CreateServiceA",
+                                "StartServiceA",  "OpenServiceA",       "DeleteService"};
+
+// ---- transports -------------------------------------------------------------------------------
+
+TEST_F(LptTransportTest, EachSetupSettlesOneTransport) {
+    enum Route { Driver, Direct, Nowhere };
+    const Strings traffic[] = {{"R21", "W30=81"}, {"R379", "W278=81"}, {}};
+    struct Case {
+        bool nt;
+        int deviceFromAttempt; // 0: never
+        Route route;
+    } cases[] = {{true, 1, Driver},
+                 {true, 2, Driver},
+                 {true, 0, Nowhere},
+                 {false, 1, Driver},
+                 {false, 0, Direct}};
+    for (const Case& c : cases) {
+        SetUp();
+        if (!c.nt)
+            Windows9x();
+        if (c.deviceFromAttempt)
+            DriverFromAttempt(c.deviceFromAttempt);
+        TLptPortConnection lpt;
+        bus.value[0x21] = bus.value[0x379] = 0x5A;
+        fake::calls.clear();
+        std::string label =
+            "nt " + std::to_string(c.nt) + " from " + std::to_string(c.deviceFromAttempt);
+        EXPECT_EQ(lpt.IsOpen(), c.route != Nowhere) << label;
+        EXPECT_EQ(lpt.ReadPort(PortLpt2, RegStatus), c.route == Nowhere ? 0 : 0x5A) << label;
+        EXPECT_EQ(lpt.WritePort(PortLpt3, RegData, 0x81), c.route != Nowhere) << label;
+        EXPECT_EQ(Ops(), traffic[c.route]) << label;
+        EXPECT_EQ(fake::calls.empty(), c.route == Nowhere) << label;
+    }
+}
+
+TEST_F(LptTransportTest, FailedVersionQueryNeverLeadsToPortInstructions) {
+    Answer(fake::on.GetVersionExA, BOOL(FALSE));
+    TLptPortConnection lpt;
+    EXPECT_TRUE(lpt.isNT);
+    EXPECT_FALSE(lpt.IsOpen());
+    EXPECT_EQ(fake::Count("PortIn") + fake::Count("PortOut"), 0u);
+}
+
+TEST_F(LptTransportTest, UnavailableConnectionFailsEverythingAndLeavesBuffersAlone) {
+    TLptPortConnection lpt;
+    EXPECT_FALSE(lpt.lpt1Present || lpt.lpt2Present || lpt.lpt3Present);
+    fake::calls.clear();
+    PortIoPair pairs[2] = {{0x10, 0x5A}, {0x21, 0xA5}};
+    EXPECT_FALSE(lpt.ReadPorts(pairs, 2));
+    EXPECT_FALSE(lpt.WritePorts(pairs, 2));
+    EXPECT_EQ(pairs[0].value, 0x5A);
+    EXPECT_EQ(pairs[1].value, 0xA5);
+    for (PortCode code : {PortLpt1, PortLpt2, PortLpt3}) {
+        for (BYTE reg : {RegData, RegStatus, RegControl})
+            EXPECT_EQ(lpt.ReadPort(code, reg), 0);
+        EXPECT_FALSE(lpt.WritePort(code, RegData, 0x12));
+        EXPECT_FALSE(lpt.PortPresent(code));
+    }
+    EXPECT_EQ(fake::calls.size(), 0u);
+}
+
+TEST_F(LptTransportTest, DriverBatchIsOneCallOnTheSameBuffer) {
+    DriverFromAttempt(1);
+    TLptPortConnection lpt;
+    bus.value = {{0x10, 0x11}, {0x21, 0x22}, {0x32, 0x33}};
+    for (bool read : {true, false}) {
+        SetLastError(87); // a stale error must not fail the batch
+        fake::calls.clear();
+        PortIoPair pairs[3] = {{0x10, 0}, {0x21, 0x7E}, {0x32, 0}};
+        ASSERT_TRUE(read ? lpt.ReadPorts(pairs, 3) : lpt.WritePorts(pairs, 3));
+        EXPECT_EQ(fake::Names(), (Strings{"SetLastError", "DeviceIoControl", "GetLastError"}));
+        EXPECT_EQ(fake::calls[0].args[0], 0u);
+        uint64_t at = reinterpret_cast<uintptr_t>(pairs);
+        std::vector<uint64_t> args = fake::calls[1].args;
+        EXPECT_NE(args[6], 0u) << "bytes-returned count";
+        args[6] = 0;
+        EXPECT_EQ(args,
+                  (std::vector<uint64_t>{uintptr_t(Device), read ? IoctlReadPorts : IoctlWritePorts,
+                                         at, 6, at, 6, 0, 0}));
+        if (read)
+            EXPECT_EQ(std::vector<int>({pairs[0].value, pairs[1].value, pairs[2].value}),
+                      std::vector<int>({0x11, 0x22, 0x33}));
+        else
+            EXPECT_EQ(Ops(), (Strings{"W10=00", "W21=7E", "W32=00"}));
+    }
+}
+
+TEST_F(LptTransportTest, DriverSuccessIsTheLastErrorNotTheResult) {
+    struct Case {
+        BOOL result;
+        DWORD error;
+        bool ok;
+    } cases[] = {{TRUE, 0, true}, {FALSE, 0, true}, {TRUE, 31, false}, {FALSE, 1167, false}};
+    for (const Case& c : cases) {
+        SetUp();
+        DriverFromAttempt(1);
+        TLptPortConnection lpt;
+        fake::on.DeviceIoControl = [c](HANDLE, DWORD, LPVOID in, DWORD, LPVOID, DWORD, LPDWORD,
+                                       LPOVERLAPPED) {
+            static_cast<PortIoPair*>(in)[0].value = 0x44;
+            if (c.error)
+                SetLastError(c.error);
+            return c.result;
+        };
+        PortIoPair pair = {0x11, 0};
+        EXPECT_EQ(lpt.ReadPorts(&pair, 1), c.ok) << c.result << " " << c.error;
+        EXPECT_EQ(lpt.WritePorts(&pair, 1), c.ok) << c.result << " " << c.error;
+        EXPECT_EQ(lpt.ReadPort(PortLpt1, RegStatus), 0x44) << "what the call left, even failed";
+        EXPECT_EQ(lpt.WritePort(PortLpt1, RegData, 1), c.ok);
+    }
+}
+
+TEST_F(LptTransportTest, DirectBatchUsesTheOldBiosAddressesPairByPair) {
+    const std::pair<RegisterAddress, WORD> table[] = {
+        {0x10, 0x3BC}, {0x11, 0x3BD}, {0x12, 0x3BE}, {0x1A, 0x3BE}, {0x20, 0x378},
+        {0x21, 0x379}, {0x22, 0x37A}, {0x30, 0x278}, {0x32, 0x27A}, {0x02, 0x27A},
+        {0x4F, 0x27F}, {0xF1, 0x279}, {0x2F, 0x37F},
+    };
+    Windows9x();
+    TLptPortConnection lpt;
+    std::vector<PortIoPair> pairs;
+    Strings reads, writes;
+    char op[16];
+    for (auto [address, io] : table) {
+        EXPECT_EQ(DirectIoAddress(address), io) << int(address);
+        pairs.push_back({address, 0});
+        std::snprintf(op, sizeof op, "R%03X", io);
+        reads.push_back(op);
+        std::snprintf(op, sizeof op, "W%03X=%02X", io, io & 0xFF);
+        writes.push_back(op);
+        bus.value[io] = static_cast<BYTE>(io);
+    }
+    fake::calls.clear();
+    ASSERT_TRUE(lpt.ReadPorts(pairs.data(), DWORD(pairs.size())));
+    EXPECT_EQ(Ops(), reads);
+    for (size_t i = 0; i < pairs.size(); ++i)
+        EXPECT_EQ(pairs[i].value, table[i].second & 0xFF) << int(table[i].first);
+    fake::calls.clear();
+    ASSERT_TRUE(lpt.WritePorts(pairs.data(), DWORD(pairs.size())));
+    EXPECT_EQ(Ops(), writes);
+}
+
+TEST_F(LptTransportTest, EmptyBatchFailsWithoutTouchingAnything) {
+    for (int setup = 0; setup < 3; ++setup) { // driver, direct, unavailable
+        SetUp();
+        if (setup == 0)
+            DriverFromAttempt(1);
+        if (setup == 1)
+            Windows9x();
+        TLptPortConnection lpt;
+        fake::calls.clear();
+        PortIoPair pair = {0x10, 0x77};
+        EXPECT_FALSE(lpt.ReadPorts(&pair, 0)) << setup;
+        EXPECT_FALSE(lpt.WritePorts(&pair, 0)) << setup;
+        EXPECT_EQ(pair.value, 0x77);
+        EXPECT_EQ(fake::calls.size(), 0u) << setup;
+    }
+}
+
+// ---- presence test ----------------------------------------------------------------------------
+
+TEST_F(PortPresentTest, DataRegisterPatternsDecideFirstAndTheSavedValueReturns) {
+    struct Case {
+        BYTE andMask, orMask; // of the data register's read-back
+        bool present;
+        Strings ops;
+    } cases[] = {
+        // a working register: the control and status registers are not read
+        {0xFF, 0x00, true, {"R30", "W30=00", "R30", "W30=55", "R30", "W30=AA", "R30", "W30=08"}},
+        // stuck high: 0x00 does not come back, no more data reads; saved is what was read
+        {0xFF, 0xFF, false, {"R30", "W30=00", "R30", "W30=55", "W30=AA", "W30=FF", "R32", "R31"}},
+        // D0 stuck low: 0x55 fails
+        {0xFE,
+         0x00,
+         false,
+         {"R30", "W30=00", "R30", "W30=55", "R30", "W30=AA", "W30=08", "R32", "R31"}},
+        // D7 stuck low: 0xAA fails
+        {0x7F,
+         0x00,
+         false,
+         {"R30", "W30=00", "R30", "W30=55", "R30", "W30=AA", "R30", "W30=08", "R32", "R31"}},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        DriverFromAttempt(1);
+        TLptPortConnection lpt;
+        bus.value[0x30] = 0x08;
+        bus.andMask[0x30] = c.andMask;
+        bus.orMask[0x30] = c.orMask;
+        fake::calls.clear();
+        EXPECT_EQ(lpt.PortPresent(PortLpt3), c.present) << int(c.andMask) << " " << int(c.orMask);
+        EXPECT_EQ(Ops(), c.ops) << int(c.andMask) << " " << int(c.orMask);
+    }
+}
+
+TEST_F(PortPresentTest, ControlThenStatusDecideWhenTheDataRegisterFails) {
+    struct Case {
+        BYTE control, status;
+        bool present, statusRead;
+    } cases[] = {
+        {0xFF, 0x7F, true, true},  {0x00, 0x00, false, true}, {0xFF, 0xFF, false, true},
+        {0x00, 0xFF, false, true}, {0xFF, 0x00, false, true}, {0x0C, 0x00, true, false},
+        {0xE0, 0xFF, true, false}, {0x00, 0x01, true, true},  {0x00, 0xFE, true, true},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        DriverFromAttempt(1);
+        TLptPortConnection lpt;
+        bus.orMask[0x10] = 0xFF;
+        bus.value[0x12] = c.control;
+        bus.value[0x11] = c.status;
+        fake::calls.clear();
+        EXPECT_EQ(lpt.PortPresent(PortLpt1), c.present) << int(c.control) << " " << int(c.status);
+        Strings ops = Ops();
+        EXPECT_EQ(ops[ops.size() - (c.statusRead ? 2 : 1)], "R12");
+        EXPECT_EQ(ops.back(), c.statusRead ? "R11" : "R12");
+        for (const std::string& op : ops)
+            EXPECT_TRUE(op.rfind("W1", 0) != 0 || op.rfind("W10=", 0) == 0) << op;
+    }
+}
+
+TEST_F(PortPresentTest, ConstructionTestsTheThreePortsInOrder) {
+    bus.orMask[0x10] = bus.orMask[0x30] = 0xFF; // LPT1, LPT3: a floating bus...
+    bus.value[0x11] = bus.value[0x31] = 0xFF;   // ...with status lines pulled up
+    DriverFromAttempt(1);
+    TLptPortConnection lpt;
+    EXPECT_FALSE(lpt.lpt1Present);
+    EXPECT_TRUE(lpt.lpt2Present);
+    EXPECT_FALSE(lpt.lpt3Present);
+    std::string ports;
+    for (const std::string& op : Ops())
+        if (ports.empty() || ports.back() != op[1])
+            ports += op[1];
+    EXPECT_EQ(ports, "123");
+}
+
+// ---- driver service ---------------------------------------------------------------------------
+
+const Strings Installation = {
+    "GetVersionExA",  "CreateFileA",        "LoadLibraryA",       "GetProcAddress",
+    "GetProcAddress", "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
+    "GetProcAddress", "OpenSCManagerA",     "GetModuleFileNameA", "CreateServiceA",
+    "StartServiceA",  "CloseServiceHandle", "CloseServiceHandle", "CreateFileA"};
+const Strings Removal = {"OpenSCManagerA",     "OpenServiceA",       "DeleteService",
+                         "CloseServiceHandle", "CloseServiceHandle", "FreeLibrary"};
+Strings Prefix(const Strings& names, size_t count, Strings tail) {
+    Strings result(names.begin(), names.begin() + count);
+    result.insert(result.end(), tail.begin(), tail.end());
+    return result;
+}
+
+TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
+    {
+        TLptPortConnection lpt;
+        EXPECT_EQ(fake::Names(), Installation);
+        EXPECT_TRUE(lpt.serviceInstalled);
+        EXPECT_EQ(lpt.advapiModule, fake::AdvapiModule);
+        EXPECT_EQ(lpt.driverPath, "C:\\Kavit\\LPTWDMIO.SYS");
+        for (const fake::Call& c : fake::CallsTo("CreateFileA")) {
+            EXPECT_EQ(c.text, Strings{"\\\\.\\LptAccessAgent"});
+            EXPECT_EQ(c.args, (std::vector<uint64_t>{0xC0000000, 3, 0, 3, 0x80, 0}));
+        }
+        EXPECT_EQ(fake::CallsTo("GetVersionExA")[0].args[0], 148u);
+        EXPECT_EQ(fake::CallsTo("LoadLibraryA")[0].text[0], "ADVAPI32.DLL");
+        Strings resolved;
+        for (const fake::Call& c : fake::CallsTo("GetProcAddress"))
+            resolved.push_back(c.text[0]);
+        EXPECT_EQ(resolved, SixEntryPoints);
+        fake::Call manager = fake::CallsTo("OpenSCManagerA")[0];
+        EXPECT_EQ(manager.args[0], 0xF003Fu);
+        EXPECT_EQ(manager.text, (Strings{"<null>", "<null>"}));
+        EXPECT_EQ(fake::CallsTo("GetModuleFileNameA")[0].args[0], 0u);
+        fake::Call create = fake::CallsTo("CreateServiceA")[0];
+        EXPECT_EQ(create.args,
+                  (std::vector<uint64_t>{uintptr_t(fake::ManagerHandle), 0xF01FF, 1, 3, 1, 0}));
+        EXPECT_EQ(create.text,
+                  (Strings{"lptwdmio", "LPT port direct access service", "C:\\Kavit\\LPTWDMIO.SYS",
+                           "<null>", "<null>", "<null>", "<null>"}));
+        EXPECT_EQ(fake::CallsTo("StartServiceA")[0].args,
+                  (std::vector<uint64_t>{uintptr_t(fake::CreatedService), 0,
+                                         uintptr_t(&lpt.serviceArgs), 0}));
+        auto closes = fake::CallsTo("CloseServiceHandle");
+        EXPECT_EQ(closes[0].args[0], uintptr_t(fake::CreatedService));
+        EXPECT_EQ(closes[1].args[0], uintptr_t(fake::ManagerHandle));
+        fake::calls.clear();
+    }
+    EXPECT_EQ(fake::Names(), Removal);
+    EXPECT_EQ(fake::CallsTo("OpenServiceA")[0].text[0], "lptwdmio");
+    EXPECT_EQ(fake::CallsTo("OpenServiceA")[0].args[1], 0xF01FFu);
+    EXPECT_EQ(fake::CallsTo("DeleteService")[0].args[0], uintptr_t(fake::OpenedService));
+    EXPECT_EQ(fake::CallsTo("CloseServiceHandle")[1].args[0], uintptr_t(fake::ManagerHandle));
+    EXPECT_EQ(fake::CallsTo("FreeLibrary")[0].args[0], uintptr_t(fake::AdvapiModule));
+}
+
+TEST_F(DriverServiceTest, DriverPathIsBesideTheProgram) {
+    const std::pair<const char*, const char*> table[] = {
+        {"C:\\Kavit\\Kavit.exe", "C:\\Kavit\\"},
+        {"D:/games/pads/k.exe", "D:/games/pads/"},
+        {"E:\\a/b\\c.exe", "E:\\a/b\\"},
+        {"C:Kavit.exe", "C:"},
+        {"\\\\srv\\share\\K.exe", "\\\\srv\\share\\"},
+        {"Kavit.exe", ""},
+    };
+    for (auto [module, directory] : table) {
+        fake::modulePath = module;
+        EXPECT_EQ(ProgramDirectory(), directory) << module;
+        fake::calls.clear();
+        TLptPortConnection lpt;
+        EXPECT_EQ(fake::CallsTo("CreateServiceA")[0].text[2],
+                  std::string(directory) + "LPTWDMIO.SYS");
+    }
+}
+
+TEST_F(DriverServiceTest, NothingIsLoadedWhenNoInstallationIsNeeded) {
+    for (bool nt : {true, false}) {
+        SetUp();
+        if (nt)
+            DriverFromAttempt(1); // the device opens at once
+        else
+            Windows9x(); // no device: direct transport
+        { TLptPortConnection lpt; }
+        EXPECT_EQ(fake::Count("CreateFileA"), 1u) << nt;
+        EXPECT_EQ(fake::Count("CloseHandle"), nt ? 1u : 0u) << nt;
+        for (const char* fn : {"LoadLibraryA", "GetProcAddress", "OpenSCManagerA", "FreeLibrary"})
+            EXPECT_EQ(fake::Count(fn), 0u) << fn << " nt " << nt;
+    }
+}
+
+TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
+    for (bool exists : {true, false}) {
+        SetUp();
+        if (exists)
+            Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
+        else
+            Answer(fake::on.StartServiceA, BOOL(FALSE));
+        SC_HANDLE service = exists ? fake::OpenedService : fake::CreatedService;
+        {
+            TLptPortConnection lpt;
+            EXPECT_TRUE(lpt.serviceInstalled) << exists;
+            auto opened = fake::CallsTo("OpenServiceA");
+            ASSERT_EQ(opened.size(), exists ? 1u : 0u);
+            if (exists) {
+                EXPECT_EQ(opened[0].args,
+                          (std::vector<uint64_t>{uintptr_t(fake::ManagerHandle), 0xF01FF}));
+                EXPECT_EQ(opened[0].text[0], "lptwdmio");
+            }
+            EXPECT_EQ(fake::CallsTo("StartServiceA")[0].args[0], uintptr_t(service));
+            EXPECT_EQ(fake::CallsTo("CloseServiceHandle")[0].args[0], uintptr_t(service));
+            EXPECT_EQ(fake::Count("CreateFileA"), 2u);
+            fake::calls.clear();
+        }
+        EXPECT_EQ(fake::Names(), Removal) << exists;
+    }
+}
+
+TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksTheLibrary) {
+    struct Case {
+        std::string what;
+        std::function<void()> script;
+        Strings made; // the construction's calls
+        bool freed;
+    };
+    std::vector<Case> cases = {
+        {"no library", [] { Answer(fake::on.LoadLibraryA, HMODULE(nullptr)); },
+         Prefix(Installation, 3, {"CreateFileA"}), false},
+        {"no manager", [] { Answer(fake::on.OpenSCManagerA, SC_HANDLE(nullptr)); },
+         Prefix(Installation, 10, {"CreateFileA"}), true},
+        {"no service",
+         [] {
+             Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
+             Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
+         },
+         Prefix(Installation, 12, {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}), true},
+    };
+    for (const std::string& missing : SixEntryPoints) // never called through a null pointer
+        cases.push_back({"no " + missing,
+                         [missing] {
+                             fake::on.GetProcAddress = [missing](HMODULE module, LPCSTR name) {
+                                 return missing == name
+                                            ? nullptr
+                                            : fake::Defaults().GetProcAddress(module, name);
+                             };
+                         },
+                         Prefix(Installation, 9, {"CreateFileA"}), true});
+    for (const Case& c : cases) {
+        SetUp();
+        c.script();
+        {
+            TLptPortConnection lpt;
+            EXPECT_FALSE(lpt.serviceInstalled) << c.what;
+            EXPECT_EQ(fake::Names(), c.made) << c.what;
+            fake::calls.clear();
+        }
+        EXPECT_EQ(fake::Names(), c.freed ? Strings{"FreeLibrary"} : Strings{}) << c.what;
+    }
+}
+
+TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
+    struct Case {
+        bool manager, service;
+        Strings removal;
+    } cases[] = {
+        {true, true, Removal},
+        {true, false, {"OpenSCManagerA", "OpenServiceA", "CloseServiceHandle", "FreeLibrary"}},
+        {false, true, {"OpenSCManagerA", "FreeLibrary"}},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        DriverFromAttempt(2); // the driver came up after the installation
+        {
+            TLptPortConnection lpt;
+            ASSERT_TRUE(lpt.serviceInstalled);
+            if (!c.manager)
+                Answer(fake::on.OpenSCManagerA, SC_HANDLE(nullptr));
+            if (!c.service)
+                Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
+            fake::calls.clear();
+        }
+        EXPECT_EQ(fake::Names(), Prefix({"CloseHandle"}, 1, c.removal)) << c.manager << c.service;
+        EXPECT_EQ(fake::calls[0].args[0], uintptr_t(Device));
+    }
+}
+
+} // namespace
