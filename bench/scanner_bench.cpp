@@ -1,0 +1,113 @@
+// One pad scan pass against a simulated port driver that answers at once: the time the scanner
+// itself costs per polling tick, its device calls, and its heap allocations (there must be none).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "app/app_state.h"
+#include "app/tray_icon.h"
+#include "scanner/scanner.h"
+#include "settings/settings.h"
+#include "tests/fake/fake_win32.h"
+#include "tests/scanner/pad_matrix.h"
+
+// Every heap allocation of the program goes through here and is counted; new[] and the sized
+// and nothrow forms come back to these. GCC takes the free() in a replaced operator delete for a
+// mismatch with new; here the pair is malloc and free by construction.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace {
+std::atomic<size_t> allocations{0};
+}
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+// The program's state as start-up leaves it, with the pads on LPT1 behind the simulated driver.
+class ScanRig {
+  public:
+    ScanRig(int pads, bool allHeld) {
+        fake::Reset();
+        matrix.Install();
+        fake::on.keybd_event = [this](BYTE, BYTE, DWORD, ULONG_PTR) { ++keyEvents; };
+        AppSettings = TAppSettings{};
+        AppSettings.secondPlayer = pads == 2 ? 1 : 0;
+        AppSettings.repeat = allHeld ? 1 : 0; // held and repeating: a key-down per button per pass
+        PresetTable = TPresetTable{};
+        PresetTable.presets.resize(1);
+        for (int b = 0; b < ButtonsPerPad; ++b) {
+            PresetTable.presets[0].vk1[b] = 0x41 + b;
+            PresetTable.presets[0].vk2[b] = 0x61 + b;
+        }
+        PresetTable.presetCount = 1;
+        MainWindow = fake::Window;
+        FirstIcon = fake::FirstIconHandle;
+        SecondIcon = fake::SecondIconHandle;
+        currentTrayIcon = FirstIcon;
+        selectedPort = PortLpt1;
+        connection = std::make_unique<TLptPortConnection>();
+        PortConnection = connection.get();
+        if (allHeld)
+            for (int pad = 1; pad <= 2; ++pad)
+                for (int b = 1; b <= ButtonsPerPad; ++b)
+                    matrix.Press(pad, b);
+        fake::recording = false;
+        ScanPads(); // the first key-downs and the icon change are not what is measured
+        matrix.deviceCalls = 0;
+        keyEvents = 0;
+    }
+
+    ~ScanRig() {
+        fake::Reset();
+        ReleaseHeldKeys();
+        PortConnection = nullptr;
+    }
+
+    padsim::PadMatrix matrix;
+    std::unique_ptr<TLptPortConnection> connection;
+    size_t keyEvents = 0;
+};
+
+void BM_ScanPass(benchmark::State& state) {
+    ScanRig rig(static_cast<int>(state.range(0)), state.range(1) != 0);
+    size_t allocationsBefore = allocations.load();
+    for (auto _ : state)
+        ScanPads();
+    size_t allocated = allocations.load() - allocationsBefore;
+    double passes = static_cast<double>(state.iterations());
+    state.counters["device_calls_per_pass"] = rig.matrix.deviceCalls / passes;
+    state.counters["key_events_per_pass"] = rig.keyEvents / passes;
+    state.counters["allocations_per_pass"] = allocated / passes;
+    if (allocated != 0)
+        state.SkipWithError("the scan pass allocated");
+}
+
+BENCHMARK(BM_ScanPass)
+    ->ArgNames({"pads", "held"})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({1, 1})
+    ->Args({2, 1});
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,223 @@
+// The pad scanner: two twelve-button pads as a matrix on the parallel port.
+//
+// Six data lines select, four status lines report. In each step of a pass one select line is
+// driven low; a pressed button whose select line is low pulls its pad's input line low. Every
+// button that changed (with repeat, every held button too) becomes one keybd_event, sent the
+// moment it is found.
+#include "scanner/scanner.h"
+
+#include <windows.h>
+
+#include "app/app_state.h"
+#include "app/tray_icon.h"
+#include "lptio/lptio.h"
+#include "settings/settings.h"
+
+namespace {
+
+const int PadCount = 2;
+const int StepCount = 6;
+
+// D6 and D7 are no select lines: whatever they held when the pass began is written back with
+// every pattern, so that anything else wired there is left alone.
+const BYTE KeptDataBits = 0xC0;
+
+// One pattern per step, exactly one of D0..D5 low. Buttons b and b + 6 of both pads share the
+// select line of step b.
+const BYTE SelectPatterns[StepCount] = {
+    // pattern     line low  pin  buttons
+    0x1F, //       D5        7    1 and 7
+    0x2F, //       D4        6    2 and 8
+    0x37, //       D3        5    3 and 9
+    0x3B, //       D2        4    4 and 10
+    0x3D, //       D1        3    5 and 11
+    0x3E, //       D0        2    6 and 12
+};
+
+// The key one keybd_event sends: the low bytes of the codes and the extended flag whole.
+struct TKey {
+    BYTE vk;
+    BYTE scan;
+    DWORD ext; // 0, or KEYEVENTF_EXTENDEDKEY
+};
+
+// Pad 1 buttons 1..12, then pad 2 buttons 1..12. A set flag means a key-down went out and no
+// key-up since; sentKey holds the key that key-down used, so that the key-up releases that very
+// key even when the preset or its keys changed while the button was held.
+BYTE ButtonState[PadCount * ButtonsPerPad];
+TKey sentKey[PadCount * ButtonsPerPad];
+
+int ButtonIndex(int pad, int button) {
+    return (pad - 1) * ButtonsPerPad + (button - 1);
+}
+
+// ---- port access -------------------------------------------------------------------------------
+// Single-register batches, as the driver gets them from ReadPort and WritePort, but with the
+// outcome in hand: a read that did not happen gives no value at all rather than a 0 that looks
+// like every Ack, Paper-out and Select button held down.
+
+bool ReadRegister(BYTE reg, BYTE& value) {
+    PortIoPair pair = {static_cast<RegisterAddress>(selectedPort | reg), 0};
+    if (!PortConnection->ReadPorts(&pair, 1))
+        return false;
+    value = pair.value;
+    return true;
+}
+
+bool WriteData(BYTE value) {
+    return PortConnection->WritePort(selectedPort, RegData, value);
+}
+
+// ---- the four input lines ----------------------------------------------------------------------
+// Two status lines per pad, active low at the connector, but the port presents Busy inverted:
+// that bit reads 1 while a button pulls its pin low.
+//
+//   test                mask            line, pin         pad  buttons  released when the bit is
+//   Pad1FirstReleased   StatusAck       Acknowledge, 10   1    1..6     1
+//   Pad1SecondReleased  StatusBusy      Busy, 11          1    7..12    0
+//   Pad2FirstReleased   StatusPaperOut  Paper out, 12     2    1..6     1
+//   Pad2SecondReleased  StatusSelect    Select, 13        2    7..12    1
+//
+// Each test reads the status register anew and sets `released`; false when the register could
+// not be read.
+
+bool LineReleased(BYTE mask, BYTE releasedBit, bool& released) {
+    BYTE status;
+    if (!ReadRegister(RegStatus, status))
+        return false;
+    released = (status & mask) == releasedBit;
+    return true;
+}
+
+bool Pad1FirstReleased(bool& released) {
+    return LineReleased(StatusAck, StatusAck, released);
+}
+
+bool Pad1SecondReleased(bool& released) {
+    return LineReleased(StatusBusy, 0, released);
+}
+
+bool Pad2FirstReleased(bool& released) {
+    return LineReleased(StatusPaperOut, StatusPaperOut, released);
+}
+
+bool Pad2SecondReleased(bool& released) {
+    return LineReleased(StatusSelect, StatusSelect, released);
+}
+
+typedef bool (*TLineTest)(bool& released);
+
+// ---- key events --------------------------------------------------------------------------------
+
+// The key that the current preset assigns to a button; false when there is no current preset.
+bool AssignedKey(int pad, int button, TKey& key) {
+    int32_t current = PresetTable.currentPreset;
+    if (current < 0 || static_cast<size_t>(current) >= PresetTable.presets.size())
+        return false;
+    const TCodes& codes = PresetTable.presets[static_cast<size_t>(current)];
+    int i = button - 1;
+    // Codes above 255 are legal in Kavit.ini; keybd_event takes bytes.
+    if (pad == 1)
+        key = TKey{static_cast<BYTE>(codes.vk1[i]), static_cast<BYTE>(codes.scan1[i]),
+                   static_cast<DWORD>(codes.ext1[i])};
+    else
+        key = TKey{static_cast<BYTE>(codes.vk2[i]), static_cast<BYTE>(codes.scan2[i]),
+                   static_cast<DWORD>(codes.ext2[i])};
+    return true;
+}
+
+bool SameKey(const TKey& a, const TKey& b) {
+    return a.vk == b.vk && a.scan == b.scan && a.ext == b.ext;
+}
+
+void KeyDown(const TKey& key) {
+    keybd_event(key.vk, key.scan, key.ext, 0);
+}
+
+void KeyUp(const TKey& key) {
+    keybd_event(key.vk, key.scan, key.ext + KEYEVENTF_KEYUP, 0);
+}
+
+// The shell is asked only when the icon really changes: a held button with repeat costs no
+// shell call after its first key-down.
+void ShowTrayIcon(HICON icon) {
+    if (currentTrayIcon != icon)
+        TrayIcon(TrayModify, icon);
+}
+
+// One button, with the test of its input line. False ends the pass: the line could not be read,
+// or there is no preset to take a key from.
+bool HandleButton(int pad, int button, TLineTest test) {
+    bool released;
+    if (!test(released))
+        return false;
+    int index = ButtonIndex(pad, button);
+
+    if (released) {
+        if (ButtonState[index]) {
+            KeyUp(sentKey[index]);
+            ShowTrayIcon(FirstIcon);
+            ButtonState[index] = 0;
+        }
+        return true;
+    }
+
+    if (ButtonState[index] && AppSettings.repeat != 1)
+        return true;
+    TKey key;
+    if (!AssignedKey(pad, button, key))
+        return false;
+    // With repeat, a held button whose key was changed under it lets go of the old key first;
+    // otherwise the old key would stay down for good.
+    if (ButtonState[index] && !SameKey(sentKey[index], key))
+        KeyUp(sentKey[index]);
+    KeyDown(key);
+    ShowTrayIcon(SecondIcon);
+    sentKey[index] = key;
+    ButtonState[index] = 1;
+    return true;
+}
+
+// One step: its select pattern, then the buttons on that select line in visiting order. A
+// pattern that did not reach the port ends the pass too: the reads after it would report the
+// buttons of whatever line was still low.
+bool ScanStep(int step, BYTE keep) {
+    if (!WriteData(static_cast<BYTE>(keep | SelectPatterns[step - 1])))
+        return false;
+    if (!HandleButton(1, step, Pad1FirstReleased) || !HandleButton(1, step + 6, Pad1SecondReleased))
+        return false;
+    if (AppSettings.secondPlayer != 1)
+        return true;
+    return HandleButton(2, step, Pad2FirstReleased) &&
+           HandleButton(2, step + 6, Pad2SecondReleased);
+}
+
+} // namespace
+
+void ScanPads() {
+    // Without a way to the ports every read would come back 0, which reads as buttons held.
+    if (!PortConnection || !PortConnection->IsOpen())
+        return;
+    BYTE data;
+    if (!ReadRegister(RegData, data))
+        return;
+    BYTE keep = static_cast<BYTE>(data & KeptDataBits);
+    // A failure ends the pass where it happens; what was sent stands, and the next tick runs a
+    // full pass again. The data register is not restored: it stays on the last pattern.
+    for (int step = 1; step <= StepCount; ++step)
+        if (!ScanStep(step, keep))
+            return;
+}
+
+void ReleaseHeldKeys() {
+    bool released = false;
+    for (int index = 0; index < PadCount * ButtonsPerPad; ++index) {
+        if (ButtonState[index]) {
+            KeyUp(sentKey[index]);
+            ButtonState[index] = 0;
+            released = true;
+        }
+    }
+    if (released)
+        ShowTrayIcon(FirstIcon);
+}

@@ -1,0 +1,53 @@
+// Two twelve-button pads wired to one parallel port, behind a simulated port driver: tests (and
+// benchmarks) run the real TLptPortConnection and scanner against it through the Win32 stand-in.
+//
+//   PadMatrix matrix;        // a member that outlives the test's handlers
+//   fake::Reset();
+//   matrix.Install();        // the driver's device opens; its batches reach this matrix
+//   matrix.Press(1, 7);      // pad 1, button 7
+//
+// The wiring: button b of 1..6 sits on select line D(6 - b), button b of 7..12 on the line of
+// b - 6 (so button 1 and 7 on D5, button 6 and 12 on D0). A pressed button pulls its pad's input
+// line low while its select line is low: pad 1 buttons 1..6 on Acknowledge (status bit 6), 7..12
+// on Busy (bit 7), pad 2 buttons 1..6 on Paper out (bit 5), 7..12 on Select (bit 4). The port
+// reads Busy inverted, so bit 7 is 1 while pressed and 0 while released; the other three read 1
+// while released.
+#pragma once
+
+#include <windows.h>
+
+#include "lptio/lptio.h"
+
+namespace padsim {
+
+extern HANDLE const DeviceHandle; // what CreateFileA answers for the driver's device
+
+class PadMatrix {
+  public:
+    // Scripts fake::on.CreateFileA and fake::on.DeviceIoControl. Call after fake::Reset().
+    void Install();
+
+    void Press(int pad, int button);
+    void Release(int pad, int button);
+    void ReleaseAll();
+
+    // The status register as the port would read it now.
+    BYTE Status() const;
+
+    PortCode port = PortLpt1; // where the pads are wired; other ports read 0xFF
+    bool deviceOpens = true;  // false: the device is missing, as without the driver
+    BYTE data = 0x00;         // the data register: the last value written
+    BYTE control = 0x0C;      // the control register, never written by the scanner
+
+    unsigned deviceCalls = 0; // DeviceIoControl calls so far
+    // The device call with this number (counting deviceCalls from 1) fails with the last error
+    // ERROR_INVALID_FUNCTION, touching neither register nor buffer. 0: none fails.
+    unsigned failAt = 0;
+
+  private:
+    bool Transfer(DWORD code, BYTE* pairs, DWORD size);
+
+    bool pressed[2][12] = {};
+};
+
+} // namespace padsim
