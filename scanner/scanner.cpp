@@ -209,15 +209,12 @@ void ScanPads() {
             return;
 }
 
+// The tray icon is left alone: at shutdown it has already been removed.
 void ReleaseHeldKeys() {
-    bool released = false;
     for (int index = 0; index < PadCount * ButtonsPerPad; ++index) {
         if (ButtonState[index]) {
             KeyUp(sentKey[index]);
             ButtonState[index] = 0;
-            released = true;
         }
     }
-    if (released)
-        ShowTrayIcon(FirstIcon);
 }

@@ -452,7 +452,7 @@ TEST_F(ScanPadsTest, ReleaseHeldKeysLetsGoOfEveryButtonStillDown) {
     ReleaseHeldKeys();
     EXPECT_EQ(events, (Events{Up(1, 1), Up(1, 12), Up(2, 5)}));
     EXPECT_EQ(fake::Count("DeviceIoControl"), 0u) << "the port is not needed";
-    EXPECT_EQ(IconChanges(), std::vector<HICON>{first});
+    EXPECT_TRUE(IconChanges().empty()) << "the tray icon is already gone at shutdown";
 
     Clear();
     ReleaseHeldKeys();
