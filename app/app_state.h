@@ -22,6 +22,19 @@ const UINT CmdHelp = 459;
 const UINT CmdAbout = 460;
 const UINT CmdExit = 462;
 
+// The one window: hidden except while keys are taught. A second copy finds the first by both
+// names together.
+const char MainWindowClassName[] = "Kavit Tray";
+const char MainWindowTitle[] = "Kavit program";
+const int MainWindowX = 300;
+const int MainWindowY = 300;
+const int MainWindowWidth = 250;
+const int MainWindowHeight = 100;
+
+// Files beside the program.
+const char SettingsFileName[] = "Kavit.ini";
+const char HelpFileName[] = "help.htm";
+
 extern HWND MainWindow;
 extern std::string programDir;             // with its trailing separator
 extern TLptPortConnection* PortConnection; // the one connection, while it exists
@@ -30,3 +43,9 @@ extern HICON FirstIcon;                    // FIRSTICON: resting
 extern HICON SecondIcon;                   // SECONDICON: a button went down
 extern HMENU PopupMenu;
 extern int32_t assignIndex; // key assignment: 0..11 pad 1, 12..23 pad 2, 24 complete
+// "TaskbarCreated": Windows' own announcement of a restarted task bar, whose number is known only
+// once registered; 0 until then.
+extern UINT taskbarCreatedMessage;
+
+// Rewrites Kavit.ini from memory; on failure the user is told and the program goes on.
+void SaveSettingsOrTell();

@@ -277,6 +277,7 @@ Handlers MakeDefaults() {
         return msg->message != WM_QUIT;
     };
     h.TrackPopupMenu = [](HMENU, UINT, int, int, int, HWND, const RECT*) { return TRUE; };
+    h.DefWindowProcA = [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; };
     h.keybd_event = [](BYTE, BYTE, DWORD, ULONG_PTR) {};
     h.Shell_NotifyIconA = [](DWORD, NOTIFYICONDATAA*) { return TRUE; };
     h.ShellExecuteA = [](HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int) {
@@ -547,7 +548,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 }
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Log("DefWindowProcA", {Num(window), message, wParam, static_cast<uint64_t>(lParam)});
-    return 0;
+    return on.DefWindowProcA(window, message, wParam, lParam);
 }
 void WINAPI PostQuitMessage(int exitCode) {
     Log("PostQuitMessage", {static_cast<uint64_t>(exitCode)});

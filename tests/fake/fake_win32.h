@@ -77,6 +77,7 @@ struct Handlers {
         CreateWindowExA;
     std::function<BOOL(LPMSG, HWND, UINT, UINT)> GetMessageA;
     std::function<BOOL(HMENU, UINT, int, int, int, HWND, const RECT*)> TrackPopupMenu;
+    std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> DefWindowProcA;
     std::function<void(BYTE, BYTE, DWORD, ULONG_PTR)> keybd_event;
     std::function<BOOL(DWORD, NOTIFYICONDATAA*)> Shell_NotifyIconA;
     std::function<HINSTANCE(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int)> ShellExecuteA;

@@ -1,0 +1,153 @@
+#include "app/startup.h"
+
+#include "app/app_state.h"
+#include "app/notice.h"
+#include "app/tray_icon.h"
+#include "app/window_proc.h"
+#include "lptio/lptio.h"
+#include "scanner/scanner.h"
+#include "settings/presets.h"
+#include "settings/settings.h"
+
+namespace {
+
+// Popup menu ids that never arrive as commands.
+const UINT MenuSeparatorKeys = 456;
+const UINT MenuSeparatorPreset = 458;
+const UINT MenuSeparatorExit = 461;
+
+// Tried in this order; the first that answers is the one the pads hang on.
+const PortCode PortSearchOrder[] = {PortLpt1, PortLpt2, PortLpt3};
+
+const UINT StartupMilliseconds = 1000;
+
+// Explorer runs with fewer rights than an elevated Kavit, and Windows drops the messages that
+// such a process sends upwards unless they are let through. Looked up at run time: older
+// systems have neither the filter nor the function.
+typedef BOOL(WINAPI* TChangeWindowMessageFilter)(UINT message, DWORD flag);
+const DWORD MessageFilterAdd = 1; // MSGFLT_ADD
+
+WNDCLASSA MainWindowClass(HINSTANCE instance) {
+    WNDCLASSA windowClass = {};
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = nullptr;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = MainWindowClassName;
+    return windowClass;
+}
+
+// Settings, window class and window; false after telling the user which of them failed.
+bool CreateMainWindow(const WNDCLASSA& windowClass) {
+    if (!LoadSettings(programDir + SettingsFileName)) {
+        ShowNotice("Bad Kavit.ini file");
+        return false;
+    }
+    if (RegisterClassA(&windowClass) == 0) {
+        ShowNotice("Invalid class registration");
+        return false;
+    }
+    // A title bar and a thin frame only: no system menu, no sizing, hidden until "Set keys".
+    MainWindow = CreateWindowExA(0, MainWindowClassName, MainWindowTitle, WS_CAPTION, MainWindowX,
+                                 MainWindowY, MainWindowWidth, MainWindowHeight, nullptr, nullptr,
+                                 windowClass.hInstance, nullptr);
+    if (!MainWindow) {
+        ShowNotice("Window not created");
+        return false;
+    }
+    return true;
+}
+
+void ChoosePort() {
+    for (PortCode port : PortSearchOrder) {
+        if (PortConnection->PortPresent(port)) {
+            selectedPort = port;
+            return;
+        }
+    }
+}
+
+void ListenForTaskbarRestart() {
+    taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    FARPROC filter = user32 ? GetProcAddress(user32, "ChangeWindowMessageFilter") : nullptr;
+    if (filter && taskbarCreatedMessage != 0)
+        reinterpret_cast<TChangeWindowMessageFilter>(reinterpret_cast<void (*)()>(filter))(
+            taskbarCreatedMessage, MessageFilterAdd);
+}
+
+void BuildPopupMenu() {
+    PopupMenu = CreatePopupMenu();
+    AppendMenuA(PopupMenu, MF_STRING, CmdSetKeys, "Set keys");
+    AppendMenuA(PopupMenu, MF_SEPARATOR, MenuSeparatorKeys, "");
+    AppendMenuA(PopupMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(PresetTable.PresetSubmenu),
+                "Preset");
+    AppendMenuA(PopupMenu, MF_SEPARATOR, MenuSeparatorPreset, "");
+    AppendMenuA(PopupMenu, MF_STRING, CmdHelp, "Help");
+    AppendMenuA(PopupMenu, MF_STRING, CmdAbout, "About");
+    AppendMenuA(PopupMenu, MF_SEPARATOR, MenuSeparatorExit, "");
+    AppendMenuA(PopupMenu, MF_STRING, CmdExit, "Exit");
+}
+
+// Port, tray icon, menu and the first timer: from here on the program only answers messages.
+void GetReady() {
+    ChoosePort();
+    // Told before the icon exists; the program runs on, without pads.
+    if (!PortConnection->IsOpen())
+        ShowNotice("LPT error, driver installed?");
+    // Registered just before the icon is first added: a task bar restarted earlier needs nothing.
+    ListenForTaskbarRestart();
+    TrayIcon(TrayAdd, FirstIcon);
+    BuildPopupMenu();
+    // No pad is scanned during the first second; the first tick starts the polling timer.
+    SetTimer(MainWindow, TimerStartup, StartupMilliseconds, nullptr);
+}
+
+// Runs until the quit message; `message` is left holding it.
+void RunMessageLoop(MSG& message) {
+    while (GetMessageA(&message, nullptr, 0, 0)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void StopRunning() {
+    KillTimer(MainWindow, TimerPoll);
+    // No pass runs any more: let go of what the pads still hold, or the keys stay down.
+    ReleaseHeldKeys();
+    if (PresetTable.presetSubmenuCreated)
+        DestroyMenu(PresetTable.PresetSubmenu);
+    DestroyMenu(PopupMenu);
+}
+
+} // namespace
+
+int RunKavit(HINSTANCE instance) {
+    if (FindWindowA(MainWindowClassName, MainWindowTitle)) {
+        ShowNotice("Another copy already running");
+        return 0;
+    }
+    programDir = ProgramDirectory();
+    PortConnection = new TLptPortConnection();
+    FirstIcon = LoadIconA(instance, "FIRSTICON");
+    SecondIcon = LoadIconA(instance, "SECONDICON");
+    WNDCLASSA windowClass = MainWindowClass(instance);
+
+    // On the early paths no message is taken and the exit code stays 0; the quit message
+    // carries 0 too.
+    MSG message = {};
+    if (CreateMainWindow(windowClass)) {
+        GetReady();
+        RunMessageLoop(message);
+        StopRunning();
+    }
+    // Closes the driver device, and removes the driver service if this run installed it.
+    delete PortConnection;
+    PortConnection = nullptr;
+    return static_cast<int>(message.wParam);
+}

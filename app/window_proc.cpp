@@ -1,0 +1,145 @@
+#include "app/window_proc.h"
+
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/key_assign.h"
+#include "app/tray_icon.h"
+#include "scanner/scanner.h"
+#include "settings/presets.h"
+#include "settings/settings.h"
+
+const char AboutText[] = "Kavit 1.06 https://kavit.example.org/      ";
+
+namespace {
+
+// Tray icon mouse events, as the shell reports them in lParam.
+const LPARAM TrayLeftButtonUp = WM_LBUTTONUP;  // 514: flash the icon
+const LPARAM TrayRightButtonUp = WM_RBUTTONUP; // 517: open the popup menu
+
+const DWORD FlashMilliseconds = 150;
+
+// ---- timers ------------------------------------------------------------------------------------
+
+void OnTimer(WPARAM id) {
+    if (id == TimerStartup) {
+        // One second after start-up: from now on the pads are polled at their own pace.
+        KillTimer(MainWindow, TimerStartup);
+        SetTimer(MainWindow, TimerPoll, AppSettings.interval, nullptr);
+        return;
+    }
+    ScanPads();
+}
+
+// ---- tray icon ---------------------------------------------------------------------------------
+
+// The same icon with red eyes for a moment: the program is alive. Nothing else runs meanwhile.
+void FlashTrayIcon() {
+    TrayIcon(TrayModify, SecondIcon);
+    Sleep(FlashMilliseconds);
+    TrayIcon(TrayModify, FirstIcon);
+}
+
+void OpenPopupMenu() {
+    // The menu closes on a click elsewhere only when its owner is the foreground window.
+    SetForegroundWindow(MainWindow);
+    POINT cursor;
+    GetCursorPos(&cursor);
+    TrackPopupMenu(PopupMenu, 0, cursor.x, cursor.y, 0, MainWindow, nullptr);
+    // A message after the menu, or the next menu opened from the tray closes again at once.
+    PostMessageA(MainWindow, WM_NULL, 0, 0);
+}
+
+void OnTrayMouse(LPARAM mouseMessage) {
+    if (mouseMessage == TrayLeftButtonUp)
+        FlashTrayIcon();
+    else if (mouseMessage == TrayRightButtonUp)
+        OpenPopupMenu();
+}
+
+// ---- commands ----------------------------------------------------------------------------------
+
+// The preset submenu holds one item per preset, in table order: item, index and id agree.
+void RewritePresetItem(UINT checkMark) {
+    int32_t current = PresetTable.currentPreset;
+    ModifyMenuA(PresetTable.PresetSubmenu, static_cast<UINT>(current),
+                MF_BYPOSITION | MF_STRING | checkMark, CmdPresetBase + static_cast<UINT>(current),
+                PresetTable.presets[static_cast<size_t>(current)].caption.c_str());
+}
+
+void ChoosePreset(int32_t index) {
+    RewritePresetItem(MF_UNCHECKED);
+    PresetTable.currentPreset = index;
+    RewritePresetItem(MF_CHECKED);
+    SaveSettingsOrTell();
+}
+
+void OpenHelp() {
+    std::string page = programDir + HelpFileName;
+    // Whatever the shell answers, the browser (or its absence) speaks for itself.
+    ShellExecuteA(MainWindow, "open", page.c_str(), nullptr, programDir.c_str(), SW_SHOWNORMAL);
+}
+
+void ShowAbout() {
+    MessageBoxA(MainWindow, AboutText, "Kavit", MB_OK | MB_ICONINFORMATION);
+}
+
+// The whole wParam is the id: a word with anything in its high bits is no command of ours.
+void RunCommand(WPARAM id) {
+    if (id >= CmdPresetBase && id - CmdPresetBase < static_cast<WPARAM>(PresetTable.presetCount)) {
+        ChoosePreset(static_cast<int32_t>(id - CmdPresetBase));
+        return;
+    }
+    switch (id) {
+    case CmdSetKeys:
+        // Shows and activates the window; an unfinished sequence goes on where it stopped.
+        ShowWindow(MainWindow, SW_SHOWNORMAL);
+        break;
+    case CmdHelp:
+        OpenHelp();
+        break;
+    case CmdAbout:
+        ShowAbout();
+        break;
+    case CmdExit:
+        // The window stays; its WM_DESTROY handling takes the icon away and ends the loop.
+        PostMessageA(MainWindow, WM_DESTROY, 0, 0);
+        break;
+    }
+}
+
+} // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_DESTROY:
+        TrayIcon(TrayDelete, FirstIcon);
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        PaintAssignWindow(window);
+        return 0;
+    case WM_KEYDOWN:
+        TakeKey(wParam, lParam);
+        return 0;
+    case WM_COMMAND:
+        RunCommand(wParam);
+        return 0;
+    case WM_TIMER:
+        OnTimer(wParam);
+        return 0;
+    case TrayCallbackMessage:
+        OnTrayMouse(lParam);
+        return 0;
+    case TrayRestoreMessage:
+        TrayIcon(TrayRestore, currentTrayIcon);
+        return 0;
+    }
+    // A restarted task bar has forgotten every icon. Its announcement has no fixed number; 0 means
+    // it is not registered yet.
+    if (message == taskbarCreatedMessage && taskbarCreatedMessage != 0) {
+        TrayIcon(TrayRestore, currentTrayIcon);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

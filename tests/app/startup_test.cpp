@@ -1,0 +1,442 @@
+// Start-up, message loop and shutdown, run for real against the stand-in.
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "app/app_state.h"
+#include "app/tray_icon.h"
+#include "app/window_proc.h"
+#include "settings/presets.h"
+#include "settings/settings.h"
+#include "tests/app/app_test_support.h"
+
+namespace {
+
+using app_test::Find;
+using app_test::FindText;
+using app_test::Ini;
+using app_test::IniPath;
+using app_test::Instance;
+using app_test::Notices;
+using app_test::Queue;
+
+class StartupTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app_test::ResetProgram();
+        fake::files[IniPath] = Ini({"[First]", "[Second]"});
+    }
+    void TearDown() override { app_test::ResetProgram(); }
+
+    padsim::PadMatrix matrix;
+};
+
+// The program's own steps, in the order they happened, told apart from what the connection and
+// the settings file do inside their own calls.
+std::vector<std::string> Steps() {
+    std::vector<std::string> steps;
+    bool sawModulePath = false, sawConnection = false, sawSettings = false;
+    HMENU submenu = PresetTable.PresetSubmenu;
+    auto menuArg = [](const fake::Call& c) { return reinterpret_cast<HMENU>(c.args[0]); };
+    for (const fake::Call& c : fake::calls) {
+        const std::string& fn = c.fn;
+        if (fn == "GetModuleFileNameA" && !sawModulePath) {
+            sawModulePath = true;
+            steps.push_back("programDir");
+        } else if (fn == "GetVersionExA" && !sawConnection) {
+            sawConnection = true;
+            steps.push_back("create connection");
+        } else if (fn == "CreateFileA" && c.text[0] == IniPath && !sawSettings) {
+            sawSettings = true;
+            steps.push_back("LoadSettings");
+        } else if (fn == "FindWindowA" || fn == "LoadIconA" || fn == "LoadCursorA" ||
+                   fn == "MessageBoxA" || fn == "RegisterWindowMessageA") {
+            steps.push_back(fn + " " + c.text[0]);
+        } else if (fn == "GetStockObject" || fn == "KillTimer") {
+            steps.push_back(fn + " " + std::to_string(c.args.back()));
+        } else if (fn == "RegisterClassA" || fn == "CreateWindowExA" || fn == "GetMessageA" ||
+                   fn == "DeleteService") {
+            steps.push_back(fn);
+        } else if (fn == "SetTimer") {
+            steps.push_back(fn + " " + std::to_string(c.args[1]) + " " + std::to_string(c.args[2]));
+        } else if (fn == "Shell_NotifyIconA") {
+            steps.push_back(fn + " " + std::to_string(c.args[0]));
+        } else if (fn == "CreatePopupMenu" && menuArg(c) == PopupMenu) {
+            steps.push_back(fn);
+        } else if (fn == "AppendMenuA" && menuArg(c) == PopupMenu) {
+            steps.push_back(fn + " " + c.text[0]);
+        } else if (fn == "DestroyMenu") {
+            steps.push_back(menuArg(c) == submenu ? "DestroyMenu Preset" : "DestroyMenu popup");
+        } else if (fn == "CloseHandle" &&
+                   c.args[0] == reinterpret_cast<uintptr_t>(padsim::DeviceHandle)) {
+            steps.push_back("close device");
+        } else if (fn == "keybd_event") {
+            steps.push_back(fn + " " + std::to_string(c.args[2]));
+        } else if (fn == "DeviceIoControl" && (steps.empty() || steps.back() != "port access")) {
+            steps.push_back("port access");
+        }
+    }
+    return steps;
+}
+
+// ---- the order of everything ---------------------------------------------------------------
+
+TEST_F(StartupTest, StartsAndShutsDownInOrderWithoutTheDriver) {
+    // The stand-in's plain NT machine: the driver device is missing even after this run has
+    // installed the service, so no port can be reached.
+    EXPECT_EQ(RunKavit(Instance), 0);
+    const std::vector<std::string> expected = {
+        "FindWindowA Kavit Tray",
+        "programDir",
+        "create connection",
+        "LoadIconA FIRSTICON",
+        "LoadIconA SECONDICON",
+        "LoadCursorA #32512",
+        "GetStockObject 0",
+        "LoadSettings",
+        "RegisterClassA",
+        "CreateWindowExA",
+        "MessageBoxA LPT error, driver installed?",
+        "RegisterWindowMessageA TaskbarCreated",
+        "Shell_NotifyIconA 0",
+        "CreatePopupMenu",
+        "AppendMenuA Set keys",
+        "AppendMenuA ",
+        "AppendMenuA Preset",
+        "AppendMenuA ",
+        "AppendMenuA Help",
+        "AppendMenuA About",
+        "AppendMenuA ",
+        "AppendMenuA Exit",
+        "SetTimer 330 1000",
+        "GetMessageA",
+        "KillTimer 333",
+        "DestroyMenu Preset",
+        "DestroyMenu popup",
+        "DeleteService",
+    };
+    EXPECT_EQ(Steps(), expected);
+    EXPECT_EQ(PortConnection, nullptr);
+}
+
+TEST_F(StartupTest, WithTheDriverThePortsAreTestedBeforeTheIconAndHeldKeysAreLetGoAtTheEnd) {
+    matrix.Install();
+    matrix.Press(1, 3);
+    Queue(WM_TIMER, TimerStartup);
+    Queue(WM_TIMER, TimerPoll); // button 3 goes down
+    EXPECT_EQ(RunKavit(Instance), 0);
+
+    std::vector<std::string> steps = Steps();
+    auto at = [&](const std::string& step) {
+        return std::find(steps.begin(), steps.end(), step) - steps.begin();
+    };
+    // The connection tests the ports itself when it is built; start-up tests them again.
+    std::vector<std::string> expectedAroundWindow = {"CreateWindowExA", "port access",
+                                                     "RegisterWindowMessageA TaskbarCreated",
+                                                     "Shell_NotifyIconA 0"};
+    ASSERT_LT(at("CreateWindowExA") + 4, static_cast<long>(steps.size()));
+    EXPECT_EQ(std::vector<std::string>(steps.begin() + at("CreateWindowExA"),
+                                       steps.begin() + at("CreateWindowExA") + 4),
+              expectedAroundWindow);
+    EXPECT_EQ(Notices(), std::vector<std::string>{}) << "the port is reachable: no LPT error";
+
+    // After the loop: the poll timer stops, button 3's key goes up, menus go, device closes.
+    // The icon is not touched any more: it is removed before the loop ends.
+    std::vector<std::string> expectedEnd = {"KillTimer 333", "keybd_event 3", "DestroyMenu Preset",
+                                            "DestroyMenu popup", "close device"};
+    std::vector<std::string> tail(steps.end() - 5, steps.end());
+    EXPECT_EQ(tail, expectedEnd);
+}
+
+// ---- what each step sets up ------------------------------------------------------------------
+
+TEST_F(StartupTest, ProgramDirIsTheExecutablesFolderAndNamesTheSettingsFile) {
+    fake::modulePath = "D:\\Games\\Pads\\Kavit.exe";
+    fake::files["D:\\Games\\Pads\\Kavit.ini"] = fake::files[IniPath];
+    fake::files.erase(IniPath);
+    EXPECT_EQ(RunKavit(Instance), 0);
+    EXPECT_EQ(programDir, "D:\\Games\\Pads\\");
+    EXPECT_GE(FindText("CreateFileA", "D:\\Games\\Pads\\Kavit.ini"), 0);
+    EXPECT_EQ(Notices(), std::vector<std::string>{"LPT error, driver installed?"});
+}
+
+TEST_F(StartupTest, IconsComeFromTheProgramsOwnModule) {
+    RunKavit(Instance);
+    auto loads = fake::CallsTo("LoadIconA");
+    ASSERT_EQ(loads.size(), 2u);
+    for (const fake::Call& load : loads)
+        EXPECT_EQ(load.args[0], reinterpret_cast<uintptr_t>(Instance));
+    EXPECT_EQ(FirstIcon, fake::FirstIconHandle);
+    EXPECT_EQ(SecondIcon, fake::SecondIconHandle);
+}
+
+TEST_F(StartupTest, WindowClassAndHiddenWindowAsDescribed) {
+    RunKavit(Instance);
+    auto registered = fake::CallsTo("RegisterClassA");
+    ASSERT_EQ(registered.size(), 1u);
+    const fake::Call& c = registered[0];
+    // style, procedure, class extra, window extra, instance, icon, cursor, brush
+    const std::vector<uint64_t> fields = {0,
+                                          reinterpret_cast<uintptr_t>(&MainWindowProc),
+                                          0,
+                                          0,
+                                          reinterpret_cast<uintptr_t>(Instance),
+                                          0,
+                                          0xC0,                // what LoadCursorA answers
+                                          0xB0 + WHITE_BRUSH}; // what GetStockObject answers
+    EXPECT_EQ(c.args, fields);
+    EXPECT_EQ(c.text, (std::vector<std::string>{"<null>", "Kavit Tray"})) << "menu, class name";
+    EXPECT_EQ(fake::CallsTo("LoadCursorA")[0].args[0], 0u) << "the system's arrow";
+
+    auto created = fake::CallsTo("CreateWindowExA");
+    ASSERT_EQ(created.size(), 1u);
+    // extended style, style, x, y, width, height, parent, menu, instance, parameter
+    const std::vector<uint64_t> window = {
+        0, WS_CAPTION, 300, 300, 250, 100, 0, 0, reinterpret_cast<uintptr_t>(Instance), 0};
+    EXPECT_EQ(created[0].args, window);
+    EXPECT_EQ(created[0].text, (std::vector<std::string>{"Kavit Tray", "Kavit program"}));
+    EXPECT_EQ(MainWindow, fake::Window);
+    EXPECT_EQ(fake::Count("ShowWindow"), 0u);
+    EXPECT_FALSE(fake::windowVisible);
+}
+
+TEST_F(StartupTest, PopupMenuHasItsEightItemsWithThePresetSubmenu) {
+    std::vector<fake::MenuItem> items, presetItems;
+    app_test::AtLoopEnd([&] {
+        items = fake::menus[PopupMenu];
+        presetItems = fake::menus[PresetTable.PresetSubmenu];
+    });
+    RunKavit(Instance);
+    struct Expected {
+        UINT flags;
+        UINT_PTR id;
+        std::string text;
+    };
+    const Expected expected[] = {
+        {MF_STRING, 455, "Set keys"},
+        {MF_SEPARATOR, 456, ""},
+        {MF_POPUP, reinterpret_cast<UINT_PTR>(PresetTable.PresetSubmenu), "Preset"},
+        {MF_SEPARATOR, 458, ""},
+        {MF_STRING, 459, "Help"},
+        {MF_STRING, 460, "About"},
+        {MF_SEPARATOR, 461, ""},
+        {MF_STRING, 462, "Exit"},
+    };
+    ASSERT_EQ(items.size(), 8u);
+    for (size_t i = 0; i < 8; ++i) {
+        SCOPED_TRACE("position " + std::to_string(i));
+        EXPECT_EQ(items[i].flags, expected[i].flags);
+        EXPECT_EQ(items[i].id, expected[i].id);
+        EXPECT_EQ(items[i].text, expected[i].text);
+    }
+    ASSERT_NE(PresetTable.PresetSubmenu, nullptr);
+    EXPECT_EQ(presetItems.size(), 2u) << "the submenu that LoadSettings filled";
+    EXPECT_EQ(fake::menus.count(PopupMenu), 0u) << "destroyed at shutdown";
+    EXPECT_EQ(fake::menus.count(PresetTable.PresetSubmenu), 0u) << "destroyed at shutdown";
+}
+
+TEST_F(StartupTest, OnlyTheStartupTimerRunsBeforeTheFirstTick) {
+    std::map<UINT_PTR, UINT> running;
+    app_test::AtLoopEnd([&] { running = fake::timers; });
+    RunKavit(Instance);
+    EXPECT_EQ(running, (std::map<UINT_PTR, UINT>{{330, 1000}}));
+    auto set = fake::CallsTo("SetTimer");
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_EQ(set[0].args[0], reinterpret_cast<uintptr_t>(fake::Window));
+    EXPECT_EQ(set[0].args[3], 0u) << "no callback: ticks come as WM_TIMER";
+    EXPECT_EQ(fake::Count("keybd_event"), 0u);
+}
+
+TEST_F(StartupTest, TheLoopTranslatesAndDispatchesEveryMessageOfTheThread) {
+    Queue(WM_NULL);
+    Queue(WM_TIMER, TimerStartup);
+    RunKavit(Instance);
+    auto got = fake::CallsTo("GetMessageA");
+    ASSERT_EQ(got.size(), 3u);
+    for (const fake::Call& c : got)
+        EXPECT_EQ(c.args, (std::vector<uint64_t>{0, 0, 0})) << "any window, no filter";
+    EXPECT_EQ(fake::Count("TranslateMessage"), 2u);
+    auto dispatched = fake::CallsTo("DispatchMessageA");
+    ASSERT_EQ(dispatched.size(), 2u);
+    EXPECT_EQ(dispatched[0].args[1], static_cast<uint64_t>(WM_NULL));
+    EXPECT_EQ(dispatched[1].args[1], static_cast<uint64_t>(WM_TIMER));
+}
+
+// ---- the port ---------------------------------------------------------------------------------
+
+TEST_F(StartupTest, TheFirstPortThatAnswersIsChosen) {
+    struct Case {
+        PortCode wired; // where the pads answer; 0x40 answers nowhere that is tested
+        PortCode chosen;
+        std::vector<BYTE> portsTested;
+    };
+    const Case cases[] = {
+        {PortLpt1, PortLpt1, {0x10}},
+        {PortLpt2, PortLpt2, {0x10, 0x20}},
+        {PortLpt3, PortLpt3, {0x10, 0x20, 0x30}},
+        {0x40, 0, {0x10, 0x20, 0x30}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("pads on port " + std::to_string(c.wired));
+        SetUp();
+        matrix.port = c.wired;
+        matrix.Install();
+        EXPECT_EQ(RunKavit(Instance), 0);
+        EXPECT_EQ(selectedPort, c.chosen);
+        // The connection's own presence tests run while it is built; start-up's run after the
+        // window exists.
+        std::vector<BYTE> tested;
+        for (BYTE address : app_test::PortAddressesAfter(Find("CreateWindowExA")))
+            if (std::find(tested.begin(), tested.end(), address & 0xF0) == tested.end())
+                tested.push_back(address & 0xF0);
+        EXPECT_EQ(tested, c.portsTested);
+        EXPECT_EQ(Notices(), std::vector<std::string>{}) << "a silent start, even without pads";
+        EXPECT_GE(Find("SetTimer"), 0) << "the program runs";
+    }
+}
+
+TEST_F(StartupTest, LptErrorIsToldOnceBeforeTheIconAndTheProgramRunsOn) {
+    Queue(WM_COMMAND, CmdAbout);
+    EXPECT_EQ(RunKavit(Instance), 0);
+    EXPECT_EQ(selectedPort, 0);
+    int notice = FindText("MessageBoxA", "LPT error, driver installed?");
+    ASSERT_GE(notice, 0);
+    const fake::Call& box = fake::calls[static_cast<size_t>(notice)];
+    EXPECT_EQ(box.args, (std::vector<uint64_t>{0, MB_OK})) << "no owner, one OK button";
+    EXPECT_EQ(box.text[1], "Kavit program");
+    EXPECT_GT(notice, Find("CreateWindowExA"));
+    EXPECT_LT(notice, Find("Shell_NotifyIconA"));
+    // Running on: the icon, the menu, the timer, and a command answered from the loop.
+    EXPECT_EQ(Notices(), (std::vector<std::string>{"LPT error, driver installed?", AboutText}));
+    EXPECT_GE(Find("CreatePopupMenu", nullptr, notice), 0);
+    EXPECT_GE(Find("SetTimer", nullptr, notice), 0);
+}
+
+// ---- ways out -------------------------------------------------------------------------------
+
+TEST_F(StartupTest, ASecondCopyShowsTheNoticeAndCreatesNothing) {
+    fake::on.FindWindowA = [](LPCSTR className, LPCSTR title) -> HWND {
+        bool running =
+            std::string(className) == "Kavit Tray" && std::string(title) == "Kavit program";
+        return running ? reinterpret_cast<HWND>(0x99) : nullptr;
+    };
+    EXPECT_EQ(RunKavit(Instance), 0);
+    EXPECT_EQ(fake::Names(), (std::vector<std::string>{"FindWindowA", "MessageBoxA"}));
+    EXPECT_EQ(Notices(), std::vector<std::string>{"Another copy already running"});
+    EXPECT_EQ(fake::CallsTo("MessageBoxA")[0].args, (std::vector<uint64_t>{0, MB_OK}));
+}
+
+TEST_F(StartupTest, OnlyAWindowWithBothNamesCountsAsARunningCopy) {
+    struct Window {
+        const char* className;
+        const char* title;
+    };
+    const Window others[] = {{"Kavit Tray", "Kavit setup"}, {"Notepad", "Kavit program"}};
+    for (const Window& other : others) {
+        SCOPED_TRACE(std::string(other.className) + " / " + other.title);
+        SetUp();
+        // FindWindowA answers a window whose names match every name it is given.
+        fake::on.FindWindowA = [other](LPCSTR className, LPCSTR title) -> HWND {
+            bool match = (!className || std::string(className) == other.className) &&
+                         (!title || std::string(title) == other.title);
+            return match ? reinterpret_cast<HWND>(0x99) : nullptr;
+        };
+        EXPECT_EQ(RunKavit(Instance), 0);
+        EXPECT_EQ(FindText("MessageBoxA", "Another copy already running"), -1);
+        EXPECT_GE(Find("GetMessageA"), 0) << "this copy runs";
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void()> arrange;
+    const char* notice;
+    std::vector<std::string> noticesBefore; // shown by LoadSettings itself
+};
+
+TEST_F(StartupTest, EachFailedStepTellsWhyAndDestroysTheConnection) {
+    const FailureCase cases[] = {
+        {"no settings file", [] { fake::files.erase(IniPath); }, "Bad Kavit.ini file", {}},
+        {"settings that fail validation",
+         [] { fake::files[IniPath] = Ini({"[First]"}, "10", "2"); },
+         "Bad Kavit.ini file",
+         {}},
+        {"no preset in the file",
+         [] { fake::files[IniPath] = Ini({}); },
+         "Bad Kavit.ini file",
+         {"Bad Preset namber in Kavit.ini file, used first"}},
+        {"class not registered",
+         [] { fake::on.RegisterClassA = [](const WNDCLASSA*) -> ATOM { return 0; }; },
+         "Invalid class registration",
+         {}},
+        {"window not created",
+         [] {
+             fake::on.CreateWindowExA = [](DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND,
+                                           HMENU, HINSTANCE, LPVOID) -> HWND { return nullptr; };
+         },
+         "Window not created",
+         {}},
+    };
+    for (bool withDriver : {false, true}) {
+        for (const FailureCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (withDriver ? ", driver present" : ", no driver"));
+            SetUp();
+            if (withDriver)
+                matrix.Install();
+            c.arrange();
+            EXPECT_EQ(RunKavit(Instance), 0);
+
+            std::vector<std::string> notices = c.noticesBefore;
+            notices.push_back(c.notice);
+            EXPECT_EQ(Notices(), notices);
+            int shown = FindText("MessageBoxA", c.notice);
+            ASSERT_GE(shown, 0);
+            // Straight from the notice to the end of the connection: the device closed (when
+            // open), the service this run installed deleted.
+            std::vector<std::string> after = app_test::NamesAfter(shown);
+            if (withDriver) {
+                EXPECT_EQ(after, std::vector<std::string>{"CloseHandle"});
+            } else {
+                ASSERT_FALSE(after.empty());
+                EXPECT_EQ(std::count(after.begin(), after.end(), "DeleteService"), 1);
+                for (const char* never : {"CreateWindowExA", "Shell_NotifyIconA", "SetTimer",
+                                          "GetMessageA", "KillTimer", "DestroyMenu"})
+                    EXPECT_EQ(std::count(after.begin(), after.end(), never), 0) << never;
+            }
+            EXPECT_EQ(PortConnection, nullptr);
+            EXPECT_EQ(fake::Count("Shell_NotifyIconA"), 0u);
+            EXPECT_EQ(fake::Count("SetTimer"), 0u);
+        }
+    }
+}
+
+TEST_F(StartupTest, ExitFromTheMenuRemovesTheIconAndEndsWithCodeZero) {
+    std::vector<MSG> taken;
+    fake::on.GetMessageA = [&](LPMSG msg, HWND window, UINT low, UINT high) {
+        BOOL more = fake::Defaults().GetMessageA(msg, window, low, high);
+        taken.push_back(*msg);
+        return more;
+    };
+    Queue(WM_COMMAND, CmdExit);
+    EXPECT_EQ(RunKavit(Instance), 0);
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[1].message, static_cast<UINT>(WM_DESTROY));
+    EXPECT_EQ(taken[2].message, static_cast<UINT>(WM_QUIT)) << "the loop ends on the quit message";
+    int removed = Find("Shell_NotifyIconA", [](const fake::Call& c) { return c.args[0] == 2; });
+    ASSERT_GE(removed, 0);
+    EXPECT_EQ(fake::calls[static_cast<size_t>(removed)].args[1],
+              reinterpret_cast<uintptr_t>(fake::FirstIconHandle));
+    EXPECT_LT(removed, Find("PostQuitMessage"));
+    EXPECT_LT(Find("PostQuitMessage"), Find("KillTimer"));
+}
+
+TEST_F(StartupTest, TheExitCodeIsTheFirstParameterOfTheLastMessage) {
+    // The program itself only ever posts a quit message with 0; this shows where 0 comes from.
+    fake::Post(nullptr, WM_QUIT, 7, 0);
+    EXPECT_EQ(RunKavit(Instance), 7);
+}
+
+} // namespace

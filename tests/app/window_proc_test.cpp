@@ -1,0 +1,494 @@
+// MainWindowProc: its message table and command table, each row driven through the real
+// start-up and message loop.
+#include "app/window_proc.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "app/tray_icon.h"
+#include "settings/presets.h"
+#include "settings/settings.h"
+#include "tests/app/app_test_support.h"
+#include "tests/settings/settings_files.h"
+
+namespace {
+
+using app_test::Find;
+using app_test::FindText;
+using app_test::Ini;
+using app_test::IniPath;
+using app_test::Instance;
+using app_test::Notices;
+using app_test::Queue;
+
+HICON const First = fake::FirstIconHandle;
+HICON const Second = fake::SecondIconHandle;
+
+uint64_t Num(const void* p) {
+    return reinterpret_cast<uintptr_t>(p);
+}
+
+class WindowProcTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app_test::ResetProgram();
+        atEnd = nullptr;
+        fake::files[IniPath] = Ini({"[First]", "[Second]", "[Third]"}, "250");
+        matrix = padsim::PadMatrix{};
+        matrix.Install();
+    }
+    void TearDown() override { app_test::ResetProgram(); }
+
+    // Runs the program over the queued messages; `atEnd` looks at the running program when the
+    // loop takes its last message.
+    void Run() {
+        started = -1;
+        fake::on.GetMessageA = [this](LPMSG msg, HWND window, UINT low, UINT high) {
+            if (started < 0)
+                started = static_cast<int>(fake::calls.size()) - 1;
+            BOOL more = fake::Defaults().GetMessageA(msg, window, low, high);
+            if (!more && atEnd)
+                atEnd();
+            return more;
+        };
+        ASSERT_EQ(RunKavit(Instance), 0);
+    }
+    // The calls made while the loop handled the queued messages, without the loop's own.
+    std::vector<fake::Call> DuringLoop() {
+        std::vector<fake::Call> during;
+        int end = LoopEnd();
+        for (int i = started + 1; i < end; ++i) {
+            const fake::Call& c = fake::calls[static_cast<size_t>(i)];
+            if (c.fn != "GetMessageA" && c.fn != "TranslateMessage" && c.fn != "DispatchMessageA")
+                during.push_back(c);
+        }
+        return during;
+    }
+    std::vector<std::string> NamesDuringLoop() {
+        std::vector<std::string> names;
+        for (const fake::Call& c : DuringLoop())
+            names.push_back(c.fn);
+        return names;
+    }
+    // Index of the last GetMessageA: the loop's end.
+    int LoopEnd() {
+        int last = -1;
+        for (int i = Find("GetMessageA"); i >= 0; i = Find("GetMessageA", nullptr, i + 1))
+            last = i;
+        return last;
+    }
+
+    padsim::PadMatrix matrix;
+    int started = -1; // index of the loop's first GetMessageA
+    std::function<void()> atEnd;
+};
+
+std::string TrayCall(const fake::Call& c) {
+    const char* kinds[] = {"add", "modify", "delete"};
+    std::string icon = c.args[1] == Num(First)    ? "FIRST"
+                       : c.args[1] == Num(Second) ? "SECOND"
+                                                  : "?";
+    return std::string(kinds[c.args[0]]) + " " + icon;
+}
+
+std::vector<std::string> TrayCallsDuringLoop(const std::vector<fake::Call>& during) {
+    std::vector<std::string> sent;
+    for (const fake::Call& c : during)
+        if (c.fn == "Shell_NotifyIconA")
+            sent.push_back(TrayCall(c));
+    return sent;
+}
+
+// ---- messages ---------------------------------------------------------------------------------
+
+TEST_F(WindowProcTest, DestroyRemovesTheIconThenPostsQuitWithZero) {
+    matrix.Press(1, 5);
+    Queue(WM_TIMER, TimerPoll); // the icon shows SECONDICON
+    Queue(WM_DESTROY);
+    Run();
+    std::vector<fake::Call> during = DuringLoop();
+    EXPECT_EQ(TrayCallsDuringLoop(during),
+              (std::vector<std::string>{"modify SECOND", "delete FIRST"}));
+    ASSERT_GE(during.size(), 2u);
+    EXPECT_EQ(during[during.size() - 2].fn, "Shell_NotifyIconA");
+    EXPECT_EQ(during.back().fn, "PostQuitMessage");
+    EXPECT_EQ(during.back().args[0], 0u);
+}
+
+TEST_F(WindowProcTest, TheStartupTickSwitchesToThePollingTimerAtTheReadInterval) {
+    // The interval exactly as read: no bound is put on it.
+    for (const char* interval : {"250", "0", "-1"}) {
+        SCOPED_TRACE(std::string("Interval=") + interval);
+        SetUp();
+        fake::files[IniPath] = Ini({"[First]"}, interval);
+        std::map<UINT_PTR, UINT> running;
+        atEnd = ([&] { running = fake::timers; });
+        Queue(WM_TIMER, TimerStartup);
+        Run();
+        EXPECT_EQ(running, (std::map<UINT_PTR, UINT>{{333, AppSettings.interval}}));
+        auto kill = fake::CallsTo("KillTimer");
+        auto set = fake::CallsTo("SetTimer");
+        ASSERT_EQ(set.size(), 2u);
+        EXPECT_EQ(kill[0].args, (std::vector<uint64_t>{Num(fake::Window), 330}));
+        EXPECT_EQ(set[1].args,
+                  (std::vector<uint64_t>{Num(fake::Window), 333, AppSettings.interval, 0}));
+        EXPECT_EQ(NamesDuringLoop(), (std::vector<std::string>{"KillTimer", "SetTimer"}))
+            << "no scan on this tick";
+    }
+}
+
+TEST_F(WindowProcTest, EveryOtherTickRunsOneScanPass) {
+    // One pass with one pad: a data read, then per step a write and two status reads.
+    const unsigned PassAccesses = 1 + 6 * 3;
+    const WPARAM ids[] = {TimerPoll, 0, 331, 332, 1, static_cast<WPARAM>(0x10000u | TimerStartup)};
+    for (WPARAM id : ids) {
+        SCOPED_TRACE("timer id " + std::to_string(id));
+        SetUp();
+        unsigned before = 0;
+        fake::on.GetMessageA = [&](LPMSG msg, HWND window, UINT low, UINT high) {
+            if (before == 0)
+                before = matrix.deviceCalls;
+            return fake::Defaults().GetMessageA(msg, window, low, high);
+        };
+        Queue(WM_TIMER, id);
+        Queue(WM_TIMER, id);
+        ASSERT_EQ(RunKavit(Instance), 0);
+        EXPECT_EQ(matrix.deviceCalls - before, 2 * PassAccesses);
+        EXPECT_EQ(fake::Count("KillTimer"), 1u) << "only the shutdown's";
+    }
+}
+
+TEST_F(WindowProcTest, LeftClickFlashesTheIconWhateverItShowed) {
+    for (bool buttonHeld : {false, true}) {
+        SCOPED_TRACE(buttonHeld ? "a pad button held" : "nothing held");
+        SetUp();
+        if (buttonHeld) {
+            matrix.Press(1, 1);
+            Queue(WM_TIMER, TimerPoll);
+        }
+        Queue(TrayCallbackMessage, 1, WM_LBUTTONUP);
+        HICON afterwards = nullptr;
+        atEnd = ([&] { afterwards = currentTrayIcon; });
+        Run();
+        std::vector<fake::Call> during = DuringLoop();
+        auto sleep = std::find_if(during.begin(), during.end(),
+                                  [](const fake::Call& c) { return c.fn == "Sleep"; });
+        ASSERT_NE(sleep, during.end());
+        EXPECT_EQ(sleep->args[0], 150u);
+        std::vector<std::string> tray = TrayCallsDuringLoop(during);
+        std::vector<std::string> expected = {"modify SECOND", "modify FIRST"};
+        if (buttonHeld)
+            expected.insert(expected.begin(), "modify SECOND"); // the key-down
+        EXPECT_EQ(tray, expected);
+        // The pause sits between the two changes.
+        EXPECT_EQ(TrayCall(*(sleep - 1)), "modify SECOND");
+        EXPECT_EQ(TrayCall(*(sleep + 1)), "modify FIRST");
+        EXPECT_EQ(afterwards, First);
+    }
+}
+
+TEST_F(WindowProcTest, RightClickOpensTheMenuAtTheCursor) {
+    fake::cursor = POINT{123, 456};
+    Queue(TrayCallbackMessage, 1, WM_RBUTTONUP);
+    Run();
+    std::vector<fake::Call> during = DuringLoop();
+    std::vector<std::string> names;
+    for (const fake::Call& c : during)
+        names.push_back(c.fn);
+    // The trailing WM_NULL is taken by the loop and left to DefWindowProcA.
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"SetForegroundWindow", "GetCursorPos", "TrackPopupMenu",
+                                        "PostMessageA", "DefWindowProcA"}));
+    ASSERT_EQ(during.size(), 5u);
+    EXPECT_EQ(during[0].args[0], Num(fake::Window));
+    // menu, flags, x, y, reserved, owner, rectangle
+    EXPECT_EQ(during[2].args,
+              (std::vector<uint64_t>{Num(PopupMenu), 0, 123, 456, 0, Num(fake::Window), 0}));
+    EXPECT_EQ(during[3].args, (std::vector<uint64_t>{Num(fake::Window), WM_NULL, 0, 0}));
+}
+
+TEST_F(WindowProcTest, OtherTrayMouseEventsDoNothing) {
+    const LPARAM others[] = {
+        WM_MOUSEMOVE,           WM_LBUTTONDOWN,        WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, 0,
+        0x10000 | WM_LBUTTONUP, 0x10000 | WM_RBUTTONUP};
+    for (LPARAM mouse : others) {
+        SCOPED_TRACE("lParam " + std::to_string(mouse));
+        SetUp();
+        Queue(TrayCallbackMessage, 1, mouse);
+        Run();
+        EXPECT_EQ(NamesDuringLoop(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(WindowProcTest, RestoreMessagesAddTheLastIconAgainWithoutRemovingIt) {
+    // 49284, and the number Windows gave "TaskbarCreated" in this run.
+    for (UINT restore : {TrayRestoreMessage, fake::TaskbarCreatedMessage}) {
+        SCOPED_TRACE("message " + std::to_string(restore));
+        SetUp();
+        matrix.Press(2, 1);
+        fake::files[IniPath] = Ini({"[First]"}, "10", "1");
+        Queue(WM_TIMER, TimerPoll); // pad 2 button 1 down: SECONDICON
+        Queue(restore);
+        Queue(restore);
+        HICON afterwards = nullptr;
+        atEnd = ([&] { afterwards = currentTrayIcon; });
+        Run();
+        EXPECT_EQ(TrayCallsDuringLoop(DuringLoop()),
+                  (std::vector<std::string>{"modify SECOND", "add SECOND", "add SECOND"}));
+        EXPECT_EQ(afterwards, Second);
+    }
+}
+
+TEST_F(WindowProcTest, TaskbarCreatedIsLetThroughToAnElevatedProgram) {
+    std::vector<std::pair<UINT, DWORD>> filtered;
+    static std::vector<std::pair<UINT, DWORD>>* record;
+    record = &filtered;
+    typedef BOOL (*TFilter)(UINT, DWORD);
+    TFilter filter = [](UINT message, DWORD flag) -> BOOL {
+        record->push_back({message, flag});
+        return TRUE;
+    };
+    fake::on.GetProcAddress = [filter](HMODULE module, LPCSTR name) -> FARPROC {
+        if (std::string(name) == "ChangeWindowMessageFilter")
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(filter));
+        return fake::Defaults().GetProcAddress(module, name);
+    };
+    Run();
+    EXPECT_EQ(filtered, (std::vector<std::pair<UINT, DWORD>>{{fake::TaskbarCreatedMessage, 1}}));
+    int lookup = FindText("GetModuleHandleA", "user32.dll");
+    EXPECT_GE(lookup, 0);
+    EXPECT_LT(lookup, Find("Shell_NotifyIconA"));
+}
+
+TEST_F(WindowProcTest, EveryOtherMessageGoesToDefWindowProcWithItsAnswer) {
+    Run(); // creates the window and registers "TaskbarCreated"
+    fake::calls.clear();
+    fake::on.DefWindowProcA = [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+        return 1000 + message;
+    };
+    const UINT others[] = {WM_NULL, WM_CLOSE,      WM_KEYUP,
+                           WM_CHAR, WM_SYSKEYDOWN, WM_LBUTTONUP,
+                           WM_USER, WM_USER + 2,   TrayRestoreMessage + 1,
+                           0xC0F1};
+    for (UINT message : others) {
+        SCOPED_TRACE("message " + std::to_string(message));
+        fake::calls.clear();
+        EXPECT_EQ(MainWindowProc(fake::Window, message, 0x12, 0x34), 1000 + message);
+        ASSERT_EQ(fake::Names(), std::vector<std::string>{"DefWindowProcA"});
+        EXPECT_EQ(fake::calls[0].args,
+                  (std::vector<uint64_t>{Num(fake::Window), message, 0x12, 0x34}));
+    }
+}
+
+TEST_F(WindowProcTest, NothingIsTakenForTaskbarCreatedBeforeItIsRegistered) {
+    // Messages reach the window before start-up registers the name (while it is created, and
+    // in the modal loop of the LPT error box); WM_NULL is not the task bar's announcement.
+    MainWindow = fake::Window;
+    EXPECT_EQ(MainWindowProc(fake::Window, WM_NULL, 0, 0), 0);
+    EXPECT_EQ(fake::Names(), std::vector<std::string>{"DefWindowProcA"});
+}
+
+TEST_F(WindowProcTest, TableMessagesAnswerZeroThemselves) {
+    Run();
+    fake::on.DefWindowProcA = [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 99; };
+    const UINT table[] = {WM_PAINT,
+                          WM_KEYDOWN,
+                          WM_COMMAND,
+                          WM_TIMER,
+                          TrayCallbackMessage,
+                          TrayRestoreMessage,
+                          fake::TaskbarCreatedMessage};
+    for (UINT message : table) {
+        SCOPED_TRACE("message " + std::to_string(message));
+        fake::calls.clear();
+        EXPECT_EQ(MainWindowProc(fake::Window, message, 0, 0), 0);
+        EXPECT_EQ(fake::Count("DefWindowProcA"), 0u);
+    }
+}
+
+// ---- commands ---------------------------------------------------------------------------------
+
+TEST_F(WindowProcTest, SetKeysShowsAndActivatesTheWindowOnly) {
+    assignIndex = 5; // a sequence left unfinished goes on where it stopped
+    Queue(WM_COMMAND, CmdSetKeys);
+    Queue(WM_COMMAND, CmdSetKeys); // again while visible: shown again, nothing else
+    bool visible = false;
+    atEnd = ([&] { visible = fake::windowVisible; });
+    Run();
+    EXPECT_EQ(NamesDuringLoop(), (std::vector<std::string>{"ShowWindow", "ShowWindow"}));
+    for (const fake::Call& c : fake::CallsTo("ShowWindow"))
+        EXPECT_EQ(c.args, (std::vector<uint64_t>{Num(fake::Window), SW_SHOWNORMAL}));
+    EXPECT_TRUE(visible);
+    EXPECT_EQ(assignIndex, 5);
+}
+
+TEST_F(WindowProcTest, HelpOpensThePageBesideTheProgram) {
+    fake::on.ShellExecuteA = [](HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int) {
+        return reinterpret_cast<HINSTANCE>(2); // file not found
+    };
+    Queue(WM_COMMAND, CmdHelp);
+    Run();
+    auto opened = fake::CallsTo("ShellExecuteA");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].args, (std::vector<uint64_t>{Num(fake::Window), SW_SHOWNORMAL}));
+    EXPECT_EQ(opened[0].text,
+              (std::vector<std::string>{"open", app_test::HelpPath, "<null>", "C:\\Kavit\\"}));
+    EXPECT_EQ(Notices(), std::vector<std::string>{}) << "the shell's answer is not looked at";
+}
+
+TEST_F(WindowProcTest, AboutShowsVersionAddressAndSixBlanks) {
+    Queue(WM_COMMAND, CmdAbout);
+    Run();
+    auto boxes = fake::CallsTo("MessageBoxA");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].args,
+              (std::vector<uint64_t>{Num(fake::Window), MB_OK | MB_ICONINFORMATION}));
+    EXPECT_EQ(boxes[0].text[1], "Kavit");
+    const std::string text = boxes[0].text[0];
+    const std::string head = "Kavit 1.06 ", tail = "      ";
+    ASSERT_GT(text.size(), head.size() + tail.size());
+    EXPECT_EQ(text.substr(0, head.size()), head);
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    std::string address = text.substr(head.size(), text.size() - head.size() - tail.size());
+    EXPECT_EQ(address.find(' '), std::string::npos);
+    EXPECT_TRUE(address.rfind("https://", 0) == 0 || address.rfind("http://", 0) == 0) << address;
+}
+
+TEST_F(WindowProcTest, ExitPostsDestroyToTheWindowItself) {
+    Queue(WM_COMMAND, CmdExit);
+    Run();
+    auto posted = fake::CallsTo("PostMessageA");
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].args, (std::vector<uint64_t>{Num(fake::Window), WM_DESTROY, 0, 0}));
+    EXPECT_EQ(NamesDuringLoop(),
+              (std::vector<std::string>{"PostMessageA", "Shell_NotifyIconA", "PostQuitMessage"}));
+}
+
+TEST_F(WindowProcTest, IdsThatAreNoCommandDoNothing) {
+    // Three presets: 900..902 choose one. The whole parameter is compared.
+    const WPARAM ids[] = {0,
+                          454,
+                          456,
+                          457,
+                          458,
+                          461,
+                          463,
+                          899,
+                          903,
+                          0x10000 | CmdSetKeys,
+                          0x10000 | CmdExit,
+                          0x10000 | 900,
+                          static_cast<WPARAM>(-1),
+                          static_cast<WPARAM>(900 - 1000)};
+    for (WPARAM id : ids) {
+        SCOPED_TRACE("id " + std::to_string(id));
+        SetUp();
+        Queue(WM_COMMAND, id);
+        Run();
+        EXPECT_EQ(NamesDuringLoop(), std::vector<std::string>{});
+        EXPECT_EQ(PresetTable.currentPreset, 0);
+    }
+}
+
+// ---- choosing a preset ------------------------------------------------------------------------
+
+struct MenuState {
+    std::vector<fake::MenuItem> items;
+    void Take() { items = fake::menus[PresetTable.PresetSubmenu]; }
+    std::vector<UINT> Checked() const {
+        std::vector<UINT> checked;
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i].flags & MF_CHECKED)
+                checked.push_back(static_cast<UINT>(i));
+        return checked;
+    }
+};
+
+// Line 5 of the file as written.
+std::string PresetLine() {
+    const std::string& text = fake::files[IniPath];
+    size_t begin = 0;
+    for (int line = 1; line < 5; ++line)
+        begin = text.find("\r\n", begin) + 2;
+    return text.substr(begin, text.find("\r\n", begin) - begin);
+}
+
+TEST_F(WindowProcTest, ChoosingAPresetMovesTheCheckMarkAndSaves) {
+    MenuState menu;
+    atEnd = ([&] { menu.Take(); });
+    Queue(WM_COMMAND, 902);
+    Run();
+    std::vector<fake::Call> during = DuringLoop();
+    ASSERT_GE(during.size(), 2u);
+    HMENU submenu = PresetTable.PresetSubmenu;
+    // menu, position, flags, id
+    EXPECT_EQ(during[0].fn, "ModifyMenuA");
+    EXPECT_EQ(during[0].args, (std::vector<uint64_t>{
+                                  Num(submenu), 0, MF_BYPOSITION | MF_STRING | MF_UNCHECKED, 900}));
+    EXPECT_EQ(during[0].text[0], "First");
+    EXPECT_EQ(during[1].fn, "ModifyMenuA");
+    EXPECT_EQ(during[1].args, (std::vector<uint64_t>{Num(submenu), 2,
+                                                     MF_BYPOSITION | MF_STRING | MF_CHECKED, 902}));
+    EXPECT_EQ(during[1].text[0], "Third");
+    EXPECT_EQ(PresetTable.currentPreset, 2);
+    EXPECT_EQ(menu.Checked(), std::vector<UINT>{2});
+    EXPECT_EQ(menu.items[0].text, "First");
+    EXPECT_EQ(PresetLine(), "Preset=3");
+    EXPECT_EQ(Notices(), std::vector<std::string>{});
+}
+
+TEST_F(WindowProcTest, ChoosingTheCurrentPresetRewritesItCheckedAndSavesAgain) {
+    fake::files[IniPath] = Ini({"[First]", "[Second]", "[Third]"}, "250", "0", "2");
+    MenuState menu;
+    atEnd = ([&] { menu.Take(); });
+    // Line 1 is not read: the program writes its own, so a rewrite shows.
+    fake::files[IniPath] = settings_test::WithLine(fake::files[IniPath], 1, "[old title]");
+    const std::string before = fake::files[IniPath];
+    Queue(WM_COMMAND, 901);
+    Run();
+    auto modified = fake::CallsTo("ModifyMenuA");
+    ASSERT_EQ(modified.size(), 2u);
+    EXPECT_EQ(modified[0].args[1], 1u);
+    EXPECT_EQ(modified[0].args[2], static_cast<uint64_t>(MF_BYPOSITION | MF_UNCHECKED));
+    EXPECT_EQ(modified[1].args[1], 1u);
+    EXPECT_EQ(modified[1].args[2], static_cast<uint64_t>(MF_BYPOSITION | MF_CHECKED));
+    EXPECT_EQ(menu.Checked(), std::vector<UINT>{1});
+    EXPECT_NE(fake::files[IniPath], before) << "the file is written again";
+    EXPECT_EQ(PresetLine(), "Preset=2");
+}
+
+TEST_F(WindowProcTest, AFailedSaveIsToldAndTheChoiceStays) {
+    MenuState menu;
+    atEnd = ([&] { menu.Take(); });
+    const std::string before = fake::files[IniPath];
+    app_test::FailFileWrites();
+    Queue(WM_COMMAND, 901);
+    Run();
+    std::vector<std::string> notices = Notices();
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back(), "Save error: Kavit.ini");
+    auto boxes = fake::CallsTo("MessageBoxA");
+    EXPECT_EQ(boxes.back().args, (std::vector<uint64_t>{0, MB_OK}));
+    EXPECT_EQ(boxes.back().text[1], "Kavit program");
+    EXPECT_EQ(PresetTable.currentPreset, 1);
+    EXPECT_EQ(menu.Checked(), std::vector<UINT>{1});
+    EXPECT_EQ(fake::files[IniPath], before);
+}
+
+TEST_F(WindowProcTest, TheNextScanPassUsesTheNewPreset) {
+    matrix.Press(1, 2);
+    Queue(WM_COMMAND, 901);
+    Queue(WM_TIMER, TimerPoll);
+    Run();
+    auto keys = fake::CallsTo("keybd_event");
+    ASSERT_FALSE(keys.empty());
+    // Preset 2 (seed 2), pad 1 button 2: virtual key 202 (low byte sent), scan 12, flags 0.
+    EXPECT_EQ(keys[0].args, (std::vector<uint64_t>{202, 12, 0, 0}));
+}
+
+} // namespace
