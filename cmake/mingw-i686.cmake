@@ -1,11 +1,4 @@
-# Cross build for 32-bit Windows with the posix-thread flavour of MinGW-w64.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+# Cross build for 32-bit Windows (the primary target).
 set(KAVIT_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KAVIT_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KAVIT_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KAVIT_TRIPLET}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${KAVIT_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

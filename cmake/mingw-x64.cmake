@@ -1,11 +1,4 @@
-# Cross build for 64-bit Windows with the posix-thread flavour of MinGW-w64.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+# Cross build for 64-bit Windows.
 set(KAVIT_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KAVIT_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KAVIT_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KAVIT_TRIPLET}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${KAVIT_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -28,6 +28,16 @@ bool LooksLikeARegister(BYTE value) {
     return value != 0x00 && value != 0xFF;
 }
 
+// One batch through the driver, the same buffer in and out. The driver reports a bad batch
+// through the last error only, so it is cleared first.
+bool DriverBatch(HANDLE device, DWORD code, PortIoPair* pairs, DWORD count) {
+    DWORD size = count * static_cast<DWORD>(sizeof(PortIoPair));
+    DWORD returned = 0;
+    SetLastError(0);
+    DeviceIoControl(device, code, pairs, size, pairs, size, &returned, nullptr);
+    return GetLastError() == 0;
+}
+
 } // namespace
 
 WORD DirectIoAddress(RegisterAddress address) {
@@ -104,14 +114,8 @@ bool TLptPortConnection::IsOpen() const {
 bool TLptPortConnection::ReadPorts(PortIoPair* pairs, DWORD count) {
     if (count == 0 || pairs == nullptr || !IsOpen())
         return false;
-    if (deviceHandle != INVALID_HANDLE_VALUE) {
-        // The driver reports a bad batch through the last error only, so it is cleared first.
-        DWORD size = count * static_cast<DWORD>(sizeof(PortIoPair));
-        DWORD returned = 0;
-        SetLastError(0);
-        DeviceIoControl(deviceHandle, IoctlReadPorts, pairs, size, pairs, size, &returned, nullptr);
-        return GetLastError() == 0;
-    }
+    if (deviceHandle != INVALID_HANDLE_VALUE)
+        return DriverBatch(deviceHandle, IoctlReadPorts, pairs, count);
     for (DWORD i = 0; i < count; ++i)
         pairs[i].value = PortIn(DirectIoAddress(pairs[i].address));
     return true;
@@ -120,14 +124,8 @@ bool TLptPortConnection::ReadPorts(PortIoPair* pairs, DWORD count) {
 bool TLptPortConnection::WritePorts(PortIoPair* pairs, DWORD count) {
     if (count == 0 || pairs == nullptr || !IsOpen())
         return false;
-    if (deviceHandle != INVALID_HANDLE_VALUE) {
-        DWORD size = count * static_cast<DWORD>(sizeof(PortIoPair));
-        DWORD returned = 0;
-        SetLastError(0);
-        DeviceIoControl(deviceHandle, IoctlWritePorts, pairs, size, pairs, size, &returned,
-                        nullptr);
-        return GetLastError() == 0;
-    }
+    if (deviceHandle != INVALID_HANDLE_VALUE)
+        return DriverBatch(deviceHandle, IoctlWritePorts, pairs, count);
     for (DWORD i = 0; i < count; ++i)
         PortOut(DirectIoAddress(pairs[i].address), pairs[i].value);
     return true;
