@@ -1,0 +1,326 @@
+// The tray menu's commands and the key assignment window, driven the way the shell and the
+// keyboard would: posted messages.
+#include "e2e/harness/cases.h"
+#include "e2e/harness/harness.h"
+#include "e2e/harness/screen.h"
+
+namespace {
+
+const char SaveError[] = "Save error: Kavit.ini";
+const char WriteError[] = "Can not write file Kavit.ini";
+
+void PresetMenuRewritesIni(TEnv& env) {
+    TIniValues ini = StandardIni(3);
+    TKavit& kavit = StartScanning(env, ini);
+    TIniValues chosen = ini;
+
+    TEnv::TStamp stamp = env.IniStamp();
+    kavit.Command(CmdPresetBase + 2);
+    chosen.preset = 3;
+    env.ExpectIniSaved(stamp, IniText(chosen), "choosing the third preset");
+    // "[Wide]" pad 1 button 1 is vk 321, scan 286: the low bytes go out.
+    Tap(env, ini.presets[2], 1, 1);
+
+    stamp = env.IniStamp();
+    kavit.Command(CmdPresetBase + 3); // no fourth preset: nothing happens
+    kavit.Command(CmdPresetBase - 1);
+    Sleep(300);
+    Expect(env.IniStamp() == stamp, "Kavit.ini rewritten on a command that names no preset");
+    Expect(env.ReadIni() == IniText(chosen),
+           "Kavit.ini changed on a command that names no "
+           "preset: %s",
+           DescribeDifference(IniText(chosen), env.ReadIni()).c_str());
+    Tap(env, ini.presets[2], 1, 1);
+
+    stamp = env.IniStamp();
+    kavit.Command(CmdPresetBase);
+    chosen.preset = 1;
+    env.ExpectIniSaved(stamp, IniText(chosen), "choosing the first preset again");
+    Tap(env, ini.presets[0], 1, 1);
+    env.ExitKavit(kavit);
+    Expect(env.ReadIni() == IniText(chosen), "Kavit.ini changed at exit");
+}
+
+// The save cannot replace Kavit.ini (another program holds it open): the notices come, the old
+// file stays byte for byte, nothing is left beside it, and the choice holds in memory.
+void SaveFailureKeepsIni(TEnv& env) {
+    TIniValues ini = StandardIni(3);
+    TKavit& kavit = StartScanning(env, ini);
+    std::string original = env.ReadIni();
+    std::vector<std::string> filesBefore = env.ProgramFiles();
+    HANDLE lock = CreateFileA(env.IniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    Expect(lock != INVALID_HANDLE_VALUE, "cannot hold Kavit.ini open: %s",
+           Win32ErrorText(GetLastError()).c_str());
+    std::vector<std::string> texts;
+    try {
+        kavit.Command(CmdPresetBase + 1);
+        while (texts.empty() || texts.back() != SaveError) {
+            TNotice notice = kavit.WaitNotice(5000);
+            texts.push_back(notice.text);
+            CloseNotice(notice);
+            Expect(texts.size() <= 3, "notices %s", DescribeTexts(texts).c_str());
+        }
+    } catch (...) {
+        CloseHandle(lock);
+        throw;
+    }
+    CloseHandle(lock);
+    std::vector<std::string> want = {WriteError, SaveError};
+    Expect(texts == want, "notices %s, expected %s", DescribeTexts(texts).c_str(),
+           DescribeTexts(want).c_str());
+    std::string now = env.ReadIni();
+    Expect(now == original, "a failed save changed Kavit.ini: %s",
+           DescribeDifference(original, now).c_str());
+    std::vector<std::string> filesAfter = env.ProgramFiles();
+    Expect(filesAfter == filesBefore, "a failed save left files behind: %s",
+           DescribeTexts(filesAfter).c_str());
+    Tap(env, ini.presets[1], 1, 2); // the choice is in force
+    TEnv::TStamp stamp = env.IniStamp();
+    kavit.Command(CmdPresetBase + 2);
+    TIniValues chosen = ini;
+    chosen.preset = 3;
+    env.ExpectIniSaved(stamp, IniText(chosen), "a later choice with the file free again");
+    env.ExitKavit(kavit);
+}
+
+LPARAM KeyData(const TKey& key) {
+    return static_cast<LPARAM>(1 | (key.scan & 0xFF) << 16 | (key.ext ? 1 << 24 : 0));
+}
+
+// Keys to teach, none of them taken by the dialog manager or the system.
+const TKey Learnt[24] = {
+    {'Q', 0x10, 0},  {'W', 0x11, 0},  {'E', 0x12, 0},  {'R', 0x13, 0},  {'T', 0x14, 0},
+    {'Y', 0x15, 0},  {'U', 0x16, 0},  {'O', 0x18, 0},  {'P', 0x19, 0},  {0x2D, 0x52, 1},
+    {0x26, 0x48, 1}, {0x6A, 0x37, 0}, {'B', 0x30, 0},  {'C', 0x2E, 0},  {'D', 0x20, 0},
+    {'F', 0x21, 0},  {'G', 0x22, 0},  {'H', 0x23, 0},  {0x28, 0x50, 1}, {0x25, 0x4B, 1},
+    {0x27, 0x4D, 1}, {0x24, 0x47, 1}, {0x23, 0x4F, 1}, {0x21, 0x49, 1},
+};
+
+void WaitShown(TKavit& kavit, bool shown) {
+    Expect(WaitUntil([&] { return (IsWindowVisible(kavit.window) != FALSE) == shown; }, 3000),
+           "the key assignment window did not %s", shown ? "appear" : "close");
+}
+
+void SetKeys(TEnv& env, int secondPlayer) {
+    TIniValues ini = StandardIni(2);
+    ini.secondPlayer = secondPlayer;
+    ini.preset = 2;
+    TKavit& kavit = StartScanning(env, ini);
+    // Keys while the window is hidden are not taken.
+    kavit.Post(WM_KEYDOWN, 'Z', KeyData({'Z', 0x2C, 0}));
+    kavit.Command(CmdSetKeys);
+    WaitShown(kavit, true);
+    int count = 12 + 12 * secondPlayer;
+    TIniValues learnt = ini;
+    for (int n = 0; n < count; n++) {
+        if (n == 5) // system keys are not taken: Alt alone (no key-up follows, so no menu mode)
+            kavit.Post(WM_SYSKEYDOWN, VK_MENU, KeyData({VK_MENU, 0x38, 0}) | 1 << 29);
+        kavit.Post(WM_KEYDOWN, static_cast<WPARAM>(Learnt[n].vk), KeyData(Learnt[n]));
+        learnt.presets[1].Key(n < 12 ? 1 : 2, n % 12 + 1) = Learnt[n];
+    }
+    Sleep(200);
+    Expect(IsWindowVisible(kavit.window),
+           "the window closed after %d keys, before the key that "
+           "saves",
+           count);
+    Expect(env.ReadIni() == IniText(ini), "Kavit.ini written before the sequence was confirmed");
+    // The learnt keys are in force at once, before the save.
+    Tap(env, learnt.presets[1], 1, 12);
+    TEnv::TStamp stamp = env.IniStamp();
+    kavit.Post(WM_KEYDOWN, 'M', KeyData({'M', 0x32, 0})); // saves; itself stored nowhere
+    WaitShown(kavit, false);
+    env.ExpectIniSaved(stamp, IniText(learnt), "completing the key assignment");
+    Tap(env, learnt.presets[1], 1, 1);
+    if (secondPlayer)
+        Tap(env, learnt.presets[1], 2, 12);
+    // Another round starts again from pad 1 button 1.
+    kavit.Command(CmdSetKeys);
+    WaitShown(kavit, true);
+    kavit.Post(WM_KEYDOWN, 'J', KeyData({'J', 0x24, 0}));
+    Sleep(100);
+    Tap(env, learnt.presets[1], 1, 2);
+    TKey j = {'J', 0x24, 0};
+    TPresetValues again = learnt.presets[1];
+    again.Key(1, 1) = j;
+    Tap(env, again, 1, 1);
+    env.ExitKavit(kavit);
+    Expect(env.ReadIni() == IniText(learnt), "an unfinished assignment was saved");
+}
+
+void SetKeysOnePad(TEnv& env) {
+    SetKeys(env, 0);
+}
+void SetKeysTwoPads(TEnv& env) {
+    SetKeys(env, 1);
+}
+
+// Reads the window until both lines show; fails with a saved picture.
+TCapture CaptureLines(TEnv& env, TKavit& kavit, const std::string& second, const char* state) {
+    int firstWidth = DefaultFontWidth("Press key for emulation:");
+    int secondWidth = DefaultFontWidth(second);
+    TCapture capture;
+    std::string reason, problem;
+    bool ok = WaitUntil(
+        [&] {
+            problem.clear();
+            if (!CaptureClient(kavit.window, capture, reason)) {
+                problem = reason;
+                return false;
+            }
+            TInk one = FindInk(capture, 0, 30), two = FindInk(capture, 30, capture.height);
+            TInk all = FindInk(capture, 0, capture.height);
+            if (one.count == 0 || two.count == 0)
+                problem =
+                    Format("text missing: %d pixels in line 1, %d in line 2", one.count, two.count);
+            else if (all.notBlue > 0)
+                problem = Format("%d pixels neither white, blue nor a blend of them", all.notBlue);
+            else if (one.solidBlue < 10 || two.solidBlue < 10)
+                problem = Format("text not pure blue: %d and %d pure blue pixels", one.solidBlue,
+                                 two.solidBlue);
+            else if (one.left < 16 || one.left > 19 || one.top < 10 || one.top > 16)
+                problem =
+                    Format("line 1 starts at (%d, %d), expected about (16, 10)", one.left, one.top);
+            else if (two.left < 16 || two.left > 19 || two.top < 30 || two.top > 36)
+                problem =
+                    Format("line 2 starts at (%d, %d), expected about (16, 30)", two.left, two.top);
+            else if (one.right - 16 + 1 < firstWidth - 4 || one.right - 16 + 1 > firstWidth + 1)
+                problem = Format("line 1 is %d pixels wide, \"Press key for emulation:\" is %d",
+                                 one.right - 16 + 1, firstWidth);
+            else if (two.right - 16 + 1 < secondWidth - 4 || two.right - 16 + 1 > secondWidth + 1)
+                problem = Format("line 2 is %d pixels wide, \"%s\" is %d", two.right - 16 + 1,
+                                 second.c_str(), secondWidth);
+            return problem.empty();
+        },
+        3000, 20);
+    if (!ok) {
+        std::string picture = env.dir + "capture.bmp";
+        SaveBitmap(capture, picture);
+        Fail("%s: %s (picture in %s)", state, problem.c_str(), picture.c_str());
+    }
+    return capture;
+}
+
+void AssignWindowPaintsBlue(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    TKavit& kavit = StartScanning(env, ini);
+    kavit.Command(CmdSetKeys);
+    WaitShown(kavit, true);
+    CaptureLines(env, kavit, "Player 1: for [Up] Button", "first button");
+    kavit.Post(WM_KEYDOWN, 'Q', KeyData({'Q', 0x10, 0}));
+    CaptureLines(env, kavit, "Player 1: for [Down] Button", "second button");
+    for (int n = 1; n < 12; n++)
+        kavit.Post(WM_KEYDOWN, 'Q', KeyData({'Q', 0x10, 0}));
+    CaptureLines(env, kavit, "Complete, press any key to save", "sequence complete");
+    kavit.Post(WM_KEYDOWN, 'Q', KeyData({'Q', 0x10, 0}));
+    WaitShown(kavit, false);
+    env.ExitKavit(kavit);
+}
+
+// About: its own box, owned by the program's window; scanning goes on while it is open.
+void AboutBox(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    TKavit& kavit = StartScanning(env, ini);
+    kavit.Command(CmdAbout);
+    TNotice about = kavit.WaitNotice(5000);
+    const std::string prefix = "Kavit 1.06 ", suffix = "      ";
+    Expect(about.caption == "Kavit", "About box captioned \"%s\", expected \"Kavit\"",
+           about.caption.c_str());
+    Expect(about.text.size() > prefix.size() + suffix.size() &&
+               about.text.compare(0, prefix.size(), prefix) == 0 &&
+               about.text.compare(about.text.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+               about.text[about.text.size() - suffix.size() - 1] != ' ',
+           "About text \"%s\": expected \"Kavit 1.06 \", an address, six blanks",
+           about.text.c_str());
+    Expect(about.owner == kavit.window, "About box not owned by the program's window");
+    Tap(env, ini.presets[0], 1, 6);
+    CloseNotice(about);
+    Tap(env, ini.presets[0], 1, 8);
+    env.ExitKavit(kavit);
+}
+
+void TrayIconRestored(TEnv& env) {
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni(1));
+    env.UnloadDriver();
+    TKavit& kavit = env.StartKavit();
+    const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    for (UINT message : {TrayRestoreMessage, taskbarCreated}) {
+        NOTIFYICONDATAA data = {};
+        data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        data.hWnd = kavit.window;
+        data.uID = 1;
+        Expect(Shell_NotifyIconA(NIM_DELETE, &data) && !TrayIconPresent(kavit.window),
+               "could not take the tray icon away to test its return");
+        kavit.Post(message, 0, 0);
+        Expect(WaitUntil([&] { return TrayIconPresent(kavit.window); }, 3000),
+               "tray icon not added again on message 0x%X%s", message,
+               message == taskbarCreated ? " (\"TaskbarCreated\")" : "");
+    }
+    env.ExitKavit(kavit);
+}
+
+// A left click flashes the icon for 150 ms, during which the thread, and the scanning, wait.
+void TrayClickFlash(TEnv& env) {
+    TKavit& kavit = StartScanning(env, StandardIni(1));
+    TSimState state;
+    Expect(env.sim.GetState(state) && state.frequency > 0, "driver has no clock");
+    env.ClearLog();
+    env.WaitPasses(3);
+    kavit.Post(TrayCallbackMessage, 1, WM_LBUTTONUP);
+    Sleep(400);
+    TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, false);
+    double longest = 0;
+    for (size_t i = 1; i < scan.passes.size(); i++) {
+        double gap = static_cast<double>(scan.passes[i].startTime - scan.passes[i - 1].endTime) *
+                     1000.0 / static_cast<double>(state.frequency);
+        if (gap > longest)
+            longest = gap;
+    }
+    Expect(longest >= 140,
+           "longest pause between passes %.0f ms around a click, expected the "
+           "150 ms flash",
+           longest);
+    Expect(TrayIconPresent(kavit.window), "tray icon gone after the flash");
+    env.ExitKavit(kavit);
+}
+
+// A right click opens the popup menu at the cursor; keyboard navigation picks "About".
+void TrayMenuByKeyboard(TEnv& env) {
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni(2));
+    env.UnloadDriver();
+    TKavit& kavit = env.StartKavit();
+    kavit.Post(TrayCallbackMessage, 1, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    Expect(WaitUntil(
+               [&] {
+                   menu = FindWindowA("#32768", nullptr);
+                   return menu && IsWindowVisible(menu);
+               },
+               3000),
+           "no popup menu after a right click on the tray icon");
+    // Set keys, Preset, Help, About: the separators are skipped.
+    for (int i = 0; i < 4; i++)
+        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    TNotice about = kavit.WaitNotice(5000);
+    Expect(about.caption == "Kavit", "the fourth item opened \"%s\", not About",
+           about.caption.c_str());
+    CloseNotice(about);
+    env.ExitKavit(kavit);
+}
+
+} // namespace
+
+void AddMenuCases(std::vector<TCase>& cases) {
+    cases.push_back({"menu_preset_rewrites_ini", PresetMenuRewritesIni, true});
+    cases.push_back({"menu_preset_save_failure_keeps_ini", SaveFailureKeepsIni, true});
+    cases.push_back({"set_keys_one_pad", SetKeysOnePad, true});
+    cases.push_back({"set_keys_two_pads", SetKeysTwoPads, true});
+    cases.push_back({"assign_window_paints_blue", AssignWindowPaintsBlue, true});
+    cases.push_back({"menu_about", AboutBox, true});
+    cases.push_back({"tray_icon_restored", TrayIconRestored, true});
+    cases.push_back({"tray_click_flash", TrayClickFlash, true});
+    cases.push_back({"tray_menu_by_keyboard", TrayMenuByKeyboard, true});
+}

@@ -1,0 +1,252 @@
+// Start-up and shutdown: one copy only, the settings file, the driver service, the port chosen.
+#include "e2e/harness/cases.h"
+#include "e2e/harness/harness.h"
+
+namespace {
+
+const char AnotherCopy[] = "Another copy already running";
+const char BadIni[] = "Bad Kavit.ini file";
+const char BadPresetNumber[] = "Bad Preset namber in Kavit.ini file, used first";
+const char LptError[] = "LPT error, driver installed?";
+
+void SecondCopyRefused(TEnv& env) {
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni());
+    env.UnloadDriver();
+    TKavit& first = env.StartKavit();
+    TKavit& second = env.StartKavit(false);
+    TNotice notice = second.WaitNotice(10000);
+    Expect(notice.text == AnotherCopy && notice.caption == NoticeCaption,
+           "second copy shows \"%s\" captioned \"%s\"", notice.text.c_str(),
+           notice.caption.c_str());
+    Expect(notice.owner == nullptr, "the notice has an owner window");
+    Expect(second.FindOwnWindow() == nullptr, "the second copy made a window of its own");
+    CloseNotice(notice);
+    DWORD code = 0;
+    Expect(second.WaitExit(5000, code), "second copy still runs after its notice was closed");
+    Expect(code == 0, "second copy ended with exit code %lu", static_cast<unsigned long>(code));
+    Expect(first.Running() && first.FindOwnWindow() == first.window &&
+               TrayIconPresent(first.window),
+           "the first copy did not go on unchanged");
+    env.ExitKavit(first);
+    env.ExpectServiceRemoved("after the first copy's exit");
+}
+
+// Kavit.ini files the program must refuse (or accept with a notice), and what it says.
+struct TIniCase {
+    const char* name;
+    bool writeFile;
+    std::string (*bytes)();
+    std::vector<std::string> notices;
+};
+
+std::string EmptyIni() {
+    return "";
+}
+
+std::string MalformedNumberIni() {
+    std::string text = IniText(StandardIni(1));
+    size_t at = text.find("Interval=10\r\n");
+    return text.replace(at, 13, "Interval=10ms\r\n");
+}
+
+std::string BadExtendedFlagIni() {
+    TIniValues ini = StandardIni(2);
+    ini.presets[1].pad2[5].ext = 2;
+    return IniText(ini);
+}
+
+std::string LabelTooLongIni() {
+    TIniValues ini = StandardIni(1);
+    ini.presets[0].name1[3] = "TwelveLetter"; // 12 characters: the "=" is not consumed
+    return IniText(ini);
+}
+
+const TIniCase IniCases[] = {
+    {"ini_missing", false, EmptyIni, {BadIni}},
+    {"ini_empty", true, EmptyIni, {BadPresetNumber, BadIni}},
+    {"ini_malformed_number", true, MalformedNumberIni, {BadIni}},
+    {"ini_bad_extended_flag", true, BadExtendedFlagIni, {BadIni}},
+    {"ini_label_too_long", true, LabelTooLongIni, {BadIni}},
+};
+
+void RefusedIni(TEnv& env, const TIniCase& c) {
+    env.MakeProgramDir();
+    if (c.writeFile)
+        env.WriteIniBytes(c.bytes());
+    env.UnloadDriver();
+    TKavit& kavit = env.StartKavit(false);
+    DWORD code = 0;
+    std::vector<std::string> texts = kavit.CloseNoticesUntilExit(15000, code);
+    Expect(texts == c.notices, "notices %s, expected %s", DescribeTexts(texts).c_str(),
+           DescribeTexts(c.notices).c_str());
+    Expect(code == 0, "exit code %lu, expected 0", static_cast<unsigned long>(code));
+    Expect(kavit.FindOwnWindow() == nullptr, "a window was left");
+    // The connection was made before the file was read: the service it installed must go.
+    env.ExpectServiceRemoved("after a refused Kavit.ini");
+    if (c.writeFile) {
+        std::string now = env.ReadIni();
+        Expect(now == c.bytes(), "the refused file was changed: %s",
+               DescribeDifference(c.bytes(), now).c_str());
+    }
+}
+
+template <int Index> void RefusedIniCase(TEnv& env) {
+    RefusedIni(env, IniCases[Index]);
+}
+
+void BadPresetNumberUsesFirst(TEnv& env) {
+    TIniValues ini = StandardIni(2);
+    ini.preset = 3; // names no preset
+    env.MakeProgramDir();
+    env.WriteIni(ini);
+    env.UnloadDriver();
+    TKavit& kavit = env.StartKavit(false);
+    TNotice notice = kavit.WaitNotice(10000);
+    Expect(notice.text == BadPresetNumber, "notice \"%s\", expected \"%s\"", notice.text.c_str(),
+           BadPresetNumber);
+    CloseNotice(notice);
+    kavit.WaitReady(10000);
+    env.OpenSim();
+    env.WaitPasses(2);
+    KeyHook::Clear();
+    Tap(env, ini.presets[0], 1, 1); // the first preset's key
+    Expect(env.ReadIni() == IniText(ini), "the file changed without a save");
+    env.ExitKavit(kavit);
+}
+
+void NoDriverFile(TEnv& env) {
+    env.MakeProgramDir(false);
+    env.WriteIni(StandardIni());
+    env.UnloadDriver();
+    TKavit& kavit = env.StartKavit(false);
+    TNotice notice = kavit.WaitNotice(15000);
+    Expect(notice.text == LptError && notice.caption == NoticeCaption,
+           "notice \"%s\" captioned \"%s\", expected \"%s\"", notice.text.c_str(),
+           notice.caption.c_str(), LptError);
+    // The notice comes before the tray icon exists.
+    HWND window = kavit.FindOwnWindow();
+    Expect(!window || !TrayIconPresent(window), "tray icon added before the notice was closed");
+    CloseNotice(notice);
+    kavit.WaitReady(10000);
+    // The start-up timer gives the first pass after a second; a scanner reading the missing port
+    // as all zeros would press pad 1 buttons 1-6 by now.
+    Sleep(1600);
+    std::vector<TKeyEvent> keys = KeyHook::Events();
+    Expect(keys.empty(), "%zu key events without a port, first: %s", keys.size(),
+           keys.empty() ? "" : Describe(keys[0]).c_str());
+    Expect(kavit.Notices().empty(), "another notice appeared");
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after a run whose driver would not start");
+}
+
+void ServiceLifecycle(TEnv& env) {
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni());
+    env.UnloadDriver();
+    TKavit& kavit = env.StartKavit();
+
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    Expect(manager != nullptr, "OpenSCManagerA: %s", Win32ErrorText(GetLastError()).c_str());
+    SC_HANDLE service = OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS);
+    DWORD openError = GetLastError();
+    std::string problem;
+    if (!service) {
+        problem = "service \"lptwdmio\" not installed while the program runs: " +
+                  Win32ErrorText(openError);
+    } else {
+        union {
+            QUERY_SERVICE_CONFIGA config;
+            char bytes[8192];
+        } buffer;
+        DWORD needed = 0;
+        SERVICE_STATUS status = {};
+        if (!QueryServiceConfigA(service, &buffer.config, sizeof(buffer), &needed)) {
+            problem = "QueryServiceConfigA: " + Win32ErrorText(GetLastError());
+        } else {
+            const QUERY_SERVICE_CONFIGA& c = buffer.config;
+            std::string want = env.dir + "LPTWDMIO.SYS";
+            std::string path = c.lpBinaryPathName ? c.lpBinaryPathName : "";
+            if (c.dwServiceType != SERVICE_KERNEL_DRIVER || c.dwStartType != SERVICE_DEMAND_START ||
+                c.dwErrorControl != SERVICE_ERROR_NORMAL)
+                problem = Format("service type %lu, start %lu, error control %lu; expected 1, 3, 1",
+                                 c.dwServiceType, c.dwStartType, c.dwErrorControl);
+            else if (lstrcmpiA(path.c_str(), want.c_str()) != 0 &&
+                     lstrcmpiA(path.c_str(), ("\\??\\" + want).c_str()) != 0)
+                problem = "driver path \"" + path + "\", expected \"" + want + "\"";
+            else if (!c.lpDisplayName || std::string(c.lpDisplayName) != DriverService::DisplayName)
+                problem = Format("display name \"%s\"", c.lpDisplayName ? c.lpDisplayName : "");
+        }
+        if (problem.empty() && QueryServiceStatus(service, &status) &&
+            status.dwCurrentState != SERVICE_RUNNING)
+            problem = Format("service state %lu, expected running (4)", status.dwCurrentState);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    Expect(problem.empty(), "%s", problem.c_str());
+
+    // Used: the program's passes reach the driver that its service loaded.
+    env.OpenSim();
+    env.WaitPasses(3);
+    TSimState state;
+    Expect(env.sim.GetState(state) && state.openHandles >= 2,
+           "driver has %lu open handles, expected the program's and the harness's",
+           static_cast<unsigned long>(state.openHandles));
+    env.sim.Close();
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after Exit");
+}
+
+// Presence tests at start: the connection tests all three ports, then start-up tests from LPT1
+// until one answers. The log shows them as runs of accesses per port.
+void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
+    env.MakeProgramDir();
+    TIniValues ini = StandardIni(1);
+    env.WriteIni(ini);
+    env.PreloadDriver(ports);
+    TKavit& kavit = env.StartKavit();
+    env.WaitPasses(2, chosen);
+    TScanLog scan = AnalyzeScan(env.log, chosen, false);
+    std::string tested = PortSequence(env.log, scan.passes.empty() ? 0 : scan.passes[0].first);
+    Expect(tested == sequence, "ports reached before the first pass: %s, expected %s",
+           tested.c_str(), sequence);
+    KeyHook::Clear();
+    Tap(env, ini.presets[0], 1, 4);
+    Tap(env, ini.presets[0], 1, 10);
+    env.Settle(chosen);
+    env.ExpectOwedKeys(ini.presets[0], chosen, false, false, "keys on the chosen port");
+    env.ExitKavit(kavit);
+    // The harness installed this service; the program must leave it alone.
+    std::string detail;
+    Expect(DriverService::Probe(detail) == DriverService::Registered,
+           "the program removed a service it did not install (%s)", detail.c_str());
+}
+
+void OnlyLpt3(TEnv& env) {
+    PortChoice(env, SIM_PORT_LPT3, Lpt3, "1 2 3 1 2 3");
+}
+
+void Lpt1First(TEnv& env) {
+    PortChoice(env, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt1, "1 2 3 1");
+}
+
+void Lpt2WhenNoLpt1(TEnv& env) {
+    PortChoice(env, SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt2, "1 2 3 1 2");
+}
+
+} // namespace
+
+void AddStartupCases(std::vector<TCase>& cases) {
+    cases.push_back({"second_copy_refused", SecondCopyRefused, true});
+    cases.push_back({IniCases[0].name, RefusedIniCase<0>, true});
+    cases.push_back({IniCases[1].name, RefusedIniCase<1>, true});
+    cases.push_back({IniCases[2].name, RefusedIniCase<2>, true});
+    cases.push_back({IniCases[3].name, RefusedIniCase<3>, true});
+    cases.push_back({IniCases[4].name, RefusedIniCase<4>, true});
+    cases.push_back({"ini_bad_preset_number_uses_first", BadPresetNumberUsesFirst, true});
+    cases.push_back({"no_driver_file_lpt_error", NoDriverFile, true});
+    cases.push_back({"service_installed_used_removed", ServiceLifecycle, true});
+    cases.push_back({"port_only_lpt3", OnlyLpt3, true});
+    cases.push_back({"port_lpt1_first", Lpt1First, true});
+    cases.push_back({"port_lpt2_without_lpt1", Lpt2WhenNoLpt1, true});
+}

@@ -1,0 +1,253 @@
+#include "e2e/harness/env.h"
+
+#include <algorithm>
+
+#include "e2e/harness/harness.h"
+
+TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up) {
+    const TKey& key = preset.Key(pad, button);
+    TWantKey want;
+    // The program sends the low byte of the virtual key and of the scan code.
+    want.vk = key.vk & 0xFF;
+    want.scan = key.scan & 0xFF;
+    want.ext = key.ext;
+    want.up = up;
+    want.what =
+        Format("pad %d button %d %s of %s", pad, button, up ? "up" : "down", preset.header.c_str());
+    return want;
+}
+
+bool Matches(const TKeyEvent& got, const TWantKey& want) {
+    return static_cast<int>(got.vk) == want.vk && static_cast<int>(got.scan) == want.scan &&
+           (got.extended ? 1 : 0) == want.ext && got.up == want.up;
+}
+
+void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
+                const char* context) {
+    for (size_t i = 0; i < want.size() || i < got.size(); i++) {
+        if (i < want.size() && i < got.size() && Matches(got[i], want[i]))
+            continue;
+        std::string list;
+        for (size_t k = 0; k < got.size() && k < 40; k++)
+            list += (k ? ", " : "") + Describe(got[k]);
+        if (got.size() > 40)
+            list += ", ...";
+        if (i >= got.size())
+            Fail("%s: key event %zu missing: expected %s (vk=0x%02X scan=0x%02X ext=%d); "
+                 "caught %zu: [%s]",
+                 context, i + 1, want[i].what.c_str(), want[i].vk, want[i].scan, want[i].ext,
+                 got.size(), list.c_str());
+        if (i >= want.size())
+            Fail("%s: unexpected key event %zu: %s (expected only %zu); caught: [%s]", context,
+                 i + 1, Describe(got[i]).c_str(), want.size(), list.c_str());
+        Fail("%s: key event %zu is %s, expected %s (vk=0x%02X scan=0x%02X ext=%d); caught: [%s]",
+             context, i + 1, Describe(got[i]).c_str(), want[i].what.c_str(), want[i].vk,
+             want[i].scan, want[i].ext, list.c_str());
+    }
+}
+
+TEnv::TEnv(const TPaths& p, const std::string& caseName) : paths(p) {
+    dir = paths.work + caseName + "\\";
+    KeyHook::Watch(nullptr);
+    KeyHook::Clear();
+}
+
+TEnv::~TEnv() {
+    KeyHook::Watch(nullptr);
+    for (auto& kavit : kavits)
+        kavit->Kill();
+    sim.Close();
+}
+
+void TEnv::MakeProgramDir(bool withDriver, bool withProgram) {
+    CreateDirectoryA(paths.work.c_str(), nullptr);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    for (const std::string& name : ProgramFiles()) {
+        std::string path = dir + name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileA(path.c_str()))
+            Fail("cannot empty the case directory: DeleteFileA(%s): %s", path.c_str(),
+                 Win32ErrorText(GetLastError()).c_str());
+    }
+    std::string exe = paths.dist + "Kavit.exe";
+    if (withProgram && !CopyFileA(exe.c_str(), KavitExe().c_str(), FALSE))
+        Fail("program under test missing: CopyFileA(%s): %s", exe.c_str(),
+             Win32ErrorText(GetLastError()).c_str());
+    std::string help = paths.dist + "help.htm";
+    CopyFileA(help.c_str(), (dir + "help.htm").c_str(), FALSE); // not needed by any check
+    if (withDriver && !CopyFileA(paths.driver.c_str(), (dir + "LPTWDMIO.SYS").c_str(), FALSE))
+        Fail("CopyFileA(%s): %s", paths.driver.c_str(), Win32ErrorText(GetLastError()).c_str());
+}
+
+void TEnv::WriteIniBytes(const std::string& bytes) {
+    if (!WriteFileBytes(IniPath(), bytes))
+        Fail("cannot write %s: %s", IniPath().c_str(), Win32ErrorText(GetLastError()).c_str());
+}
+
+std::string TEnv::ReadIni() const {
+    std::string bytes;
+    if (!ReadFileBytes(IniPath(), bytes))
+        Fail("cannot read %s: %s", IniPath().c_str(), Win32ErrorText(GetLastError()).c_str());
+    return bytes;
+}
+
+TEnv::TStamp TEnv::IniStamp() const {
+    TStamp stamp;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(IniPath().c_str(), GetFileExInfoStandard, &data)) {
+        stamp.exists = true;
+        stamp.written = data.ftLastWriteTime;
+        stamp.size = data.nFileSizeLow;
+    }
+    return stamp;
+}
+
+void TEnv::ExpectIniSaved(const TStamp& before, const std::string& want, const char* after) {
+    if (!WaitUntil([&] { return !(IniStamp() == before); }, 3000, 5))
+        Fail("Kavit.ini not rewritten within 3 s after %s", after);
+    std::string now;
+    if (!WaitUntil([&] { return ReadFileBytes(IniPath(), now) && now == want; }, 1000, 50))
+        Fail("Kavit.ini after %s: %s", after, DescribeDifference(want, now).c_str());
+}
+
+std::vector<std::string> TEnv::ProgramFiles() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void TEnv::UnloadDriver() {
+    sim.Close();
+    std::string reason;
+    if (!DriverService::Remove(reason))
+        Fail("cannot unload the driver before the case: %s", reason.c_str());
+}
+
+void TEnv::PreloadDriver(ULONG ports) {
+    UnloadDriver();
+    std::string reason;
+    if (!DriverService::Install(dir + "LPTWDMIO.SYS", reason))
+        Fail("harness could not load the driver: %s", reason.c_str());
+    if (!sim.Open())
+        Fail("device did not open after loading: %s", Win32ErrorText(sim.lastError).c_str());
+    if (!sim.Reset() || !sim.SetPorts(ports))
+        Fail("driver refused reset/ports: %s", Win32ErrorText(sim.lastError).c_str());
+    log.clear();
+    logNext = 0;
+}
+
+void TEnv::OpenSim() {
+    if (!sim.IsOpen() && !sim.Open())
+        Fail("cannot open \\\\.\\LptAccessAgent while the program runs: %s",
+             Win32ErrorText(sim.lastError).c_str());
+    if (!sim.ReleaseAll() || !sim.SetFaults(0))
+        Fail("driver refused buttons: %s", Win32ErrorText(sim.lastError).c_str());
+    ClearLog();
+}
+
+void TEnv::ClearLog() {
+    if (!sim.ClearLog())
+        Fail("driver refused to clear its log: %s", Win32ErrorText(sim.lastError).c_str());
+    log.clear();
+    logNext = 0;
+}
+
+const std::vector<TSimLogEntry>& TEnv::PollLog() {
+    bool lost = false;
+    if (!sim.ReadLog(logNext, log, &lost))
+        Fail("driver refused its log: %s", Win32ErrorText(sim.lastError).c_str());
+    if (lost)
+        Fail("the driver's log overflowed (more than %d accesses between reads)", SIM_LOG_CAPACITY);
+    return log;
+}
+
+void TEnv::WaitPasses(int count, UCHAR port, bool twoPads, DWORD timeoutMs) {
+    size_t before = AnalyzeScan(PollLog(), port, twoPads).passes.size();
+    TScanLog scan;
+    if (!WaitUntil(
+            [&] {
+                scan = AnalyzeScan(PollLog(), port, twoPads);
+                return !scan.error.empty() ||
+                       scan.passes.size() >= before + static_cast<size_t>(count);
+            },
+            timeoutMs, 5))
+        Fail("no %d scan passes on port 0x%02X within %lu ms (%zu accesses logged%s%s)", count,
+             port, static_cast<unsigned long>(timeoutMs), log.size(),
+             log.empty() ? "" : ", last: ", log.empty() ? "" : DescribeAccess(log.back()).c_str());
+    if (!scan.error.empty())
+        Fail("scan pass shape: %s", scan.error.c_str());
+}
+
+TKavit& TEnv::StartKavit(bool waitReady, DWORD timeoutMs) {
+    kavits.push_back(std::make_unique<TKavit>());
+    TKavit& kavit = *kavits.back();
+    // Started from C:\ so that the program must find its files by its own path.
+    kavit.Start(KavitExe(), "C:\\");
+    if (waitReady)
+        kavit.WaitReady(timeoutMs);
+    return kavit;
+}
+
+void TEnv::ExitKavit(TKavit& kavit) {
+    HWND window = kavit.window;
+    kavit.Command(CmdExit);
+    DWORD code = 0;
+    if (!kavit.WaitExit(5000, code)) {
+        std::vector<TNotice> boxes = kavit.Notices();
+        Fail("still running 5 s after \"Exit\"%s%s",
+             boxes.empty() ? "" : "; a box is open: ", boxes.empty() ? "" : boxes[0].text.c_str());
+    }
+    Expect(code == 0, "exit code %lu after \"Exit\", expected 0", static_cast<unsigned long>(code));
+    Expect(!IsWindow(window), "the window outlived the process");
+    Expect(!TrayIconPresent(window), "tray icon still there after the program ended");
+}
+
+void TEnv::ExpectServiceRemoved(const char* context) {
+    std::string detail;
+    DriverService::TPresence presence = DriverService::Probe(detail);
+    Expect(presence == DriverService::Absent || presence == DriverService::MarkedForDelete,
+           "%s: service \"lptwdmio\" still registered after the program ended (%s)", context,
+           detail.c_str());
+}
+
+std::vector<TKeyEvent> TEnv::WaitKeys(size_t count, DWORD timeoutMs) {
+    if (!WaitUntil([&] { return KeyHook::Count() >= count; }, timeoutMs)) {
+        std::vector<TKeyEvent> got = KeyHook::Events();
+        std::string list;
+        for (size_t i = 0; i < got.size(); i++)
+            list += (i ? ", " : "") + Describe(got[i]);
+        Fail("expected %zu key events within %lu ms, caught %zu: [%s]", count,
+             static_cast<unsigned long>(timeoutMs), got.size(), list.c_str());
+    }
+    return KeyHook::Events();
+}
+
+void TEnv::Settle(UCHAR port, bool twoPads) {
+    if (!sim.ReleaseAll())
+        Fail("driver refused to release: %s", Win32ErrorText(sim.lastError).c_str());
+    WaitPasses(2, port, twoPads);
+    Sleep(30);
+}
+
+void TEnv::ExpectOwedKeys(const TPresetValues& preset, UCHAR port, bool twoPads, bool repeat,
+                          const char* context) {
+    std::vector<TKeyEvent> got = KeyHook::Events();
+    TScanLog scan = AnalyzeScan(PollLog(), port, twoPads);
+    if (!scan.error.empty())
+        Fail("%s: scan pass shape: %s", context, scan.error.c_str());
+    std::vector<TWantKey> want;
+    for (const TButtonEvent& e : OwedEvents(scan, repeat))
+        want.push_back(KeyOf(preset, e.pad, e.button, !e.down));
+    ExpectKeys(
+        got, want,
+        Format("%s (events owed by %zu logged passes)", context, scan.passes.size()).c_str());
+}

@@ -1,0 +1,106 @@
+// What one end-to-end case works with: its own program directory, the simulated driver, the
+// Kavit processes it started, the keys caught. Everything a case starts is ended by ~TEnv, so
+// cases stay independent whatever way one ends.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/common/sim_client.h"
+#include "e2e/harness/ini_text.h"
+#include "e2e/harness/kavit_process.h"
+#include "e2e/harness/key_hook.h"
+#include "e2e/harness/scan_log.h"
+
+struct TPaths {
+    std::string dist;   // Kavit.exe, Kavit.ini, help.htm as built (trailing backslash)
+    std::string driver; // LPTWDMIO.SYS as built
+    std::string work;   // where case directories are made (trailing backslash)
+};
+
+// A key event as a case expects it.
+struct TWantKey {
+    int vk = 0, scan = 0, ext = 0;
+    bool up = false;
+    std::string what; // "pad 1 button 3 down"
+};
+TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up);
+bool Matches(const TKeyEvent& got, const TWantKey& want);
+// Throws with the first difference, listing what was expected and what came.
+void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
+                const char* context);
+
+class TEnv {
+  public:
+    TEnv(const TPaths& paths, const std::string& caseName);
+    ~TEnv();
+    TEnv(const TEnv&) = delete;
+    TEnv& operator=(const TEnv&) = delete;
+
+    const TPaths& paths;
+    std::string dir; // this case's program directory, trailing backslash
+    std::string IniPath() const { return dir + "Kavit.ini"; }
+    std::string KavitExe() const { return dir + "Kavit.exe"; }
+
+    // A fresh program directory: Kavit.exe and help.htm, and LPTWDMIO.SYS unless told not to.
+    void MakeProgramDir(bool withDriver = true, bool withProgram = true);
+    void WriteIni(const TIniValues& ini) { WriteIniBytes(IniText(ini)); }
+    void WriteIniBytes(const std::string& bytes);
+    std::string ReadIni() const;
+    // Kavit.ini as the file system describes it, read without opening the file.
+    struct TStamp {
+        bool exists = false;
+        FILETIME written = {};
+        DWORD size = 0;
+        bool operator==(const TStamp& o) const {
+            return exists == o.exists && CompareFileTime(&written, &o.written) == 0 &&
+                   size == o.size;
+        }
+    };
+    TStamp IniStamp() const;
+    // Waits until Kavit.ini is no longer the file stamped `before`, then until it holds `want`.
+    // The file is read only once it has been replaced: Wine refuses to rename over a file that
+    // anyone holds open, so a harness reading while the program saves would break the save.
+    void ExpectIniSaved(const TStamp& before, const std::string& want, const char* after);
+    // Names of the files in the program directory, sorted.
+    std::vector<std::string> ProgramFiles() const;
+
+    // The driver service "lptwdmio": gone, so that Kavit has to install it...
+    void UnloadDriver();
+    // ...or installed by the harness from this directory, reset, with these ports present, so
+    // that Kavit opens the device at its first attempt (and installs and removes nothing).
+    void PreloadDriver(ULONG ports);
+    // Opens the device (after Kavit loaded it); releases every button and clears the log.
+    void OpenSim();
+    TSimDevice sim;
+
+    // The driver's log since the last ClearLog, read incrementally.
+    void ClearLog();
+    const std::vector<TSimLogEntry>& PollLog();
+    std::vector<TSimLogEntry> log;
+    // Waits until `count` more complete passes on `port` appear in the log.
+    void WaitPasses(int count, UCHAR port = 0x10, bool twoPads = false, DWORD timeoutMs = 3000);
+
+    // Starts Kavit.exe of this directory; with `waitReady`, until its window and tray icon exist.
+    TKavit& StartKavit(bool waitReady = true, DWORD timeoutMs = 15000);
+    // "Exit" from the menu: exit code 0, window and tray icon gone.
+    void ExitKavit(TKavit& kavit);
+    // The service after the program ended: it must not stay registered.
+    void ExpectServiceRemoved(const char* context);
+
+    // Waits until the hook holds at least `count` events; throws naming what came.
+    std::vector<TKeyEvent> WaitKeys(size_t count, DWORD timeoutMs = 3000);
+    // Releases every button and waits for the scanner to have seen it (two passes), then lets
+    // the last events arrive: after this, later passes owe no event.
+    void Settle(UCHAR port = 0x10, bool twoPads = false);
+    // The events the log owes, turned into keys of `preset`, against what the hook caught.
+    void ExpectOwedKeys(const TPresetValues& preset, UCHAR port, bool twoPads, bool repeat,
+                        const char* context);
+
+  private:
+    ULONG logNext = 0;
+    std::vector<std::unique_ptr<TKavit>> kavits;
+};

@@ -1,0 +1,73 @@
+// One Kavit.exe started by the harness: its process, its window, its message boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+const char KavitClass[] = "Kavit Tray";
+const char KavitTitle[] = "Kavit program";
+const char NoticeCaption[] = "Kavit program";
+
+// Commands and messages the program answers.
+const UINT CmdSetKeys = 455;
+const UINT CmdHelp = 459;
+const UINT CmdAbout = 460;
+const UINT CmdExit = 462;
+const UINT CmdPresetBase = 900;
+const UINT TrayCallbackMessage = WM_USER + 1;
+const UINT TrayRestoreMessage = 49284;
+
+struct TNotice {
+    HWND box = nullptr;
+    std::string caption;
+    std::string text;
+    HWND owner = nullptr;
+};
+
+class TKavit {
+  public:
+    TKavit() = default;
+    ~TKavit() { Kill(); }
+    TKavit(const TKavit&) = delete;
+    TKavit& operator=(const TKavit&) = delete;
+
+    // Starts `exe` with the working directory `workingDir` (not the program's own, so that the
+    // program has to find its files by its own path). Throws TCaseFailure on failure.
+    void Start(const std::string& exe, const std::string& workingDir);
+
+    // The program's own "Kavit Tray"/"Kavit program" window; null while there is none.
+    HWND FindOwnWindow() const;
+    // Waits for the window, then for its tray icon. Throws with a reason on timeout.
+    HWND WaitReady(DWORD timeoutMs);
+    bool Running() const;
+    // Waits for the process to end; false on timeout.
+    bool WaitExit(DWORD timeoutMs, DWORD& exitCode);
+    void Kill();
+
+    // Message boxes ("#32770") of this process, as they are now.
+    std::vector<TNotice> Notices() const;
+    // Waits for one box; throws with a reason on timeout.
+    TNotice WaitNotice(DWORD timeoutMs);
+    // Closes every box that appears until the process ends, in order; the texts and the exit
+    // code. Throws with what it saw when the process outlives `timeoutMs`.
+    std::vector<std::string> CloseNoticesUntilExit(DWORD timeoutMs, DWORD& exitCode);
+
+    // Posts a command as the menu would.
+    void Command(UINT id) const;
+    void Post(UINT message, WPARAM wParam, LPARAM lParam) const;
+
+    DWORD pid = 0;
+    HANDLE process = nullptr;
+    HWND window = nullptr;
+    LONGLONG startTime = 0;  // just before CreateProcess
+    LONGLONG windowTime = 0; // when the window was first seen
+    LONGLONG trayTime = 0;   // when its tray icon was first seen
+};
+
+// Presses OK on a box and waits for it to go; throws if it stays.
+void CloseNotice(const TNotice& notice);
+
+// "[\"a\", \"b\"]"
+std::string DescribeTexts(const std::vector<std::string>& texts);

@@ -1,0 +1,132 @@
+#include "e2e/harness/scan_log.h"
+
+#include "e2e/harness/harness.h"
+
+namespace {
+
+// Data-register pattern of each step: one select line low, D5 first.
+const UCHAR SelectPatterns[6] = {0x1F, 0x2F, 0x37, 0x3B, 0x3D, 0x3E};
+
+// The four input lines in the order a step tests them.
+struct TLine {
+    int pad;
+    int group; // 0: buttons 1-6, 1: buttons 7-12
+    UCHAR mask;
+    bool pressedWhenSet; // Busy is inverted by the port
+};
+const TLine Lines[4] = {
+    {1, 0, 0x40, false}, // Acknowledge
+    {1, 1, 0x80, true},  // Busy
+    {2, 0, 0x20, false}, // Paper out
+    {2, 1, 0x10, false}, // Select
+};
+
+bool IsOk(const TSimLogEntry& e, UCHAR op, UCHAR address) {
+    return e.op == op && e.address == address;
+}
+
+} // namespace
+
+std::string DescribeAccess(const TSimLogEntry& e) {
+    const char* op = (e.op & ~SIM_OP_REFUSED) == SIM_OP_READ ? "read" : "write";
+    return Format("%s%s 0x%02X %s 0x%02X (call %lu)", (e.op & SIM_OP_REFUSED) ? "refused " : "", op,
+                  e.address, (e.op & ~SIM_OP_REFUSED) == SIM_OP_READ ? "->" : "<-", e.value,
+                  static_cast<unsigned long>(e.call));
+}
+
+TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoPads) {
+    TScanLog result;
+    const UCHAR data = port, status = static_cast<UCHAR>(port | 1);
+    const int tests = twoPads ? 4 : 2;
+    const size_t passLength = 1 + 6 * (1 + tests);
+    size_t i = 0;
+
+    // Find the first pass start: a data read followed by the write of step 1.
+    while (i + 1 < log.size() &&
+           !(IsOk(log[i], SIM_OP_READ, data) && IsOk(log[i + 1], SIM_OP_WRITE, data) &&
+             log[i + 1].value == ((log[i].value & 0xC0) | SelectPatterns[0])))
+        i++;
+    result.skipped = i;
+
+    while (i < log.size()) {
+        if (log.size() - i < passLength)
+            break; // the pass still running when the log was read
+        TPass pass;
+        pass.first = i;
+        pass.startTime = log[i].time;
+        if (!IsOk(log[i], SIM_OP_READ, data)) {
+            result.error =
+                Format("log entry %zu: expected the data read that starts a pass, got %s", i,
+                       DescribeAccess(log[i]).c_str());
+            return result;
+        }
+        pass.keep = log[i].value & 0xC0;
+        size_t k = i + 1;
+        for (int step = 0; step < 6; step++) {
+            UCHAR want = pass.keep | SelectPatterns[step];
+            if (!IsOk(log[k], SIM_OP_WRITE, data) || log[k].value != want) {
+                result.error = Format("log entry %zu (pass %zu, step %d): expected write 0x%02X <- "
+                                      "0x%02X, got %s",
+                                      k, result.passes.size() + 1, step + 1, data, want,
+                                      DescribeAccess(log[k]).c_str());
+                return result;
+            }
+            k++;
+            for (int t = 0; t < tests; t++, k++) {
+                if (!IsOk(log[k], SIM_OP_READ, status)) {
+                    result.error = Format("log entry %zu (pass %zu, step %d, test %d): expected "
+                                          "status read of 0x%02X, got %s",
+                                          k, result.passes.size() + 1, step + 1, t + 1, status,
+                                          DescribeAccess(log[k]).c_str());
+                    return result;
+                }
+                const TLine& line = Lines[t];
+                bool set = (log[k].value & line.mask) != 0;
+                pass.pressed[line.pad - 1][line.group * 6 + step] = set == line.pressedWhenSet;
+            }
+        }
+        pass.last = k - 1;
+        pass.endTime = log[k - 1].time;
+        pass.accesses = static_cast<int>(k - i);
+        result.passes.push_back(pass);
+        i = k;
+    }
+    return result;
+}
+
+std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
+    std::vector<TButtonEvent> events;
+    bool down[2][12] = {};
+    for (size_t p = 0; p < scan.passes.size(); p++) {
+        const TPass& pass = scan.passes[p];
+        // Visiting order: per step, pad 1 button i, pad 1 button i+6, pad 2 button i, i+6.
+        for (int step = 0; step < 6; step++) {
+            for (const TLine& line : Lines) {
+                int index = line.group * 6 + step;
+                bool pressed = pass.pressed[line.pad - 1][index];
+                bool& flag = down[line.pad - 1][index];
+                if (pressed && (!flag || repeat)) {
+                    events.push_back({line.pad, index + 1, true, p});
+                    flag = true;
+                } else if (!pressed && flag) {
+                    events.push_back({line.pad, index + 1, false, p});
+                    flag = false;
+                }
+            }
+        }
+    }
+    return events;
+}
+
+std::string PortSequence(const std::vector<TSimLogEntry>& log, size_t end) {
+    std::string sequence;
+    int last = -1;
+    for (size_t i = 0; i < end && i < log.size(); i++) {
+        int port = log[i].address >> 4;
+        if (port == last)
+            continue;
+        sequence += (sequence.empty() ? "" : " ") + std::to_string(port);
+        last = port;
+    }
+    return sequence;
+}
