@@ -53,7 +53,7 @@ template <size_t N> void SkipKey(TTextReader& in, const char (&)[N]) {
 }
 
 // The "=" is consumed only when it is among the first 15 characters, so a 12-character label
-// reads only when a blank follows it instead; written back with its "=", it no longer reads.
+// reads only when a blank follows it instead.
 std::string ReadLabel(TTextReader& in) {
     std::string label;
     for (int i = 0; i < LabelLineLimit; ++i) {
@@ -151,12 +151,19 @@ template <typename T> void AppendNumber(std::string& text, T value) {
     text.append(digits, result.ptr);
 }
 
+// A label of twelve characters fills all of the line that the reader searches for "=", so an "="
+// after it would be taken as the start of the first number and the next start would refuse the
+// file. Such a label was read from a line that had a blank there instead, and gets it back.
+char LabelEnd(const std::string& label) {
+    return label.size() >= static_cast<size_t>(LabelLineLimit - PadPrefixLength) ? ' ' : '=';
+}
+
 void AppendPadBlock(std::string& text, const char* prefix, const int32_t* vk, const int32_t* scan,
                     const int32_t* ext, const std::string* name) {
     for (int b = 0; b < ButtonsPerPad; ++b) {
         text += prefix;
         text += name[b];
-        text += '=';
+        text += LabelEnd(name[b]);
         AppendNumber(text, vk[b]);
         text += ' ';
         AppendNumber(text, scan[b]);

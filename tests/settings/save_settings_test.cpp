@@ -125,6 +125,25 @@ TEST(SaveSettingsTest, ExtraEmptyPresetSurvivesASave) {
     EXPECT_EQ(Saved(), text);
 }
 
+// A twelve-character label loads only from a line with a blank after it; written back with an "="
+// it would make the next start refuse the whole file.
+TEST(SaveSettingsTest, TwelveCharacterLabelIsWrittenSoThatItReadsBack) {
+    const std::string up = "1P:Twelve chars 1 2 0";
+    ResetAll();
+    ASSERT_TRUE(LoadText(WithLine(File({"[First]"}), 8, up)));
+    ASSERT_EQ(PresetTable.presets[0].name1[0], "Twelve chars");
+    PresetTable.presets[0].name2[0] = "Eleven char";
+    std::string text = Saved();
+    EXPECT_NE(text.find("\r\n" + up + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n2P:Eleven char=151 31 0\r\n"), std::string::npos)
+        << "shorter labels keep their =";
+    ResetAll();
+    ASSERT_TRUE(LoadText(text));
+    EXPECT_EQ(PresetTable.presets[0].name1[0], "Twelve chars");
+    EXPECT_EQ(PresetTable.presets[0].vk1[0], 1);
+    EXPECT_EQ(Saved(), text);
+}
+
 TEST(SaveSettingsTest, ReplacesThroughATemporaryFile) {
     ResetAll();
     fake::files[IniPath] = "old";
