@@ -54,18 +54,29 @@ if [ -x fuzz/run-fuzz.sh ] || [ -f fuzz/run-fuzz.sh ]; then
 fi
 
 # End to end under Wine: every case counts.
-if [ -f e2e/run-e2e.sh ]; then
-    echo "=== end-to-end under Wine"
-    bash e2e/run-e2e.sh 2>&1 | tee e2e.log
-    e2e_rc=${PIPESTATUS[0]}
+run_e2e() { # run_e2e TITLE [run-e2e.sh options]
+    local title=$1
+    shift
+    echo "=== end-to-end under Wine: $title"
+    bash e2e/run-e2e.sh "$@" >e2e.log 2>&1
+    local rc=$? line
+    cat e2e.log
     line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' e2e.log | tail -1)
     if [ -n "$line" ]; then
         passed=$((passed + $(echo "$line" | awk '{print $1}')))
         failed=$((failed + $(echo "$line" | awk '{print $3}')))
-    elif [ "$e2e_rc" -ne 0 ]; then
+    elif [ "$rc" -ne 0 ]; then
         failed=$((failed + 1))
     fi
     rm -f e2e.log
+}
+if [ -f e2e/run-e2e.sh ]; then
+    run_e2e "64-bit Kavit.exe"
+    # The primary target: the 32-bit program (WoW64) against the same 64-bit simulated driver.
+    mixed=build/e2e-i686
+    rm -rf "$mixed" && mkdir -p "$mixed" &&
+        cp -r build/mingw-i686/dist "$mixed/dist" && cp -r build/mingw-x64/e2e "$mixed/e2e" &&
+        run_e2e "32-bit Kavit.exe" --build "$mixed"
 fi
 
 echo "${passed} passed, ${failed} failed"

@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format
     googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 mingw-w64-tools
-    wine wine64 fonts-wine xvfb xdotool imagemagick python3
+    wine wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick python3
 )
 
 missing=()
@@ -21,5 +21,7 @@ fi
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 echo "setup: installing ${missing[*]}"
+# wine32 runs the 32-bit program, the primary target, beside the 64-bit one.
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
