@@ -24,6 +24,11 @@ const DWORD TrayShellMessage[] = {
     NIM_ADD,    // TrayRestore
 };
 
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88,
+              "the first form of the record, as on every 32-bit shell");
+#endif
+
 } // namespace
 
 void FillTrayRecord(NOTIFYICONDATAA& record, HICON icon) {
