@@ -34,20 +34,7 @@ say() { printf '\n== %s\n' "$*"; }
 packages=(cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     wine wine64 fonts-wine)
 [ -z "${DISPLAY:-}" ] && packages+=(xvfb)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    say "installing ${missing[*]}"
-    sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        command -v sudo >/dev/null || { echo "run as root or install sudo" >&2; exit 1; }
-        sudo=sudo
-    fi
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash "$root/scripts/setup-debian.sh" "${packages[@]}"
 
 # ---- 2. build ----------------------------------------------------------------------------------
 cd "$root"

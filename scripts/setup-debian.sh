@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Installs what building and testing Kavit needs on Debian 12, only what is missing.
+# Installs on Debian 12 what is missing of the given packages, by default of everything that
+# building and testing Kavit needs. Needs root, or sudo.
+#
+#   scripts/setup-debian.sh [PACKAGE...]
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-    googletest libgtest-dev libbenchmark-dev
-    g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 mingw-w64-tools
-    wine wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick python3
-)
+packages=("$@")
+if [ ${#packages[@]} -eq 0 ]; then
+    packages=(
+        cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+        googletest libgtest-dev libbenchmark-dev
+        g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 mingw-w64-tools
+        # wine32 runs the 32-bit program, the primary target, beside the 64-bit one.
+        wine wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick python3
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,9 +26,13 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "setup: run as root or install sudo" >&2; exit 1; }
+    sudo=sudo
+fi
 echo "setup: installing ${missing[*]}"
-# wine32 runs the 32-bit program, the primary target, beside the 64-bit one.
-dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "settings/text_reader.h"
+
 namespace {
 
 const DWORD FileChunk = 64 * 1024; // bytes per ReadFile or WriteFile call
@@ -41,7 +43,7 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
             got = 0;
         }
         content.resize(have + got);
-        if (!ok || got == 0 || std::memchr(content.data() + have, 26, got))
+        if (!ok || got == 0 || std::memchr(content.data() + have, EndOfFileChar, got))
             break;
     }
     CloseHandle(file); // everything is read; a failing close loses nothing
