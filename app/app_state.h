@@ -1,20 +1,17 @@
-// Program-wide state of the tray program, one instance each, and the numbers that several parts
-// of the program share.
+// State and numbers of the tray program's shell: its timers, messages, menu commands and window.
+// What the other parts read too (the window, the connection, the icons) is common/program_state.h.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
-
-#include "lptio/lptio.h"
+#include "common/program_state.h"
 
 // Timers of MainWindow.
 const UINT_PTR TimerStartup = 330; // one second after start-up, then replaced by TimerPoll
 const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan
 
 // Messages.
-const UINT TrayCallbackMessage = WM_USER + 1; // 1025: mouse event on the tray icon, in lParam
-const UINT TrayRestoreMessage = 49284;        // 0xC084: add the tray icon again
+const UINT TrayRestoreMessage = 49284; // 0xC084: add the tray icon again
 
 // Popup menu command ids (456, 458 and 461 are the separators; 457 is unused).
 const UINT CmdSetKeys = 455;
@@ -31,21 +28,11 @@ const int MainWindowY = 300;
 const int MainWindowWidth = 250;
 const int MainWindowHeight = 100;
 
-// Files beside the program.
-const char SettingsFileName[] = "Kavit.ini";
+// The help page, beside the program.
 const char HelpFileName[] = "help.htm";
 
-extern HWND MainWindow;
-extern std::string programDir;             // with its trailing separator
-extern TLptPortConnection* PortConnection; // the one connection, while it exists
-extern PortCode selectedPort;              // first port that answered, or 0
-extern HICON FirstIcon;                    // FIRSTICON: resting
-extern HICON SecondIcon;                   // SECONDICON: a button went down
 extern HMENU PopupMenu;
 extern int32_t assignIndex; // key assignment: 0..11 pad 1, 12..23 pad 2, 24 complete
 // "TaskbarCreated": Windows' own announcement of a restarted task bar, whose number is known only
 // once registered; 0 until then.
 extern UINT taskbarCreatedMessage;
-
-// Rewrites Kavit.ini from memory; on failure the user is told and the program goes on.
-void SaveSettingsOrTell();

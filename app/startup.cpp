@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
 #include "app/app_state.h"
-#include "app/notice.h"
-#include "app/tray_icon.h"
+#include "common/notice.h"
+#include "common/tray_icon.h"
 #include "app/window_proc.h"
 #include "lptio/lptio.h"
 #include "scanner/scanner.h"

@@ -4,7 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/key_assign.h"
-#include "app/tray_icon.h"
+#include "common/tray_icon.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"

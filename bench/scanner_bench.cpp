@@ -7,8 +7,8 @@
 #include <memory>
 #include <new>
 
-#include "app/app_state.h"
-#include "app/tray_icon.h"
+#include "common/program_state.h"
+#include "common/tray_icon.h"
 #include "scanner/scanner.h"
 #include "settings/settings.h"
 #include "tests/fake/fake_win32.h"

@@ -8,8 +8,8 @@
 
 #include <windows.h>
 
-#include "app/app_state.h"
-#include "app/tray_icon.h"
+#include "common/program_state.h"
+#include "common/tray_icon.h"
 #include "lptio/lptio.h"
 #include "settings/settings.h"
 

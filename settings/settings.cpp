@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "app/notice.h"
+#include "common/notice.h"
+#include "common/program_state.h"
 #include "settings/text_file.h"
 #include "settings/text_reader.h"
 
@@ -275,4 +276,9 @@ bool SaveSettings(const std::string& path) {
         return true;
     ShowNotice(CannotWriteNotice);
     return false;
+}
+
+void SaveSettingsOrTell() {
+    if (!SaveSettings(programDir + SettingsFileName))
+        ShowNotice("Save error: Kavit.ini");
 }

@@ -22,3 +22,7 @@ bool LoadSettings(const std::string& path);
 // Rewrites the whole file from memory. Never leaves a shortened or mixed file: on failure it
 // shows "Can not write file Kavit.ini", keeps the old file and returns false.
 bool SaveSettings(const std::string& path);
+
+// Rewrites Kavit.ini beside the program; after a failed save the user is also told "Save error:
+// Kavit.ini", and the program goes on.
+void SaveSettingsOrTell();

@@ -1,7 +1,7 @@
 #include "tests/app/app_test_support.h"
 
 #include "app/app_state.h"
-#include "app/tray_icon.h"
+#include "common/tray_icon.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"

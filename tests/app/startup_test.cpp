@@ -7,7 +7,7 @@
 #include <map>
 
 #include "app/app_state.h"
-#include "app/tray_icon.h"
+#include "common/tray_icon.h"
 #include "app/window_proc.h"
 #include "settings/presets.h"
 #include "settings/settings.h"

@@ -1,4 +1,4 @@
-#include "app/tray_icon.h"
+#include "common/tray_icon.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>

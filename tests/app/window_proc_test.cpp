@@ -10,7 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/startup.h"
-#include "app/tray_icon.h"
+#include "common/tray_icon.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
 #include "tests/app/app_test_support.h"

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/tray_icon.h"
+#include "common/program_state.h"
+#include "common/tray_icon.h"
 #include "settings/settings.h"
 #include "tests/fake/fake_win32.h"
 #include "tests/scanner/pad_matrix.h"

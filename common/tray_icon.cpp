@@ -1,10 +1,10 @@
-#include "app/tray_icon.h"
+#include "common/tray_icon.h"
 
 #include <shellapi.h>
 
 #include <cstring>
 
-#include "app/app_state.h"
+#include "common/program_state.h"
 
 HICON currentTrayIcon = nullptr;
 

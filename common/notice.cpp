@@ -1,4 +1,4 @@
-#include "app/notice.h"
+#include "common/notice.h"
 
 #include <windows.h>
 

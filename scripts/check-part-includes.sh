@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Each part of the program includes only the parts below it:
+#   lptio  <-  common  <-  settings  <-  scanner  <-  app
+# Prints every include that reaches upwards; exit status 1 when there is one.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+order=(lptio common settings scanner app)
+bad=0
+for i in "${!order[@]}"; do
+    part=${order[$i]}
+    above=("${order[@]:$((i + 1))}")
+    [ ${#above[@]} -eq 0 ] && continue
+    pattern="#include \"($(IFS='|'; echo "${above[*]}"))/"
+    if grep -nE "$pattern" "$part"/*.cpp "$part"/*.h 2>/dev/null; then
+        echo "  ^ $part/ includes a part above it"
+        bad=1
+    fi
+done
+exit $bad
