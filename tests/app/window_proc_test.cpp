@@ -59,8 +59,8 @@ class WindowProcTest : public ::testing::Test {
         ASSERT_EQ(RunKavit(Instance), 0);
     }
     // The calls made while the loop handled the queued messages, without the loop's own.
-    std::vector<fake::Call> DuringLoop() {
-        std::vector<fake::Call> during;
+    fake::Checked<fake::Call> DuringLoop() {
+        fake::Checked<fake::Call> during(std::vector<fake::Call>(), "DuringLoop()");
         int end = LoopEnd();
         for (int i = started + 1; i < end; ++i) {
             const fake::Call& c = fake::calls[static_cast<size_t>(i)];
@@ -89,11 +89,12 @@ class WindowProcTest : public ::testing::Test {
 };
 
 std::string TrayCall(const fake::Call& c) {
-    const char* kinds[] = {"add", "modify", "delete"};
+    const fake::Checked<std::string> kinds(std::vector<std::string>{"add", "modify", "delete"},
+                                           "shell messages");
     std::string icon = c.args[1] == Num(First)    ? "FIRST"
                        : c.args[1] == Num(Second) ? "SECOND"
                                                   : "?";
-    return std::string(kinds[c.args[0]]) + " " + icon;
+    return kinds[c.args[0]] + " " + icon;
 }
 
 std::vector<std::string> TrayCallsDuringLoop(const std::vector<fake::Call>& during) {
@@ -111,7 +112,7 @@ TEST_F(WindowProcTest, DestroyRemovesTheIconThenPostsQuitWithZero) {
     Queue(WM_TIMER, TimerPoll); // the icon shows SECONDICON
     Queue(WM_DESTROY);
     Run();
-    std::vector<fake::Call> during = DuringLoop();
+    auto during = DuringLoop();
     EXPECT_EQ(TrayCallsDuringLoop(during),
               (std::vector<std::string>{"modify SECOND", "delete FIRST"}));
     ASSERT_GE(during.size(), 2u);
@@ -175,19 +176,21 @@ TEST_F(WindowProcTest, LeftClickFlashesTheIconWhateverItShowed) {
         HICON afterwards = nullptr;
         atEnd = ([&] { afterwards = currentTrayIcon; });
         Run();
-        std::vector<fake::Call> during = DuringLoop();
-        auto sleep = std::find_if(during.begin(), during.end(),
-                                  [](const fake::Call& c) { return c.fn == "Sleep"; });
-        ASSERT_NE(sleep, during.end());
-        EXPECT_EQ(sleep->args[0], 150u);
+        auto during = DuringLoop();
+        size_t sleep =
+            static_cast<size_t>(std::find_if(during.begin(), during.end(),
+                                             [](const fake::Call& c) { return c.fn == "Sleep"; }) -
+                                during.begin());
+        ASSERT_LT(sleep, during.size());
+        EXPECT_EQ(during[sleep].args[0], 150u);
         std::vector<std::string> tray = TrayCallsDuringLoop(during);
         std::vector<std::string> expected = {"modify SECOND", "modify FIRST"};
         if (buttonHeld)
             expected.insert(expected.begin(), "modify SECOND"); // the key-down
         EXPECT_EQ(tray, expected);
         // The pause sits between the two changes.
-        EXPECT_EQ(TrayCall(*(sleep - 1)), "modify SECOND");
-        EXPECT_EQ(TrayCall(*(sleep + 1)), "modify FIRST");
+        EXPECT_EQ(TrayCall(during[sleep - 1]), "modify SECOND");
+        EXPECT_EQ(TrayCall(during[sleep + 1]), "modify FIRST");
         EXPECT_EQ(afterwards, First);
     }
 }
@@ -196,7 +199,7 @@ TEST_F(WindowProcTest, RightClickOpensTheMenuAtTheCursor) {
     fake::cursor = POINT{123, 456};
     Queue(TrayCallbackMessage, 1, WM_RBUTTONUP);
     Run();
-    std::vector<fake::Call> during = DuringLoop();
+    auto during = DuringLoop();
     std::vector<std::string> names;
     for (const fake::Call& c : during)
         names.push_back(c.fn);
@@ -398,8 +401,11 @@ TEST_F(WindowProcTest, IdsThatAreNoCommandDoNothing) {
 // ---- choosing a preset ------------------------------------------------------------------------
 
 struct MenuState {
-    std::vector<fake::MenuItem> items;
-    void Take() { items = fake::menus[PresetTable.PresetSubmenu]; }
+    fake::Checked<fake::MenuItem> items;
+    void Take() {
+        const std::vector<fake::MenuItem>& taken = fake::menus[PresetTable.PresetSubmenu];
+        items.assign(taken.begin(), taken.end());
+    }
     std::vector<UINT> Checked() const {
         std::vector<UINT> checked;
         for (size_t i = 0; i < items.size(); ++i)
@@ -423,7 +429,7 @@ TEST_F(WindowProcTest, ChoosingAPresetMovesTheCheckMarkAndSaves) {
     atEnd = ([&] { menu.Take(); });
     Queue(WM_COMMAND, 902);
     Run();
-    std::vector<fake::Call> during = DuringLoop();
+    auto during = DuringLoop();
     ASSERT_GE(during.size(), 2u);
     HMENU submenu = PresetTable.PresetSubmenu;
     // menu, position, flags, id

@@ -58,8 +58,8 @@ void Windows9x() {
 }
 
 // Register traffic as "R10" / "W10=55" (driver) or "R3BC" / "W3BC=55" (direct), in order.
-std::vector<std::string> Ops() {
-    std::vector<std::string> ops;
+fake::Checked<std::string> Ops() {
+    fake::Checked<std::string> ops(std::vector<std::string>(), "Ops()");
     char text[16];
     for (const fake::Call& c : fake::calls) {
         if (c.fn == "DeviceIoControl")
@@ -167,7 +167,7 @@ TEST_F(LptTransportTest, DriverBatchIsOneCallOnTheSameBuffer) {
         EXPECT_EQ(fake::Names(), (Strings{"SetLastError", "DeviceIoControl", "GetLastError"}));
         EXPECT_EQ(fake::calls[0].args[0], 0u);
         uint64_t at = reinterpret_cast<uintptr_t>(pairs);
-        std::vector<uint64_t> args = fake::calls[1].args;
+        fake::Checked<uint64_t> args = fake::calls[1].args;
         EXPECT_NE(args[6], 0u) << "bytes-returned count";
         args[6] = 0;
         EXPECT_EQ(args,
@@ -307,7 +307,7 @@ TEST_F(PortPresentTest, ControlThenStatusDecideWhenTheDataRegisterFails) {
         bus.value[0x11] = c.status;
         fake::calls.clear();
         EXPECT_EQ(lpt.PortPresent(PortLpt1), c.present) << int(c.control) << " " << int(c.status);
-        Strings ops = Ops();
+        fake::Checked<std::string> ops = Ops();
         EXPECT_EQ(ops[ops.size() - (c.statusRead ? 2 : 1)], "R12");
         EXPECT_EQ(ops.back(), c.statusRead ? "R11" : "R12");
         for (const std::string& op : ops)
