@@ -274,7 +274,7 @@ TEST_F(StartupTest, TheFirstPortThatAnswersIsChosen) {
         PortCode chosen;
         std::vector<BYTE> portsTested;
     };
-    const Case cases[] = {
+    static const Case cases[] = {
         {PortLpt1, PortLpt1, {0x10}},
         {PortLpt2, PortLpt2, {0x10, 0x20}},
         {PortLpt3, PortLpt3, {0x10, 0x20, 0x30}},
@@ -335,7 +335,7 @@ TEST_F(StartupTest, OnlyAWindowWithBothNamesCountsAsARunningCopy) {
         const char* className;
         const char* title;
     };
-    const Window others[] = {{"Kavit Tray", "Kavit setup"}, {"Notepad", "Kavit program"}};
+    static const Window others[] = {{"Kavit Tray", "Kavit setup"}, {"Notepad", "Kavit program"}};
     for (const Window& other : others) {
         SCOPED_TRACE(std::string(other.className) + " / " + other.title);
         SetUp();
@@ -359,7 +359,7 @@ struct FailureCase {
 };
 
 TEST_F(StartupTest, EachFailedStepTellsWhyAndDestroysTheConnection) {
-    const FailureCase cases[] = {
+    static const FailureCase cases[] = {
         {"no settings file", [] { fake::files.erase(IniPath); }, "Bad Kavit.ini file", {}},
         {"settings that fail validation",
          [] { fake::files[IniPath] = Ini({"[First]"}, "10", "2"); },
@@ -381,7 +381,8 @@ TEST_F(StartupTest, EachFailedStepTellsWhyAndDestroysTheConnection) {
          "Window not created",
          {}},
     };
-    for (bool withDriver : {false, true}) {
+    static const bool driverCases[] = {false, true};
+    for (bool withDriver : driverCases) {
         for (const FailureCase& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (withDriver ? ", driver present" : ", no driver"));
             SetUp();

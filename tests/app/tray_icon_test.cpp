@@ -35,21 +35,23 @@ TEST_F(TrayIconTest, EachKindSendsItsShellMessageAndTracksTheIcon) {
         HICON iconSent; // with currentTrayIcon holding `first` beforehand
         HICON currentAfter;
     };
-    const Case cases[] = {
-        {TrayDelete, NIM_DELETE, second, second},
-        {TrayAdd, NIM_ADD, second, second},
-        {TrayModify, NIM_MODIFY, second, second},
-        {TrayRestore, NIM_ADD, first, first}, // the argument is not used
+    HICON const First = fake::FirstIconHandle, Second = fake::SecondIconHandle;
+    static const Case cases[] = {
+        {TrayDelete, NIM_DELETE, Second, Second},
+        {TrayAdd, NIM_ADD, Second, Second},
+        {TrayModify, NIM_MODIFY, Second, Second},
+        {TrayRestore, NIM_ADD, First, First}, // the argument is not used
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind);
         SetUp();
         currentTrayIcon = first;
         TrayIcon(c.kind, second);
         auto sent = fake::CallsTo("Shell_NotifyIconA");
-        ASSERT_EQ(sent.size(), 1u) << "kind " << c.kind;
-        EXPECT_EQ(sent[0].args[0], c.shellMessage) << "kind " << c.kind;
-        EXPECT_EQ(RecordOf(sent[0]).hIcon, c.iconSent) << "kind " << c.kind;
-        EXPECT_EQ(currentTrayIcon, c.currentAfter) << "kind " << c.kind;
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].args[0], c.shellMessage);
+        EXPECT_EQ(RecordOf(sent[0]).hIcon, c.iconSent);
+        EXPECT_EQ(currentTrayIcon, c.currentAfter);
     }
 }
 

@@ -123,7 +123,8 @@ TEST_F(WindowProcTest, DestroyRemovesTheIconThenPostsQuitWithZero) {
 
 TEST_F(WindowProcTest, TheStartupTickSwitchesToThePollingTimerAtTheReadInterval) {
     // The interval exactly as read: no bound is put on it.
-    for (const char* interval : {"250", "0", "-1"}) {
+    static const char* const intervals[] = {"250", "0", "-1"};
+    for (const char* interval : intervals) {
         SCOPED_TRACE(std::string("Interval=") + interval);
         SetUp();
         fake::files[IniPath] = Ini({"[First]"}, interval);
@@ -146,7 +147,7 @@ TEST_F(WindowProcTest, TheStartupTickSwitchesToThePollingTimerAtTheReadInterval)
 TEST_F(WindowProcTest, EveryOtherTickRunsOneScanPass) {
     // One pass with one pad: a data read, then per step a write and two status reads.
     const unsigned PassAccesses = 1 + 6 * 3;
-    const WPARAM ids[] = {TimerPoll, 0, 331, 332, 1, static_cast<WPARAM>(0x10000u | TimerStartup)};
+    static const WPARAM ids[] = {TimerPoll, 0, 331, 332, 1, 0x10000u | TimerStartup};
     for (WPARAM id : ids) {
         SCOPED_TRACE("timer id " + std::to_string(id));
         SetUp();
@@ -165,7 +166,8 @@ TEST_F(WindowProcTest, EveryOtherTickRunsOneScanPass) {
 }
 
 TEST_F(WindowProcTest, LeftClickFlashesTheIconWhateverItShowed) {
-    for (bool buttonHeld : {false, true}) {
+    static const bool heldCases[] = {false, true};
+    for (bool buttonHeld : heldCases) {
         SCOPED_TRACE(buttonHeld ? "a pad button held" : "nothing held");
         SetUp();
         if (buttonHeld) {
@@ -216,7 +218,7 @@ TEST_F(WindowProcTest, RightClickOpensTheMenuAtTheCursor) {
 }
 
 TEST_F(WindowProcTest, OtherTrayMouseEventsDoNothing) {
-    const LPARAM others[] = {
+    static const LPARAM others[] = {
         WM_MOUSEMOVE,           WM_LBUTTONDOWN,        WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, 0,
         0x10000 | WM_LBUTTONUP, 0x10000 | WM_RBUTTONUP};
     for (LPARAM mouse : others) {
@@ -229,8 +231,9 @@ TEST_F(WindowProcTest, OtherTrayMouseEventsDoNothing) {
 }
 
 TEST_F(WindowProcTest, RestoreMessagesAddTheLastIconAgainWithoutRemovingIt) {
-    // 49284, and the number Windows gave "TaskbarCreated" in this run.
-    for (UINT restore : {TrayRestoreMessage, fake::TaskbarCreatedMessage}) {
+    // The program's own restore message, and the number Windows gave "TaskbarCreated" in this run.
+    static const UINT restores[] = {TrayRestoreMessage, fake::TaskbarCreatedMessage};
+    for (UINT restore : restores) {
         SCOPED_TRACE("message " + std::to_string(restore));
         SetUp();
         matrix.Press(2, 1);
@@ -374,20 +377,20 @@ TEST_F(WindowProcTest, ExitPostsDestroyToTheWindowItself) {
 
 TEST_F(WindowProcTest, IdsThatAreNoCommandDoNothing) {
     // Three presets: 900..902 choose one. The whole parameter is compared.
-    const WPARAM ids[] = {0,
-                          454,
-                          456,
-                          457,
-                          458,
-                          461,
-                          463,
-                          899,
-                          903,
-                          0x10000 | CmdSetKeys,
-                          0x10000 | CmdExit,
-                          0x10000 | 900,
-                          static_cast<WPARAM>(-1),
-                          static_cast<WPARAM>(900 - 1000)};
+    static const WPARAM ids[] = {0,
+                                 454,
+                                 456,
+                                 457,
+                                 458,
+                                 461,
+                                 463,
+                                 899,
+                                 903,
+                                 0x10000 | CmdSetKeys,
+                                 0x10000 | CmdExit,
+                                 0x10000 | 900,
+                                 static_cast<WPARAM>(-1),
+                                 static_cast<WPARAM>(900 - 1000)};
     for (WPARAM id : ids) {
         SCOPED_TRACE("id " + std::to_string(id));
         SetUp();
