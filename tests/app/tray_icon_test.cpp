@@ -92,9 +92,19 @@ TEST_F(TrayIconTest, RestoreAfterChangesReAddsTheLastIconSent) {
 }
 
 TEST_F(TrayIconTest, RefusedChangeStillCountsAsShown) {
+    // The scanner sends a change only when the icon differs from currentTrayIcon: a refused
+    // change is asked for once, not again and again, and a restore adds the icon it asked for.
+    currentTrayIcon = first;
     fake::on.Shell_NotifyIconA = [](DWORD, NOTIFYICONDATAA*) { return FALSE; };
     TrayIcon(TrayModify, second);
     EXPECT_EQ(currentTrayIcon, second);
+    EXPECT_EQ(fake::Count("Shell_NotifyIconA"), 1u) << "not repeated, in no other form";
+    fake::on.Shell_NotifyIconA = fake::Defaults().Shell_NotifyIconA;
+    TrayIcon(TrayRestore, nullptr);
+    auto sent = fake::CallsTo("Shell_NotifyIconA");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].args[0], NIM_ADD);
+    EXPECT_EQ(RecordOf(sent[1]).hIcon, second);
 }
 
 } // namespace
