@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
+#include "common/program_state.h"
 #include "tests/fake/fake_win32.h"
 
 namespace {
