@@ -38,7 +38,7 @@ template <typename T> void MarkBlank(T&) {}
 template <typename T> class Checked : public std::vector<T> {
   public:
     using std::vector<T>::vector;
-    Checked(std::vector<T> elements, std::string name)
+    Checked(std::vector<T> elements, std::string name = "")
         : std::vector<T>(std::move(elements)), what(std::move(name)) {}
 
     const T& operator[](size_t i) const { return Read(i); }
