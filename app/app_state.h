@@ -11,7 +11,7 @@ const UINT_PTR TimerStartup = 330; // one second after start-up, then replaced b
 const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan
 
 // Messages.
-const UINT TrayRestoreMessage = 49284; // 0xC084: add the tray icon again
+const UINT TrayRestoreMessage = 49284; // add the tray icon again
 
 // Popup menu command ids (456, 458 and 461 are the separators; 457 is unused).
 const UINT CmdSetKeys = 455;

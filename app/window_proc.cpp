@@ -14,8 +14,8 @@ const char AboutText[] = "Kavit 1.06 https://kavit.example.org/      ";
 namespace {
 
 // Tray icon mouse events, as the shell reports them in lParam.
-const LPARAM TrayLeftButtonUp = WM_LBUTTONUP;  // 514: flash the icon
-const LPARAM TrayRightButtonUp = WM_RBUTTONUP; // 517: open the popup menu
+const LPARAM TrayLeftButtonUp = WM_LBUTTONUP;  // flash the icon
+const LPARAM TrayRightButtonUp = WM_RBUTTONUP; // open the popup menu
 
 const DWORD FlashMilliseconds = 150;
 

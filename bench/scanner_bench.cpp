@@ -4,15 +4,12 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <memory>
 #include <new>
 
-#include "common/program_state.h"
-#include "common/tray_icon.h"
 #include "scanner/scanner.h"
 #include "settings/settings.h"
 #include "tests/fake/fake_win32.h"
-#include "tests/scanner/pad_matrix.h"
+#include "tests/scanner/scanner_fixture.h"
 
 // Every heap allocation of the program goes through here and is counted; new[] and the sized
 // and nothrow forms come back to these. GCC takes the free() in a replaced operator delete for a
@@ -42,30 +39,19 @@ void operator delete(void* p, std::size_t) noexcept {
 
 namespace {
 
-// The program's state as start-up leaves it, with the pads on LPT1 behind the simulated driver.
-class ScanRig {
+// The scanner's world of the tests, with one or two pads and, when held, every button down.
+class BenchRig : public scanner_test::ScanRig {
   public:
-    ScanRig(int pads, bool allHeld) {
-        fake::Reset();
-        matrix.Install();
+    BenchRig(int pads, bool allHeld) {
+        TCodes preset;
+        for (int b = 0; b < ButtonsPerPad; ++b) {
+            preset.vk1[b] = 0x41 + b;
+            preset.vk2[b] = 0x61 + b;
+        }
+        Start({preset});
         fake::on.keybd_event = [this](BYTE, BYTE, DWORD, ULONG_PTR) { ++keyEvents; };
-        AppSettings = TAppSettings{};
         AppSettings.secondPlayer = pads == 2 ? 1 : 0;
         AppSettings.repeat = allHeld ? 1 : 0; // held and repeating: a key-down per button per pass
-        PresetTable = TPresetTable{};
-        PresetTable.presets.resize(1);
-        for (int b = 0; b < ButtonsPerPad; ++b) {
-            PresetTable.presets[0].vk1[b] = 0x41 + b;
-            PresetTable.presets[0].vk2[b] = 0x61 + b;
-        }
-        PresetTable.presetCount = 1;
-        MainWindow = fake::Window;
-        FirstIcon = fake::FirstIconHandle;
-        SecondIcon = fake::SecondIconHandle;
-        currentTrayIcon = FirstIcon;
-        selectedPort = PortLpt1;
-        connection = std::make_unique<TLptPortConnection>();
-        PortConnection = connection.get();
         if (allHeld)
             for (int pad = 1; pad <= 2; ++pad)
                 for (int b = 1; b <= ButtonsPerPad; ++b)
@@ -76,19 +62,11 @@ class ScanRig {
         keyEvents = 0;
     }
 
-    ~ScanRig() {
-        fake::Reset();
-        ReleaseHeldKeys();
-        PortConnection = nullptr;
-    }
-
-    padsim::PadMatrix matrix;
-    std::unique_ptr<TLptPortConnection> connection;
     size_t keyEvents = 0;
 };
 
 void BM_ScanPass(benchmark::State& state) {
-    ScanRig rig(static_cast<int>(state.range(0)), state.range(1) != 0);
+    BenchRig rig(static_cast<int>(state.range(0)), state.range(1) != 0);
     size_t allocationsBefore = allocations.load();
     for (auto _ : state)
         ScanPads();

@@ -9,7 +9,7 @@
 #include "lptio/lptio.h"
 
 // Mouse events on the tray icon arrive at MainWindow as this message, the event in lParam.
-const UINT TrayCallbackMessage = WM_USER + 1; // 1025
+const UINT TrayCallbackMessage = WM_USER + 1;
 
 // The settings file, beside the program.
 const char SettingsFileName[] = "Kavit.ini";

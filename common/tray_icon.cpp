@@ -11,7 +11,7 @@ HICON currentTrayIcon = nullptr;
 namespace {
 
 const UINT TrayIconId = 1;
-const UINT TrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7
+const UINT TrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
 // The tip as the shell receives it: the text, then zero bytes up to the 64th.
 const char TrayTip[64] = "Kavit program";

@@ -1,4 +1,5 @@
-// Kavit.ini: the global settings and every preset, in a positional text format.
+// Kavit.ini: the global settings and every preset, in a positional text format, read once at
+// start-up and rewritten whole on every save.
 #pragma once
 
 #include <cstdint>

@@ -86,8 +86,8 @@ std::vector<std::string> NamesAfter(int from) {
     return names;
 }
 
-std::vector<std::string> Notices() {
-    std::vector<std::string> texts;
+fake::Checked<std::string> Notices() {
+    fake::Checked<std::string> texts(std::vector<std::string>(), "Notices()");
     for (const fake::Call& c : fake::CallsTo("MessageBoxA"))
         texts.push_back(c.text[0]);
     return texts;

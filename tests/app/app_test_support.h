@@ -50,7 +50,7 @@ int FindText(const std::string& fn, const std::string& text, int from = 0);
 std::vector<std::string> NamesAfter(int from);
 
 // Texts of every MessageBoxA shown.
-std::vector<std::string> Notices();
+fake::Checked<std::string> Notices();
 
 // Register addresses of the device batches logged from index `from` on.
 std::vector<BYTE> PortAddressesAfter(int from);

@@ -4,14 +4,17 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <strings.h>
 
 namespace fake {
 
-std::vector<Call> calls;
+Checked<Call> calls(std::vector<Call>(), "fake::calls");
 bool recording = true;
+void (*badReadHandler)(const std::string& message) = nullptr;
 Handlers on;
 std::map<std::string, std::string> files;
 std::map<HMENU, std::vector<MenuItem>> menus;
@@ -313,20 +316,42 @@ void Reset() {
     nextMenu = 0x3001;
 }
 
-std::vector<std::string> Names() {
+void BadRead(const std::string& what, size_t index, size_t size) {
+    std::string message = "read of " + what + "[" + std::to_string(index) + "], which has " +
+                          std::to_string(size) + (size == 1 ? " element" : " elements");
+    if (badReadHandler) {
+        badReadHandler(message);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::abort();
+}
+
+Call::Call(std::string name, Checked<uint64_t> a, Checked<std::string> t, Checked<uint8_t> b)
+    : fn(std::move(name)), args(std::move(a)), text(std::move(t)), bytes(std::move(b)) {
+    args.what = fn + " args";
+    text.what = fn + " text";
+    bytes.what = fn + " bytes";
+}
+
+void MarkBlank(Call& call) {
+    call.args.blank = call.text.blank = call.bytes.blank = true;
+}
+
+Checked<std::string> Names() {
     return NamesWithout({});
 }
 
-std::vector<std::string> NamesWithout(const std::vector<std::string>& ignore) {
-    std::vector<std::string> names;
+Checked<std::string> NamesWithout(const std::vector<std::string>& ignore) {
+    Checked<std::string> names(std::vector<std::string>(), "fake::Names()");
     for (const Call& c : calls)
         if (std::find(ignore.begin(), ignore.end(), c.fn) == ignore.end())
             names.push_back(c.fn);
     return names;
 }
 
-std::vector<Call> CallsTo(const std::string& fn) {
-    std::vector<Call> found;
+Checked<Call> CallsTo(const std::string& fn) {
+    Checked<Call> found(std::vector<Call>(), "fake::CallsTo(\"" + fn + "\")");
     for (const Call& c : calls)
         if (c.fn == fn)
             found.push_back(c);

@@ -17,25 +17,72 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fake {
 
-struct Call {
-    std::string fn;
-    std::vector<uint64_t> args;    // numeric arguments and handles, in order
-    std::vector<std::string> text; // string arguments, in order ("<null>" for a null pointer)
-    std::vector<uint8_t> bytes;    // a buffer as it was handed over (device batch, tray record)
+// ---- checked reads -----------------------------------------------------------------------------
+// A call that went missing must fail the tests that look for it, not read past the end of the
+// log. A read past the end of a Checked sequence reports "what[index] of size" here: the host
+// tests make that a failure of the running test (tests/fake/report_bad_reads.cpp); with no
+// handler set the message goes to stderr and the program aborts.
+extern void (*badReadHandler)(const std::string& message);
+void BadRead(const std::string& what, size_t index, size_t size);
+
+template <typename T> void MarkBlank(T&) {}
+
+// A vector whose element reads (operator[], front, back) are checked: out of range, they report
+// through BadRead and answer a blank element instead. A blank call's own fields read as blanks
+// without reporting again. `what` names the sequence in the report.
+template <typename T> class Checked : public std::vector<T> {
+  public:
+    using std::vector<T>::vector;
+    Checked(std::vector<T> elements, std::string name = "")
+        : std::vector<T>(std::move(elements)), what(std::move(name)) {}
+
+    const T& operator[](size_t i) const { return Read(i); }
+    T& operator[](size_t i) { return Read(i); }
+    const T& front() const { return Read(0); }
+    T& front() { return Read(0); }
+    const T& back() const { return Read(this->empty() ? 0 : this->size() - 1); }
+    T& back() { return Read(this->empty() ? 0 : this->size() - 1); }
+
+    std::string what;
+    bool blank = false; // part of a blank element: reads past the end are not reported
+
+  private:
+    T& Read(size_t i) const {
+        const std::vector<T>& elements = *this;
+        if (i < elements.size())
+            return const_cast<T&>(elements[i]);
+        if (!blank)
+            BadRead(what.empty() ? "a checked sequence" : what, i, elements.size());
+        static T scratch;
+        scratch = T();
+        MarkBlank(scratch);
+        return scratch;
+    }
 };
 
+struct Call {
+    explicit Call(std::string name = "", Checked<uint64_t> a = {}, Checked<std::string> t = {},
+                  Checked<uint8_t> b = {});
+    std::string fn;
+    Checked<uint64_t> args;    // numeric arguments and handles, in order
+    Checked<std::string> text; // string arguments, in order ("<null>" for a null pointer)
+    Checked<uint8_t> bytes;    // a buffer as it was handed over (device batch, tray record)
+};
+void MarkBlank(Call& call);
+
 // ---- the call log ----------------------------------------------------------------------------
-extern std::vector<Call> calls;
+extern Checked<Call> calls;
 extern bool recording; // off: nothing is logged (benchmarks)
-std::vector<std::string> Names();
-std::vector<Call> CallsTo(const std::string& fn);
+Checked<std::string> Names();
+Checked<Call> CallsTo(const std::string& fn);
 size_t Count(const std::string& fn);
 // Names of the calls, without those in `ignore`.
-std::vector<std::string> NamesWithout(const std::vector<std::string>& ignore);
+Checked<std::string> NamesWithout(const std::vector<std::string>& ignore);
 
 // ---- scripted answers ------------------------------------------------------------------------
 struct Handlers {

@@ -58,8 +58,8 @@ void Windows9x() {
 }
 
 // Register traffic as "R10" / "W10=55" (driver) or "R3BC" / "W3BC=55" (direct), in order.
-std::vector<std::string> Ops() {
-    std::vector<std::string> ops;
+fake::Checked<std::string> Ops() {
+    fake::Checked<std::string> ops(std::vector<std::string>(), "Ops()");
     char text[16];
     for (const fake::Call& c : fake::calls) {
         if (c.fn == "DeviceIoControl")
@@ -100,17 +100,20 @@ const Strings SixEntryPoints = {"OpenSCManagerA", "CloseServiceHandle", "CreateS
 
 TEST_F(LptTransportTest, EachSetupSettlesOneTransport) {
     enum Route { Driver, Direct, Nowhere };
-    const Strings traffic[] = {{"R21", "W30=81"}, {"R379", "W278=81"}, {}};
+    static const Strings traffic[] = {{"R21", "W30=81"}, {"R379", "W278=81"}, {}};
     struct Case {
         bool nt;
         int deviceFromAttempt; // 0: never
         Route route;
-    } cases[] = {{true, 1, Driver},
-                 {true, 2, Driver},
-                 {true, 0, Nowhere},
-                 {false, 1, Driver},
-                 {false, 0, Direct}};
+    };
+    static const Case cases[] = {{true, 1, Driver},
+                                 {true, 2, Driver},
+                                 {true, 0, Nowhere},
+                                 {false, 1, Driver},
+                                 {false, 0, Direct}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "nt " << c.nt << ", device from attempt " << c.deviceFromAttempt);
         SetUp();
         if (!c.nt)
             Windows9x();
@@ -119,13 +122,11 @@ TEST_F(LptTransportTest, EachSetupSettlesOneTransport) {
         TLptPortConnection lpt;
         bus.value[0x21] = bus.value[0x379] = 0x5A;
         fake::calls.clear();
-        std::string label =
-            "nt " + std::to_string(c.nt) + " from " + std::to_string(c.deviceFromAttempt);
-        EXPECT_EQ(lpt.IsOpen(), c.route != Nowhere) << label;
-        EXPECT_EQ(lpt.ReadPort(PortLpt2, RegStatus), c.route == Nowhere ? 0 : 0x5A) << label;
-        EXPECT_EQ(lpt.WritePort(PortLpt3, RegData, 0x81), c.route != Nowhere) << label;
-        EXPECT_EQ(Ops(), traffic[c.route]) << label;
-        EXPECT_EQ(fake::calls.empty(), c.route == Nowhere) << label;
+        EXPECT_EQ(lpt.IsOpen(), c.route != Nowhere);
+        EXPECT_EQ(lpt.ReadPort(PortLpt2, RegStatus), c.route == Nowhere ? 0 : 0x5A);
+        EXPECT_EQ(lpt.WritePort(PortLpt3, RegData, 0x81), c.route != Nowhere);
+        EXPECT_EQ(Ops(), traffic[c.route]);
+        EXPECT_EQ(fake::calls.empty(), c.route == Nowhere);
     }
 }
 
@@ -167,7 +168,7 @@ TEST_F(LptTransportTest, DriverBatchIsOneCallOnTheSameBuffer) {
         EXPECT_EQ(fake::Names(), (Strings{"SetLastError", "DeviceIoControl", "GetLastError"}));
         EXPECT_EQ(fake::calls[0].args[0], 0u);
         uint64_t at = reinterpret_cast<uintptr_t>(pairs);
-        std::vector<uint64_t> args = fake::calls[1].args;
+        fake::Checked<uint64_t> args = fake::calls[1].args;
         EXPECT_NE(args[6], 0u) << "bytes-returned count";
         args[6] = 0;
         EXPECT_EQ(args,
@@ -186,8 +187,11 @@ TEST_F(LptTransportTest, DriverSuccessIsTheLastErrorNotTheResult) {
         BOOL result;
         DWORD error;
         bool ok;
-    } cases[] = {{TRUE, 0, true}, {FALSE, 0, true}, {TRUE, 31, false}, {FALSE, 1167, false}};
+    };
+    static const Case cases[] = {
+        {TRUE, 0, true}, {FALSE, 0, true}, {TRUE, 31, false}, {FALSE, 1167, false}};
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "result " << c.result << ", last error " << c.error);
         SetUp();
         DriverFromAttempt(1);
         TLptPortConnection lpt;
@@ -199,8 +203,8 @@ TEST_F(LptTransportTest, DriverSuccessIsTheLastErrorNotTheResult) {
             return c.result;
         };
         PortIoPair pair = {0x11, 0};
-        EXPECT_EQ(lpt.ReadPorts(&pair, 1), c.ok) << c.result << " " << c.error;
-        EXPECT_EQ(lpt.WritePorts(&pair, 1), c.ok) << c.result << " " << c.error;
+        EXPECT_EQ(lpt.ReadPorts(&pair, 1), c.ok);
+        EXPECT_EQ(lpt.WritePorts(&pair, 1), c.ok);
         EXPECT_EQ(lpt.ReadPort(PortLpt1, RegStatus), 0x44) << "what the call left, even failed";
         EXPECT_EQ(lpt.WritePort(PortLpt1, RegData, 1), c.ok);
     }
@@ -237,19 +241,21 @@ TEST_F(LptTransportTest, DirectBatchUsesTheOldBiosAddressesPairByPair) {
 }
 
 TEST_F(LptTransportTest, EmptyBatchFailsWithoutTouchingAnything) {
-    for (int setup = 0; setup < 3; ++setup) { // driver, direct, unavailable
+    static const char* const transports[] = {"driver", "direct", "unavailable"};
+    for (const std::string transport : transports) {
+        SCOPED_TRACE(transport);
         SetUp();
-        if (setup == 0)
+        if (transport == "driver")
             DriverFromAttempt(1);
-        if (setup == 1)
+        if (transport == "direct")
             Windows9x();
         TLptPortConnection lpt;
         fake::calls.clear();
         PortIoPair pair = {0x10, 0x77};
-        EXPECT_FALSE(lpt.ReadPorts(&pair, 0)) << setup;
-        EXPECT_FALSE(lpt.WritePorts(&pair, 0)) << setup;
+        EXPECT_FALSE(lpt.ReadPorts(&pair, 0));
+        EXPECT_FALSE(lpt.WritePorts(&pair, 0));
         EXPECT_EQ(pair.value, 0x77);
-        EXPECT_EQ(fake::calls.size(), 0u) << setup;
+        EXPECT_EQ(fake::calls.size(), 0u);
     }
 }
 
@@ -260,7 +266,8 @@ TEST_F(PortPresentTest, DataRegisterPatternsDecideFirstAndTheSavedValueReturns) 
         BYTE andMask, orMask; // of the data register's read-back
         bool present;
         Strings ops;
-    } cases[] = {
+    };
+    static const Case cases[] = {
         // a working register: the control and status registers are not read
         {0xFF, 0x00, true, {"R30", "W30=00", "R30", "W30=55", "R30", "W30=AA", "R30", "W30=08"}},
         // stuck high: 0x00 does not come back, no more data reads; saved is what was read
@@ -277,6 +284,8 @@ TEST_F(PortPresentTest, DataRegisterPatternsDecideFirstAndTheSavedValueReturns) 
          {"R30", "W30=00", "R30", "W30=55", "R30", "W30=AA", "R30", "W30=08", "R32", "R31"}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "data register read back & " << int(c.andMask) << " | " << int(c.orMask));
         SetUp();
         DriverFromAttempt(1);
         TLptPortConnection lpt;
@@ -284,8 +293,8 @@ TEST_F(PortPresentTest, DataRegisterPatternsDecideFirstAndTheSavedValueReturns) 
         bus.andMask[0x30] = c.andMask;
         bus.orMask[0x30] = c.orMask;
         fake::calls.clear();
-        EXPECT_EQ(lpt.PortPresent(PortLpt3), c.present) << int(c.andMask) << " " << int(c.orMask);
-        EXPECT_EQ(Ops(), c.ops) << int(c.andMask) << " " << int(c.orMask);
+        EXPECT_EQ(lpt.PortPresent(PortLpt3), c.present);
+        EXPECT_EQ(Ops(), c.ops);
     }
 }
 
@@ -293,12 +302,15 @@ TEST_F(PortPresentTest, ControlThenStatusDecideWhenTheDataRegisterFails) {
     struct Case {
         BYTE control, status;
         bool present, statusRead;
-    } cases[] = {
+    };
+    static const Case cases[] = {
         {0xFF, 0x7F, true, true},  {0x00, 0x00, false, true}, {0xFF, 0xFF, false, true},
         {0x00, 0xFF, false, true}, {0xFF, 0x00, false, true}, {0x0C, 0x00, true, false},
         {0xE0, 0xFF, true, false}, {0x00, 0x01, true, true},  {0x00, 0xFE, true, true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "control " << int(c.control) << ", status " << int(c.status));
         SetUp();
         DriverFromAttempt(1);
         TLptPortConnection lpt;
@@ -306,8 +318,8 @@ TEST_F(PortPresentTest, ControlThenStatusDecideWhenTheDataRegisterFails) {
         bus.value[0x12] = c.control;
         bus.value[0x11] = c.status;
         fake::calls.clear();
-        EXPECT_EQ(lpt.PortPresent(PortLpt1), c.present) << int(c.control) << " " << int(c.status);
-        Strings ops = Ops();
+        EXPECT_EQ(lpt.PortPresent(PortLpt1), c.present);
+        fake::Checked<std::string> ops = Ops();
         EXPECT_EQ(ops[ops.size() - (c.statusRead ? 2 : 1)], "R12");
         EXPECT_EQ(ops.back(), c.statusRead ? "R11" : "R12");
         for (const std::string& op : ops)
@@ -408,22 +420,26 @@ TEST_F(DriverServiceTest, DriverPathIsBesideTheProgram) {
 }
 
 TEST_F(DriverServiceTest, NothingIsLoadedWhenNoInstallationIsNeeded) {
-    for (bool nt : {true, false}) {
+    static const bool ntCases[] = {true, false};
+    for (bool nt : ntCases) {
+        SCOPED_TRACE(nt ? "NT, the device opens at once" : "9x, no device: direct transport");
         SetUp();
         if (nt)
-            DriverFromAttempt(1); // the device opens at once
+            DriverFromAttempt(1);
         else
-            Windows9x(); // no device: direct transport
+            Windows9x();
         { TLptPortConnection lpt; }
-        EXPECT_EQ(fake::Count("CreateFileA"), 1u) << nt;
-        EXPECT_EQ(fake::Count("CloseHandle"), nt ? 1u : 0u) << nt;
+        EXPECT_EQ(fake::Count("CreateFileA"), 1u);
+        EXPECT_EQ(fake::Count("CloseHandle"), nt ? 1u : 0u);
         for (const char* fn : {"LoadLibraryA", "GetProcAddress", "OpenSCManagerA", "FreeLibrary"})
-            EXPECT_EQ(fake::Count(fn), 0u) << fn << " nt " << nt;
+            EXPECT_EQ(fake::Count(fn), 0u) << fn;
     }
 }
 
 TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
-    for (bool exists : {true, false}) {
+    static const bool existsCases[] = {true, false};
+    for (bool exists : existsCases) {
+        SCOPED_TRACE(exists ? "the service exists" : "the service does not start");
         SetUp();
         if (exists)
             Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
@@ -432,7 +448,7 @@ TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
         SC_HANDLE service = exists ? fake::OpenedService : fake::CreatedService;
         {
             TLptPortConnection lpt;
-            EXPECT_TRUE(lpt.serviceInstalled) << exists;
+            EXPECT_TRUE(lpt.serviceInstalled);
             auto opened = fake::CallsTo("OpenServiceA");
             ASSERT_EQ(opened.size(), exists ? 1u : 0u);
             if (exists) {
@@ -445,18 +461,32 @@ TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
             EXPECT_EQ(fake::Count("CreateFileA"), 2u);
             fake::calls.clear();
         }
-        EXPECT_EQ(fake::Names(), Removal) << exists;
+        EXPECT_EQ(fake::Names(), Removal);
     }
 }
 
+struct EarlyStopCase {
+    std::string what;
+    std::function<void()> script;
+    Strings made; // the construction's calls
+    bool freed;
+};
+
+// ADVAPI32.DLL without one of the six entry points, which is then never called through a null
+// pointer.
+EarlyStopCase WithoutEntryPoint(const std::string& missing) {
+    return {"no " + missing,
+            [missing] {
+                fake::on.GetProcAddress = [missing](HMODULE module, LPCSTR name) {
+                    return missing == name ? nullptr
+                                           : fake::Defaults().GetProcAddress(module, name);
+                };
+            },
+            Prefix(Installation, 9, {"CreateFileA"}), true};
+}
+
 TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksTheLibrary) {
-    struct Case {
-        std::string what;
-        std::function<void()> script;
-        Strings made; // the construction's calls
-        bool freed;
-    };
-    std::vector<Case> cases = {
+    static const EarlyStopCase cases[] = {
         {"no library", [] { Answer(fake::on.LoadLibraryA, HMODULE(nullptr)); },
          Prefix(Installation, 3, {"CreateFileA"}), false},
         {"no manager", [] { Answer(fake::on.OpenSCManagerA, SC_HANDLE(nullptr)); },
@@ -467,27 +497,24 @@ TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksThe
              Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
          },
          Prefix(Installation, 12, {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}), true},
+        WithoutEntryPoint("OpenSCManagerA"),
+        WithoutEntryPoint("CloseServiceHandle"),
+        WithoutEntryPoint("CreateServiceA"),
+        WithoutEntryPoint("StartServiceA"),
+        WithoutEntryPoint("OpenServiceA"),
+        WithoutEntryPoint("DeleteService"),
     };
-    for (const std::string& missing : SixEntryPoints) // never called through a null pointer
-        cases.push_back({"no " + missing,
-                         [missing] {
-                             fake::on.GetProcAddress = [missing](HMODULE module, LPCSTR name) {
-                                 return missing == name
-                                            ? nullptr
-                                            : fake::Defaults().GetProcAddress(module, name);
-                             };
-                         },
-                         Prefix(Installation, 9, {"CreateFileA"}), true});
-    for (const Case& c : cases) {
+    for (const EarlyStopCase& c : cases) {
+        SCOPED_TRACE(c.what);
         SetUp();
         c.script();
         {
             TLptPortConnection lpt;
-            EXPECT_FALSE(lpt.serviceInstalled) << c.what;
-            EXPECT_EQ(fake::Names(), c.made) << c.what;
+            EXPECT_FALSE(lpt.serviceInstalled);
+            EXPECT_EQ(fake::Names(), c.made);
             fake::calls.clear();
         }
-        EXPECT_EQ(fake::Names(), c.freed ? Strings{"FreeLibrary"} : Strings{}) << c.what;
+        EXPECT_EQ(fake::Names(), c.freed ? Strings{"FreeLibrary"} : Strings{});
     }
 }
 
@@ -495,12 +522,15 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
     struct Case {
         bool manager, service;
         Strings removal;
-    } cases[] = {
+    };
+    static const Case cases[] = {
         {true, true, Removal},
         {true, false, {"OpenSCManagerA", "OpenServiceA", "CloseServiceHandle", "FreeLibrary"}},
         {false, true, {"OpenSCManagerA", "FreeLibrary"}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "manager opens " << c.manager << ", service opens " << c.service);
         SetUp();
         DriverFromAttempt(2); // the driver came up after the installation
         {
@@ -512,7 +542,7 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
                 Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
             fake::calls.clear();
         }
-        EXPECT_EQ(fake::Names(), Prefix({"CloseHandle"}, 1, c.removal)) << c.manager << c.service;
+        EXPECT_EQ(fake::Names(), Prefix({"CloseHandle"}, 1, c.removal));
         EXPECT_EQ(fake::calls[0].args[0], uintptr_t(Device));
     }
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "settings/settings.h"
 #include "tests/fake/fake_win32.h"
 #include "tests/scanner/pad_matrix.h"
+#include "tests/scanner/scanner_fixture.h"
 
 namespace {
 
@@ -65,26 +65,13 @@ KeyEvent Up(int pad, int button, int preset = 0) {
     return e;
 }
 
-using Events = std::vector<KeyEvent>;
+using Events = fake::Checked<KeyEvent>;
 
 class ScanPadsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Flags left by an earlier test (of any suite) are cleared without logging them.
-        fake::Reset();
-        ReleaseHeldKeys();
-        fake::Reset();
-        matrix.Install();
-        AppSettings = TAppSettings{};
-        PresetTable = TPresetTable{};
-        PresetTable.presets = {TestPreset(0), TestPreset(1)};
-        PresetTable.presetCount = 2;
-        MainWindow = fake::Window;
-        FirstIcon = fake::FirstIconHandle;
-        SecondIcon = fake::SecondIconHandle;
-        currentTrayIcon = FirstIcon;
-        selectedPort = PortLpt1;
-        Connect();
+        rig.Start({TestPreset(0), TestPreset(1)});
+        Clear();
         fake::on.keybd_event = [this](BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra) {
             events.push_back({vk, scan, flags, extra});
             dataAtEvent.push_back(matrix.data);
@@ -92,18 +79,12 @@ class ScanPadsTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        fake::Reset(); // drops the handlers that point into this fixture
-        ReleaseHeldKeys();
-        PortConnection = nullptr;
-        connection.reset();
+        rig.Stop(); // drops the handlers that point into this fixture
     }
 
     // A fresh connection as start-up builds it; the log and counts start after it.
     void Connect() {
-        PortConnection = nullptr;
-        connection.reset();
-        connection = std::make_unique<TLptPortConnection>();
-        PortConnection = connection.get();
+        rig.Connect();
         Clear();
     }
 
@@ -129,10 +110,11 @@ class ScanPadsTest : public ::testing::Test {
                 matrix.Press(pad, b);
     }
 
-    padsim::PadMatrix matrix;
-    std::unique_ptr<TLptPortConnection> connection;
-    Events events;
-    std::vector<BYTE> dataAtEvent; // the data register when each event went out
+    scanner_test::ScanRig rig;
+    padsim::PadMatrix& matrix = rig.matrix;
+    Events events = Events(std::vector<KeyEvent>(), "key events");
+    // the data register when each event went out
+    fake::Checked<BYTE> dataAtEvent = fake::Checked<BYTE>(std::vector<BYTE>(), "dataAtEvent");
     HICON first = fake::FirstIconHandle;
     HICON second = fake::SecondIconHandle;
 };

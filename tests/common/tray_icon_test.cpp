@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
+#include "common/program_state.h"
 #include "tests/fake/fake_win32.h"
 
 namespace {
@@ -35,21 +35,23 @@ TEST_F(TrayIconTest, EachKindSendsItsShellMessageAndTracksTheIcon) {
         HICON iconSent; // with currentTrayIcon holding `first` beforehand
         HICON currentAfter;
     };
-    const Case cases[] = {
-        {TrayDelete, NIM_DELETE, second, second},
-        {TrayAdd, NIM_ADD, second, second},
-        {TrayModify, NIM_MODIFY, second, second},
-        {TrayRestore, NIM_ADD, first, first}, // the argument is not used
+    HICON const First = fake::FirstIconHandle, Second = fake::SecondIconHandle;
+    static const Case cases[] = {
+        {TrayDelete, NIM_DELETE, Second, Second},
+        {TrayAdd, NIM_ADD, Second, Second},
+        {TrayModify, NIM_MODIFY, Second, Second},
+        {TrayRestore, NIM_ADD, First, First}, // the argument is not used
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind);
         SetUp();
         currentTrayIcon = first;
         TrayIcon(c.kind, second);
         auto sent = fake::CallsTo("Shell_NotifyIconA");
-        ASSERT_EQ(sent.size(), 1u) << "kind " << c.kind;
-        EXPECT_EQ(sent[0].args[0], c.shellMessage) << "kind " << c.kind;
-        EXPECT_EQ(RecordOf(sent[0]).hIcon, c.iconSent) << "kind " << c.kind;
-        EXPECT_EQ(currentTrayIcon, c.currentAfter) << "kind " << c.kind;
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].args[0], c.shellMessage);
+        EXPECT_EQ(RecordOf(sent[0]).hIcon, c.iconSent);
+        EXPECT_EQ(currentTrayIcon, c.currentAfter);
     }
 }
 
@@ -90,9 +92,19 @@ TEST_F(TrayIconTest, RestoreAfterChangesReAddsTheLastIconSent) {
 }
 
 TEST_F(TrayIconTest, RefusedChangeStillCountsAsShown) {
+    // The scanner sends a change only when the icon differs from currentTrayIcon: a refused
+    // change is asked for once, not again and again, and a restore adds the icon it asked for.
+    currentTrayIcon = first;
     fake::on.Shell_NotifyIconA = [](DWORD, NOTIFYICONDATAA*) { return FALSE; };
     TrayIcon(TrayModify, second);
     EXPECT_EQ(currentTrayIcon, second);
+    EXPECT_EQ(fake::Count("Shell_NotifyIconA"), 1u) << "not repeated, in no other form";
+    fake::on.Shell_NotifyIconA = fake::Defaults().Shell_NotifyIconA;
+    TrayIcon(TrayRestore, nullptr);
+    auto sent = fake::CallsTo("Shell_NotifyIconA");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].args[0], NIM_ADD);
+    EXPECT_EQ(RecordOf(sent[1]).hIcon, second);
 }
 
 } // namespace
