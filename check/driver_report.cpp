@@ -166,23 +166,27 @@ WORD NativeMachine() {
 #endif
 }
 
-WORD FileMachine(const std::string& path) {
+bool ReadFileMachine(const std::string& path, WORD& machine) {
+    machine = 0;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return 0;
+        return false;
     unsigned char head[4096];
     DWORD got = 0;
     BOOL read = ReadFile(file, head, sizeof head, &got, nullptr);
     CloseHandle(file);
+    if (!read)
+        return false;
     // "MZ", the offset of the PE header at 0x3C, there "PE\0\0" and the machine word.
-    if (!read || got < 0x40 || head[0] != 'M' || head[1] != 'Z')
-        return 0;
+    if (got < 0x40 || head[0] != 'M' || head[1] != 'Z')
+        return true;
     DWORD pe =
         head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | static_cast<DWORD>(head[0x3F]) << 24;
     if (pe > got - 6 || head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] || head[pe + 3])
-        return 0;
-    return static_cast<WORD>(head[pe + 4] | head[pe + 5] << 8);
+        return true;
+    machine = static_cast<WORD>(head[pe + 4] | head[pe + 5] << 8);
+    return true;
 }
 
 const char* MachineName(WORD machine) {
@@ -221,7 +225,12 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
                       "Put LPTWDMIO.SYS beside kavit-check.exe and Kavit.exe.", error);
 
     WORD native = NativeMachine();
-    WORD file = FileMachine(path);
+    WORD file = 0;
+    bool readable = ReadFileMachine(path, file);
+    if (readable && file == 0)
+        return Failed("LPTWDMIO.SYS is no driver: the file is not a Windows program image",
+                      "Put the real LPTWDMIO.SYS from the Kavit package beside the programs.",
+                      connection.serviceStartError);
     if (file && file != native) {
         std::string reason = std::string("LPTWDMIO.SYS is a ") + MachineName(file) +
                              " driver, but this Windows is " + MachineName(native);

@@ -23,7 +23,8 @@ std::string ErrorText(DWORD code);
 
 // The machine type a program must be built for to run natively here, as IMAGE_FILE_MACHINE_*.
 WORD NativeMachine();
-// The machine type in a PE file's header; 0 when the file is no PE image or cannot be read.
-WORD FileMachine(const std::string& path);
+// The machine type in a PE file's header, 0 when the file is no PE image. False when the file
+// cannot be read.
+bool ReadFileMachine(const std::string& path, WORD& machine);
 // "64-bit (x64)"
 const char* MachineName(WORD machine);
