@@ -128,19 +128,22 @@ void PrintReport(const TLptPortConnection& connection, const TDriverReport& driv
 
 // ---- live view ---------------------------------------------------------------------------------
 
-// Esc in the console's input, read without waiting; other input is dropped.
+// Esc in the console's input, read without waiting; other input is dropped. Only what a peek
+// showed is read: reading more would wait for it.
 bool EscapePressed(HANDLE input) {
-    DWORD count = 0;
-    while (GetNumberOfConsoleInputEvents(input, &count) && count > 0) {
-        INPUT_RECORD record;
+    bool escape = false;
+    INPUT_RECORD records[16];
+    DWORD peeked = 0;
+    while (PeekConsoleInputA(input, records, 16, &peeked) && peeked > 0) {
+        for (DWORD i = 0; i < peeked; ++i)
+            if (records[i].EventType == KEY_EVENT && records[i].Event.KeyEvent.bKeyDown &&
+                records[i].Event.KeyEvent.wVirtualKeyCode == VK_ESCAPE)
+                escape = true;
         DWORD read = 0;
-        if (!ReadConsoleInputA(input, &record, 1, &read) || read == 0)
-            return false;
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-            record.Event.KeyEvent.wVirtualKeyCode == VK_ESCAPE)
-            return true;
+        if (!ReadConsoleInputA(input, records, peeked, &read) || read == 0)
+            break;
     }
-    return false;
+    return escape;
 }
 
 // Waits until `ms` have passed; false when Esc or a stop request came first.
@@ -159,6 +162,23 @@ bool WaitTick(HANDLE input, DWORD ms) {
             return false;
         if (woke == WAIT_FAILED)
             Sleep(1);
+    }
+}
+
+// Writes the frame's lines into the screen buffer from `origin` down, without moving the cursor
+// or scrolling anything.
+void DrawInPlace(HANDLE output, COORD origin, const std::string& frame) {
+    COORD at = origin;
+    size_t start = 0;
+    while (start < frame.size()) {
+        size_t end = frame.find('\n', start);
+        if (end == std::string::npos)
+            end = frame.size();
+        DWORD written = 0;
+        WriteConsoleOutputCharacterA(output, frame.data() + start, static_cast<DWORD>(end - start),
+                                     at, &written);
+        at.Y++;
+        start = end + 1;
     }
 }
 
@@ -193,8 +213,8 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
         }
         std::string frame = Frame(setup, reading);
         if (console && !first)
-            SetConsoleCursorPosition(output, origin);
-        if (console || frame != last)
+            DrawInPlace(output, origin, frame);
+        else if (console || frame != last)
             fputs(frame.c_str(), stdout);
         fflush(stdout);
         if (console && first && GetConsoleScreenBufferInfo(output, &screen)) {
