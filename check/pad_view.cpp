@@ -8,9 +8,12 @@ namespace {
 
 const int FrameWidth = 79;
 
-// Data line driven low in each step, and its connector pin (D5 on pin 7 ... D0 on pin 2).
-int LowDataLine(int step) {
-    return 5 - step;
+// The one data line of D0..D5 that a select pattern drives low; Dn is on connector pin n + 2.
+int LowDataLine(BYTE pattern) {
+    for (int bit = 0; bit < 6; ++bit)
+        if (!(pattern & (1 << bit)))
+            return bit;
+    return -1;
 }
 
 std::string Padded(std::string line) {
@@ -128,8 +131,9 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
     }
     frame += Padded(header);
     for (int step = 0; step < StepCount; ++step) {
-        snprintf(line, sizeof line, " %d    D%d (pin %d)  0x%02X", step + 1, LowDataLine(step),
-                 LowDataLine(step) + 2, reading.status[step]);
+        int low = LowDataLine(SelectPatterns[step]);
+        snprintf(line, sizeof line, " %d    D%d (pin %d)  0x%02X", step + 1, low, low + 2,
+                 reading.status[step]);
         std::string row = line;
         row.resize(header.size(), ' ');
         for (int k = 0; k < InputLineCount; ++k)
