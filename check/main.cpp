@@ -182,7 +182,7 @@ void DrawInPlace(HANDLE output, COORD origin, const std::string& frame) {
     }
 }
 
-// Redraws the frame in place on a console; elsewhere prints a frame only when it changed.
+// Redraws the frame in place on a console, elsewhere prints it anew, each time it changed.
 int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
@@ -212,10 +212,13 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
             break;
         }
         std::string frame = Frame(setup, reading);
-        if (console && !first)
-            DrawInPlace(output, origin, frame);
-        else if (console || frame != last)
+        // Only a changed picture is drawn: most passes find what the last one found.
+        if (console && !first) {
+            if (frame != last)
+                DrawInPlace(output, origin, frame);
+        } else if (console || frame != last) {
             fputs(frame.c_str(), stdout);
+        }
         fflush(stdout);
         if (console && first && GetConsoleScreenBufferInfo(output, &screen)) {
             // Where the frame began, after whatever scrolling printing it caused.
