@@ -75,7 +75,7 @@ TLptPortConnection::TLptPortConnection()
       advapiModule(nullptr), driverPath(), serviceArgs(nullptr), OpenSCManagerA(nullptr),
       CloseServiceHandle(nullptr), CreateServiceA(nullptr), StartServiceA(nullptr),
       OpenServiceA(nullptr), DeleteService(nullptr), lpt1Present(false), lpt2Present(false),
-      lpt3Present(false) {
+      lpt3Present(false), serviceStartError(0) {
     OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -206,9 +206,11 @@ void TLptPortConnection::InstallDriverService() {
         service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
     if (service) {
         serviceArgs = nullptr;
-        // A failed start (a missing driver file, a driver already running) is not examined:
-        // the second opening of the device tells whether the driver is there.
-        StartServiceA(service, 0, &serviceArgs);
+        // A failed start (a missing driver file, a driver already running) does not stop
+        // anything: the second opening of the device tells whether the driver is there. Its
+        // reason is kept for whoever wants to tell the user.
+        if (!StartServiceA(service, 0, &serviceArgs))
+            serviceStartError = GetLastError();
         serviceInstalled = true;
         CloseServiceHandle(service);
     }

@@ -92,6 +92,9 @@ class TLptPortConnection {
     bool lpt1Present;
     bool lpt2Present;
     bool lpt3Present;
+    // GetLastError() right after a StartServiceA that failed; 0 when the start succeeded or was
+    // not tried. Only for telling the user why the driver did not load.
+    DWORD serviceStartError;
 
   private:
     void InstallDriverService();

@@ -11,28 +11,10 @@
 #include "common/program_state.h"
 #include "common/tray_icon.h"
 #include "lptio/lptio.h"
+#include "scanner/wiring.h"
 #include "settings/settings.h"
 
 namespace {
-
-const int PadCount = 2;
-const int StepCount = 6;
-
-// D6 and D7 are no select lines: whatever they held when the pass began is written back with
-// every pattern, so that anything else wired there is left alone.
-const BYTE KeptDataBits = 0xC0;
-
-// One pattern per step, exactly one of D0..D5 low. Buttons b and b + 6 of both pads share the
-// select line of step b.
-const BYTE SelectPatterns[StepCount] = {
-    // pattern     line low  pin  buttons
-    0x1F, //       D5        7    1 and 7
-    0x2F, //       D4        6    2 and 8
-    0x37, //       D3        5    3 and 9
-    0x3B, //       D2        4    4 and 10
-    0x3D, //       D1        3    5 and 11
-    0x3E, //       D0        2    6 and 12
-};
 
 // The key one keybd_event sends: the low bytes of the codes and the extended flag whole.
 struct TKey {
@@ -69,40 +51,31 @@ bool WriteData(BYTE value) {
 }
 
 // ---- the four input lines ----------------------------------------------------------------------
-// Two status lines per pad, active low at the connector, but the port presents Busy inverted:
-// that bit reads 1 while a button pulls its pin low.
-//
-//   test                mask            line, pin         pad  buttons  released when the bit is
-//   Pad1FirstReleased   StatusAck       Acknowledge, 10   1    1..6     1
-//   Pad1SecondReleased  StatusBusy      Busy, 11          1    7..12    0
-//   Pad2FirstReleased   StatusPaperOut  Paper out, 12     2    1..6     1
-//   Pad2SecondReleased  StatusSelect    Select, 13        2    7..12    1
-//
-// Each test reads the status register anew and sets `released`; false when the register could
-// not be read.
+// Two status lines per pad (wiring.h). Each test reads the status register anew and sets
+// `released`; false when the register could not be read.
 
-bool LineReleased(BYTE mask, BYTE releasedBit, bool& released) {
+bool LineReleased(const TInputLine& line, bool& released) {
     BYTE status;
     if (!ReadRegister(RegStatus, status))
         return false;
-    released = (status & mask) == releasedBit;
+    released = LineReleasedIn(line, status);
     return true;
 }
 
 bool Pad1FirstReleased(bool& released) {
-    return LineReleased(StatusAck, StatusAck, released);
+    return LineReleased(Pad1First, released);
 }
 
 bool Pad1SecondReleased(bool& released) {
-    return LineReleased(StatusBusy, 0, released);
+    return LineReleased(Pad1Second, released);
 }
 
 bool Pad2FirstReleased(bool& released) {
-    return LineReleased(StatusPaperOut, StatusPaperOut, released);
+    return LineReleased(Pad2First, released);
 }
 
 bool Pad2SecondReleased(bool& released) {
-    return LineReleased(StatusSelect, StatusSelect, released);
+    return LineReleased(Pad2Second, released);
 }
 
 typedef bool (*TLineTest)(bool& released);

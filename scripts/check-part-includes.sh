@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Each part of the program includes only the parts below it:
 #   lptio  <-  common  <-  settings  <-  scanner  <-  app
+# and kavit-check (check/) uses no part of app/.
 # Prints every include that reaches upwards; exit status 1 when there is one.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -17,4 +18,9 @@ for i in "${!order[@]}"; do
         bad=1
     fi
 done
+# kavit-check.exe may use every part except the tray program's shell.
+if grep -nE '#include "app/' check/*.cpp check/*.h 2>/dev/null; then
+    echo "  ^ check/ includes the tray program's shell"
+    bad=1
+fi
 exit $bad

@@ -441,14 +441,20 @@ TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
     for (bool exists : existsCases) {
         SCOPED_TRACE(exists ? "the service exists" : "the service does not start");
         SetUp();
-        if (exists)
+        if (exists) {
             Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
-        else
-            Answer(fake::on.StartServiceA, BOOL(FALSE));
+        } else {
+            fake::on.StartServiceA = [](SC_HANDLE, DWORD, LPCSTR*) {
+                SetLastError(ERROR_FILE_NOT_FOUND);
+                return FALSE;
+            };
+        }
         SC_HANDLE service = exists ? fake::OpenedService : fake::CreatedService;
         {
             TLptPortConnection lpt;
             EXPECT_TRUE(lpt.serviceInstalled);
+            // The reason of a failed start is kept for telling the user; a good start leaves 0.
+            EXPECT_EQ(lpt.serviceStartError, exists ? 0u : DWORD(ERROR_FILE_NOT_FOUND));
             auto opened = fake::CallsTo("OpenServiceA");
             ASSERT_EQ(opened.size(), exists ? 1u : 0u);
             if (exists) {

@@ -1,0 +1,258 @@
+// Why the port driver did not load. The connection installs and starts the service as Kavit.exe
+// does and keeps only the error of the start; the rest is found out here: the file beside the
+// program, its machine type against this Windows', and whether the service manager lets us in.
+#include "check/driver_report.h"
+
+#include <cstdio>
+
+namespace {
+
+const char DriverFileName[] = "LPTWDMIO.SYS";
+
+// Service-manager answers that have a plain meaning for the user.
+const DWORD ErrorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
+const DWORD ErrorPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
+const DWORD ErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
+const DWORD ErrorBadExeFormat = 193;     // ERROR_BAD_EXE_FORMAT
+const DWORD ErrorMachineMismatch = 216;  // ERROR_EXE_MACHINE_TYPE_MISMATCH
+const DWORD ErrorInvalidImageHash = 577; // ERROR_INVALID_IMAGE_HASH: signature refused
+const DWORD ErrorAlreadyRunning = 1056;  // ERROR_SERVICE_ALREADY_RUNNING
+const DWORD ErrorServiceDisabled = 1058; // ERROR_SERVICE_DISABLED
+const DWORD ErrorMarkedForDelete = 1072; // ERROR_SERVICE_MARKED_FOR_DELETE
+const DWORD ErrorDriverBlocked = 1275;   // ERROR_DRIVER_BLOCKED
+
+const WORD MachineI386 = 0x014C;  // IMAGE_FILE_MACHINE_I386
+const WORD MachineAmd64 = 0x8664; // IMAGE_FILE_MACHINE_AMD64
+const WORD MachineArm64 = 0xAA64; // IMAGE_FILE_MACHINE_ARM64
+
+template <typename F> F EntryPoint(HMODULE module, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+bool FileExists(const std::string& path, DWORD& error) {
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    error = GetLastError();
+    return false;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+TDriverReport Failed(const std::string& reason, const std::string& advice, DWORD code) {
+    TDriverReport report;
+    report.reason = reason;
+    report.advice = advice;
+    report.code = code;
+    return report;
+}
+
+const char NotAdminAdvice[] =
+    "Open a command prompt with \"Run as administrator\" and start kavit-check there (on Windows "
+    "XP, log on as an administrator). Kavit.exe asks for these rights itself.";
+
+std::string SignatureAdvice(WORD native) {
+    if (native == MachineI386)
+        return "32-bit Windows loads unsigned drivers unless a policy forbids it: ask whoever "
+               "set up this computer.";
+    return "64-bit Windows loads only drivers signed for it. To load this one, in an "
+           "administrator prompt run\n"
+           "    bcdedit /set testsigning on\n"
+           "and restart Windows (if bcdedit refuses, switch Secure Boot off in the firmware "
+           "settings first). Or, for one start of Windows only: hold Shift while choosing "
+           "Restart, then Troubleshoot > Advanced options > Startup Settings > \"Disable driver "
+           "signature enforcement\" (F8 at start-up on Windows Vista and 7).";
+}
+
+// The service manager's answer to the start, in words.
+TDriverReport StartFailed(DWORD error, WORD native) {
+    switch (error) {
+    case ErrorAccessDenied:
+        return Failed("not running as an administrator: the driver may not be started",
+                      NotAdminAdvice, error);
+    case ErrorFileNotFound:
+    case ErrorPathNotFound:
+        return Failed("Windows cannot find the driver file LPTWDMIO.SYS",
+                      "Put LPTWDMIO.SYS beside kavit-check.exe and Kavit.exe.", error);
+    case ErrorInvalidImageHash:
+        return Failed("Windows refused the driver's signature", SignatureAdvice(native), error);
+    case ErrorBadExeFormat:
+    case ErrorMachineMismatch:
+        return Failed("the driver is built for another kind of Windows",
+                      std::string("Use the LPTWDMIO.SYS built for ") + MachineName(native) +
+                          " Windows.",
+                      error);
+    case ErrorMarkedForDelete:
+        return Failed("the service lptwdmio is marked for deletion until Windows restarts",
+                      "Restart Windows, then try again. (It happens when the service was removed "
+                      "while its driver was still loaded.)",
+                      error);
+    case ErrorServiceDisabled:
+        return Failed("the service lptwdmio is disabled",
+                      "Remove it in an administrator prompt with\n"
+                      "    sc delete lptwdmio\n"
+                      "and try again.",
+                      error);
+    case ErrorDriverBlocked:
+        return Failed("Windows blocked the driver",
+                      "Memory integrity (Windows Security > Device security > Core isolation) "
+                      "or the driver block list keeps it out: switch Memory integrity off, "
+                      "restart, and try again.",
+                      error);
+    case ErrorAlreadyRunning:
+        return Failed("the service lptwdmio runs, but its device \\\\.\\LptAccessAgent does not "
+                      "open",
+                      "Another driver may be registered under the name lptwdmio: in an "
+                      "administrator prompt, \"sc qc lptwdmio\" shows its file.",
+                      error);
+    default:
+        return Failed("the driver did not start", "", error);
+    }
+}
+
+// Without a service the connection stopped before creating one: most often the service manager
+// turned us away. Asked again here, through the entry points the connection resolved.
+TDriverReport NoService(TLptPortConnection& connection) {
+    if (!connection.advapiModule || !connection.OpenSCManagerA || !connection.CloseServiceHandle)
+        return Failed("this Windows offers no service manager for the driver", "", 0);
+    SC_HANDLE manager = connection.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) {
+        DWORD error = GetLastError();
+        if (error == ErrorAccessDenied)
+            return Failed("not running as an administrator: the driver service cannot be "
+                          "installed",
+                          NotAdminAdvice, error);
+        return Failed("the service manager cannot be opened", "", error);
+    }
+    connection.CloseServiceHandle(manager);
+    return Failed("the service lptwdmio could neither be created nor opened",
+                  "In an administrator prompt, \"sc query lptwdmio\" shows what is there.", 0);
+}
+
+} // namespace
+
+std::string ErrorText(DWORD code) {
+    char text[512] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.'))
+        text[--length] = 0;
+    char number[32];
+    snprintf(number, sizeof number, "error %lu", static_cast<unsigned long>(code));
+    return length ? std::string(number) + ": " + text : std::string(number);
+}
+
+WORD NativeMachine() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    // Windows 10 1511 and later name the machine itself (an x86 program on ARM64 included).
+    typedef BOOL(WINAPI * TIsWow64Process2)(HANDLE, USHORT*, USHORT*);
+    TIsWow64Process2 isWow64Process2 = EntryPoint<TIsWow64Process2>(kernel, "IsWow64Process2");
+    USHORT process = 0, native = 0;
+    if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &native) && native)
+        return native;
+#ifdef _WIN64
+    return MachineAmd64;
+#else
+    // Looked up at run time: older systems than XP SP2 lack it.
+    typedef BOOL(WINAPI * TIsWow64Process)(HANDLE, PBOOL);
+    TIsWow64Process isWow64Process = EntryPoint<TIsWow64Process>(kernel, "IsWow64Process");
+    BOOL wow64 = FALSE;
+    if (isWow64Process && isWow64Process(GetCurrentProcess(), &wow64) && wow64)
+        return MachineAmd64;
+    return MachineI386;
+#endif
+}
+
+bool ReadFileMachine(const std::string& path, WORD& machine) {
+    machine = 0;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    unsigned char head[4096];
+    DWORD got = 0;
+    BOOL read = ReadFile(file, head, sizeof head, &got, nullptr);
+    CloseHandle(file);
+    if (!read)
+        return false;
+    // "MZ", the offset of the PE header at 0x3C, there "PE\0\0" and the machine word.
+    if (got < 0x40 || head[0] != 'M' || head[1] != 'Z')
+        return true;
+    DWORD pe =
+        head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | static_cast<DWORD>(head[0x3F]) << 24;
+    if (pe > got - 6 || head[pe] != 'P' || head[pe + 1] != 'E' || head[pe + 2] || head[pe + 3])
+        return true;
+    machine = static_cast<WORD>(head[pe + 4] | head[pe + 5] << 8);
+    return true;
+}
+
+const char* MachineName(WORD machine) {
+    switch (machine) {
+    case MachineI386:
+        return "32-bit (x86)";
+    case MachineAmd64:
+        return "64-bit (x64)";
+    case MachineArm64:
+        return "ARM64";
+    default:
+        return "unknown";
+    }
+}
+
+TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
+    if (connection.deviceHandle != INVALID_HANDLE_VALUE) {
+        TDriverReport report;
+        report.ok = true;
+        report.reason = "ok";
+        return report;
+    }
+    if (!connection.isNT) {
+        TDriverReport report;
+        report.ok = connection.IsOpen();
+        report.reason = "not needed: direct port access (Windows 9x)";
+        return report;
+    }
+
+    std::string path = connection.driverPath;
+    if (path.empty())
+        path = ProgramDirectory() + DriverFileName;
+    DWORD error = 0;
+    if (!FileExists(path, error))
+        return Failed("the driver file LPTWDMIO.SYS is missing from " + DirectoryOf(path),
+                      "Put LPTWDMIO.SYS beside kavit-check.exe and Kavit.exe.", error);
+
+    WORD native = NativeMachine();
+    WORD file = 0;
+    bool readable = ReadFileMachine(path, file);
+    if (readable && file == 0)
+        return Failed("LPTWDMIO.SYS is no driver: the file is not a Windows program image",
+                      "Put the real LPTWDMIO.SYS from the Kavit package beside the programs.",
+                      connection.serviceStartError);
+    if (file && file != native) {
+        std::string reason = std::string("LPTWDMIO.SYS is a ") + MachineName(file) +
+                             " driver, but this Windows is " + MachineName(native);
+        return Failed(reason,
+                      std::string("Use the LPTWDMIO.SYS built for ") + MachineName(native) +
+                          " Windows, from the Kavit package for it.",
+                      connection.serviceStartError);
+    }
+
+    if (!connection.serviceInstalled)
+        return NoService(connection);
+    if (connection.serviceStartError)
+        return StartFailed(connection.serviceStartError, native);
+
+    // Started, yet no device: ask the device itself why.
+    HANDLE device =
+        CreateFileA(LptDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    error = GetLastError();
+    if (device != INVALID_HANDLE_VALUE)
+        CloseHandle(device);
+    return Failed("the driver started, but its device \\\\.\\LptAccessAgent does not open",
+                  "LPTWDMIO.SYS may be another driver of that name, not the port-access driver.",
+                  error);
+}

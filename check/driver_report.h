@@ -1,0 +1,30 @@
+// Why the port driver did or did not load, in words a user can act on.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "lptio/lptio.h"
+
+struct TDriverReport {
+    bool ok = false;    // the ports can be reached (through the driver, or directly on 9x)
+    std::string reason; // one line: "ok", or why the driver did not load
+    std::string advice; // what to do about it, may span lines; empty when there is nothing to do
+    DWORD code = 0;     // the Windows error code behind the reason, 0 when there is none
+};
+
+// Looks at a connection just built (its service, if it installed one, still registered) and at
+// the driver file beside the program.
+TDriverReport DiagnoseDriver(TLptPortConnection& connection);
+
+// "error 577: Windows cannot verify the digital signature for this file."
+std::string ErrorText(DWORD code);
+
+// The machine type a program must be built for to run natively here, as IMAGE_FILE_MACHINE_*.
+WORD NativeMachine();
+// The machine type in a PE file's header, 0 when the file is no PE image. False when the file
+// cannot be read.
+bool ReadFileMachine(const std::string& path, WORD& machine);
+// "64-bit (x64)"
+const char* MachineName(WORD machine);

@@ -1,0 +1,316 @@
+// kavit-check: tells why the port driver does not load, which ports answer, and shows both pads
+// live while they are wired. Reaches the port exactly as Kavit.exe does (the same connection,
+// the same driver service, the same wiring) and sends no key events.
+//
+//   kavit-check            report, then the live view until Esc or Ctrl-C
+//   kavit-check --once     report as three lines for scripts; exit status 0 when fine
+//   kavit-check --help
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "check/driver_report.h"
+#include "check/pad_view.h"
+#include "common/notice.h"
+#include "common/program_state.h"
+#include "lptio/lptio.h"
+#include "settings/presets.h"
+#include "settings/settings.h"
+
+namespace {
+
+const DWORD DefaultInterval = 10; // ms, when there is no Kavit.ini to take it from
+
+// Closing the console window ends the process soon after the handler returns (about five
+// seconds later on current Windows): the handler waits at most this long for the clean-up.
+const DWORD CleanUpWaitMs = 4000;
+
+const char HelpText[] =
+    "kavit-check: why the game pad port does not work, and both pads live.\n"
+    "\n"
+    "  kavit-check          report, then both pads live until Esc or Ctrl-C\n"
+    "  kavit-check --once   one report for scripts, then exit\n"
+    "  kavit-check --help   this text\n"
+    "\n"
+    "Keep it beside Kavit.exe, LPTWDMIO.SYS and Kavit.ini, and start it from a command prompt\n"
+    "opened with \"Run as administrator\". Close Kavit.exe first: both reading the pads at once\n"
+    "confuse each other.\n"
+    "\n"
+    "Driver: it opens the port driver's device; when that fails it installs and starts the\n"
+    "service \"lptwdmio\" from LPTWDMIO.SYS as Kavit.exe does, says in plain words why the\n"
+    "driver did not load and what to do, and removes the service again when it ends (Ctrl-C\n"
+    "and closing the window included).\n"
+    "Ports: it runs the presence test on LPT1, LPT2 and LPT3; Kavit.exe uses the first that\n"
+    "answers.\n"
+    "Live view: for both pads, every button held or not with the key the current preset of\n"
+    "Kavit.ini sends for it, and the status byte read in each of the six select steps, so that\n"
+    "a missing diode or a swapped wire shows. Refreshed every Interval of Kavit.ini (10 ms\n"
+    "without one). It sends no key events.\n"
+    "\n"
+    "--once prints three lines:\n"
+    "  driver: ok            or  driver: <why it does not load> (error N: ...)\n"
+    "  port: LPT1            the port Kavit.exe would use: LPT1, LPT2, LPT3 or none\n"
+    "  held: 1:3 2:12        the held buttons as pad:button, nothing after \"held:\" when none\n"
+    "Exit status: 0 when the driver and a port answer, 1 otherwise, 2 for a bad argument.\n";
+
+// ---- ending from the console -----------------------------------------------------------------
+// Ctrl-C, Ctrl-Break and closing the window arrive on a thread of their own. The handler only
+// asks the main thread to stop and, when the process is about to be ended for it, waits until
+// the main thread has removed the driver service.
+
+HANDLE stopRequested = nullptr; // manual reset: set once, seen by every wait
+HANDLE cleanedUp = nullptr;     // set after the connection is gone
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    SetEvent(stopRequested);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        WaitForSingleObject(cleanedUp, CleanUpWaitMs);
+    return TRUE;
+}
+
+bool StopRequested() {
+    return WaitForSingleObject(stopRequested, 0) == WAIT_OBJECT_0;
+}
+
+// ---- report ------------------------------------------------------------------------------------
+
+std::string DriverLine(const TDriverReport& report) {
+    if (report.ok || report.code == 0)
+        return report.reason;
+    return report.reason + " (" + ErrorText(report.code) + ")";
+}
+
+PortCode FirstPresent(const TLptPortConnection& connection) {
+    if (connection.lpt1Present)
+        return PortLpt1;
+    if (connection.lpt2Present)
+        return PortLpt2;
+    if (connection.lpt3Present)
+        return PortLpt3;
+    return 0;
+}
+
+void PrintIndented(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        printf("    %s\n", text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
+void PrintReport(const TLptPortConnection& connection, const TDriverReport& driver,
+                 const std::string& settingsNote) {
+    printf("driver: %s\n", DriverLine(driver).c_str());
+    if (!driver.advice.empty())
+        PrintIndented(driver.advice);
+    if (FindWindowA("Kavit Tray", "Kavit program"))
+        PrintIndented("Kavit.exe is running: close it, or it and kavit-check read the pads at "
+                      "the same time\nand both see nonsense.");
+    if (driver.ok) {
+        const PortCode codes[] = {PortLpt1, PortLpt2, PortLpt3};
+        const bool present[] = {connection.lpt1Present, connection.lpt2Present,
+                                connection.lpt3Present};
+        for (int i = 0; i < 3; ++i)
+            printf("%s: %s\n", PortName(codes[i]), present[i] ? "answers" : "no answer");
+    }
+    PortCode port = FirstPresent(connection);
+    printf("port: %s%s\n", PortName(port), port ? " (the one Kavit.exe uses)" : "");
+    if (driver.ok && !port)
+        PrintIndented("No port answers the presence test: is the parallel port enabled in the "
+                      "BIOS setup,\nand does Device Manager list it?");
+    printf("%s\n", settingsNote.c_str());
+}
+
+// ---- live view ---------------------------------------------------------------------------------
+
+// Esc in the console's input, read without waiting; other input is dropped. Only what a peek
+// showed is read: reading more would wait for it.
+bool EscapePressed(HANDLE input) {
+    bool escape = false;
+    INPUT_RECORD records[16];
+    DWORD peeked = 0;
+    while (PeekConsoleInputA(input, records, 16, &peeked) && peeked > 0) {
+        for (DWORD i = 0; i < peeked; ++i)
+            if (records[i].EventType == KEY_EVENT && records[i].Event.KeyEvent.bKeyDown &&
+                records[i].Event.KeyEvent.wVirtualKeyCode == VK_ESCAPE)
+                escape = true;
+        DWORD read = 0;
+        if (!ReadConsoleInputA(input, records, peeked, &read) || read == 0)
+            break;
+    }
+    return escape;
+}
+
+// Waits until `ms` have passed; false when Esc or a stop request came first.
+bool WaitTick(HANDLE input, DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD passed = GetTickCount() - start;
+        if (passed >= ms)
+            return true;
+        HANDLE waits[2] = {stopRequested, input};
+        DWORD count = input ? 2 : 1;
+        DWORD woke = WaitForMultipleObjects(count, waits, FALSE, ms - passed);
+        if (woke == WAIT_OBJECT_0)
+            return false;
+        if (woke == WAIT_OBJECT_0 + 1 && EscapePressed(input))
+            return false;
+        if (woke == WAIT_FAILED)
+            Sleep(1);
+    }
+}
+
+// Writes the frame's lines into the screen buffer from `origin` down, without moving the cursor
+// or scrolling anything.
+void DrawInPlace(HANDLE output, COORD origin, const std::string& frame) {
+    COORD at = origin;
+    size_t start = 0;
+    while (start < frame.size()) {
+        size_t end = frame.find('\n', start);
+        if (end == std::string::npos)
+            end = frame.size();
+        DWORD written = 0;
+        WriteConsoleOutputCharacterA(output, frame.data() + start, static_cast<DWORD>(end - start),
+                                     at, &written);
+        at.Y++;
+        start = end + 1;
+    }
+}
+
+// Redraws the frame in place on a console, elsewhere prints it anew, each time it changed.
+int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
+        input = nullptr; // not a console: only Ctrl-C ends it
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    bool console = GetConsoleScreenBufferInfo(output, &screen) != 0;
+    CONSOLE_CURSOR_INFO cursor = {};
+    bool cursorHidden = false;
+    if (console && GetConsoleCursorInfo(output, &cursor)) {
+        CONSOLE_CURSOR_INFO hidden = cursor;
+        hidden.bVisible = FALSE;
+        cursorHidden = SetConsoleCursorInfo(output, &hidden) != 0;
+    }
+
+    printf("\n");
+    bool first = true;
+    COORD origin = {0, 0};
+    std::string last;
+    int result = 0;
+    do {
+        TPadReading reading;
+        if (!ReadPads(connection, setup.port, reading)) {
+            printf("The port stopped answering (%s).\n", ErrorText(GetLastError()).c_str());
+            result = 1;
+            break;
+        }
+        std::string frame = Frame(setup, reading);
+        // Only a changed picture is drawn: most passes find what the last one found.
+        if (console && !first) {
+            if (frame != last)
+                DrawInPlace(output, origin, frame);
+        } else if (console || frame != last) {
+            fputs(frame.c_str(), stdout);
+        }
+        fflush(stdout);
+        if (console && first && GetConsoleScreenBufferInfo(output, &screen)) {
+            // Where the frame began, after whatever scrolling printing it caused.
+            origin.X = 0;
+            origin.Y = static_cast<SHORT>(screen.dwCursorPosition.Y - FrameLines());
+            if (origin.Y < 0)
+                origin.Y = 0;
+        }
+        first = false;
+        last = frame;
+    } while (WaitTick(input, setup.interval ? setup.interval : 1));
+
+    if (cursorHidden)
+        SetConsoleCursorInfo(output, &cursor);
+    return result;
+}
+
+// Keys and interval from Kavit.ini beside the program, read as Kavit.exe reads them.
+std::string LoadKeys(TViewSetup& setup) {
+    std::string path = ProgramDirectory() + SettingsFileName;
+    setup.interval = DefaultInterval;
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return "keys: unknown, no Kavit.ini beside kavit-check.exe; read every 10 ms";
+    if (!LoadSettings(path))
+        return "keys: unknown, Kavit.ini does not load (Kavit.exe would refuse it too); read "
+               "every 10 ms";
+    setup.interval = AppSettings.interval;
+    setup.preset = &PresetTable.presets[static_cast<size_t>(PresetTable.currentPreset)];
+    char note[160];
+    snprintf(note, sizeof note, "keys: preset \"%.60s\" of Kavit.ini; read every %lu ms",
+             setup.preset->caption.c_str(), static_cast<unsigned long>(setup.interval));
+    return note;
+}
+
+int Run(bool once) {
+    TLptPortConnection* connection = new TLptPortConnection;
+    TDriverReport driver = DiagnoseDriver(*connection);
+    PortCode port = driver.ok ? FirstPresent(*connection) : 0;
+    int result = driver.ok && port ? 0 : 1;
+
+    if (once) {
+        TPadReading reading;
+        std::string held;
+        if (port && ReadPads(*connection, port, reading))
+            held = HeldList(reading);
+        printf("driver: %s\n", DriverLine(driver).c_str());
+        printf("port: %s\n", PortName(port));
+        printf("held:%s%s\n", held.empty() ? "" : " ", held.c_str());
+    } else {
+        TViewSetup setup;
+        setup.port = port;
+        std::string settingsNote = LoadKeys(setup);
+        PrintReport(*connection, driver, settingsNote);
+        fflush(stdout);
+        if (result == 0 && !StopRequested() && LiveView(*connection, setup) != 0)
+            result = 1;
+    }
+    fflush(stdout);
+
+    // Closes the device and removes the service if this run installed it.
+    delete connection;
+    return result;
+}
+
+} // namespace
+
+// Kavit.ini's loader tells of a bad preset number through the notice box, which would stop a
+// console program (and a script) until someone clicks it. This program links its own notice
+// instead of common/'s: the text goes to the error output.
+void ShowNotice(const char* text) {
+    fprintf(stderr, "Kavit.ini: %s\n", text);
+}
+
+int main(int argc, char** argv) {
+    bool once = false;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--once") == 0) {
+            once = true;
+        } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0 ||
+                   strcmp(argv[i], "/?") == 0) {
+            fputs(HelpText, stdout);
+            return 0;
+        } else {
+            fprintf(stderr, "kavit-check: unknown argument %s (kavit-check --help)\n", argv[i]);
+            return 2;
+        }
+    }
+
+    stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    cleanedUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    int result = Run(once);
+    SetEvent(cleanedUp);
+    return result;
+}

@@ -1,0 +1,38 @@
+// Reading both pads the way Kavit's scanner drives them, and showing what was read.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "lptio/lptio.h"
+#include "scanner/wiring.h"
+#include "settings/presets.h"
+
+// One pass over the matrix: the status register as read in each select step, and what it means.
+struct TPadReading {
+    BYTE status[StepCount] = {};
+    bool held[PadCount][ButtonsPerPad] = {};
+};
+
+// Writes the six select patterns in turn (D6 and D7 kept) and reads the status register once
+// after each. False when the port refused an access.
+bool ReadPads(TLptPortConnection& connection, PortCode port, TPadReading& reading);
+
+// Held buttons as "pad:button" pairs, pad 1 first: "1:3 2:12"; empty when none.
+std::string HeldList(const TPadReading& reading);
+
+// "LPT1", "LPT2", "LPT3", or "none" for 0.
+const char* PortName(PortCode port);
+
+// What the live view shows beside the buttons.
+struct TViewSetup {
+    PortCode port = 0;
+    DWORD interval = 0;
+    const TCodes* preset = nullptr; // the current preset of Kavit.ini; null without one
+};
+
+// The live view's picture: the same number of lines every time, each padded to one width, so
+// that a redraw in place leaves nothing of the previous one.
+std::string Frame(const TViewSetup& setup, const TPadReading& reading);
+int FrameLines();
