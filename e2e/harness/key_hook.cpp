@@ -4,13 +4,23 @@
 
 #include <atomic>
 #include <cstdio>
-#include <mutex>
 
 #include "e2e/harness/harness.h"
 
 namespace {
 
-std::mutex eventsLock;
+// The hook thread appends, the harness reads: a critical section, which every Windows has (the
+// C++ library's mutex needs the posix-thread runtime).
+struct TEventsLock {
+    CRITICAL_SECTION section;
+    TEventsLock() { InitializeCriticalSection(&section); }
+} eventsLock;
+struct TEventsGuard {
+    TEventsGuard() { EnterCriticalSection(&eventsLock.section); }
+    ~TEventsGuard() { LeaveCriticalSection(&eventsLock.section); }
+    TEventsGuard(const TEventsGuard&) = delete;
+    TEventsGuard& operator=(const TEventsGuard&) = delete;
+};
 std::vector<TKeyEvent> events;
 std::atomic<HWND> watchedWindow{nullptr};
 std::atomic<long (*)()> watchProbe{nullptr};
@@ -41,7 +51,7 @@ LRESULT CALLBACK LowLevelKeyboard(int code, WPARAM message, LPARAM data) {
             event.probe = probe();
     }
     {
-        std::lock_guard<std::mutex> guard(eventsLock);
+        TEventsGuard guard;
         events.push_back(event);
     }
     (void)message;
@@ -100,17 +110,17 @@ void Stop() {
 }
 
 std::vector<TKeyEvent> Events() {
-    std::lock_guard<std::mutex> guard(eventsLock);
+    TEventsGuard guard;
     return events;
 }
 
 size_t Count() {
-    std::lock_guard<std::mutex> guard(eventsLock);
+    TEventsGuard guard;
     return events.size();
 }
 
 void Clear() {
-    std::lock_guard<std::mutex> guard(eventsLock);
+    TEventsGuard guard;
     events.clear();
 }
 
