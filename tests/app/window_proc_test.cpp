@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/startup.h"
 #include "common/tray_icon.h"
+#include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
 #include "tests/app/app_test_support.h"
@@ -488,7 +489,7 @@ TEST_F(WindowProcTest, TheNextScanPassUsesTheNewPreset) {
     auto keys = fake::CallsTo("keybd_event");
     ASSERT_FALSE(keys.empty());
     // Preset 2 (seed 2), pad 1 button 2: virtual key 202 (low byte sent), scan 12, flags 0.
-    EXPECT_EQ(keys[0].args, (std::vector<uint64_t>{202, 12, 0, 0}));
+    EXPECT_EQ(keys[0].args, (std::vector<uint64_t>{202, 12, 0, KavitKeyMark}));
 }
 
 } // namespace

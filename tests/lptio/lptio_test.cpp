@@ -93,8 +93,9 @@ using PortPresentTest = LptTest;
 using DriverServiceTest = LptTest;
 
 typedef std::vector<std::string> Strings;
-const Strings SixEntryPoints = {"OpenSCManagerA", "CloseServiceHandle", "CreateServiceA",
-                                "StartServiceA",  "OpenServiceA",       "DeleteService"};
+const Strings ServiceEntryPoints = {"OpenSCManagerA", "CloseServiceHandle",  "CreateServiceA",
+                                    "StartServiceA",  "OpenServiceA",        "DeleteService",
+                                    "ControlService", "ChangeServiceConfigA"};
 
 // ---- transports -------------------------------------------------------------------------------
 
@@ -332,13 +333,15 @@ TEST_F(PortPresentTest, ConstructionTestsTheThreePortsInOrder) {
 
 // ---- driver service ---------------------------------------------------------------------------
 
-const Strings Installation = {
-    "GetVersionExA",  "CreateFileA",        "LoadLibraryA",       "GetProcAddress",
-    "GetProcAddress", "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
-    "GetProcAddress", "OpenSCManagerA",     "GetModuleFileNameA", "CreateServiceA",
-    "StartServiceA",  "CloseServiceHandle", "CloseServiceHandle", "CreateFileA"};
-const Strings Removal = {"OpenSCManagerA",     "OpenServiceA",       "DeleteService",
-                         "CloseServiceHandle", "CloseServiceHandle", "FreeLibrary"};
+const Strings Installation = {"GetVersionExA",      "CreateFileA",        "LoadLibraryA",
+                              "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
+                              "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
+                              "GetProcAddress",     "GetProcAddress",     "OpenSCManagerA",
+                              "GetModuleFileNameA", "CreateServiceA",     "StartServiceA",
+                              "CloseServiceHandle", "CloseServiceHandle", "CreateFileA"};
+const Strings Removal = {"OpenSCManagerA", "OpenServiceA",       "ControlService",
+                         "DeleteService",  "CloseServiceHandle", "CloseServiceHandle",
+                         "FreeLibrary"};
 Strings Prefix(const Strings& names, size_t count, Strings tail) {
     Strings result(names.begin(), names.begin() + count);
     result.insert(result.end(), tail.begin(), tail.end());
@@ -361,7 +364,7 @@ TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
         Strings resolved;
         for (const fake::Call& c : fake::CallsTo("GetProcAddress"))
             resolved.push_back(c.text[0]);
-        EXPECT_EQ(resolved, SixEntryPoints);
+        EXPECT_EQ(resolved, ServiceEntryPoints);
         fake::Call manager = fake::CallsTo("OpenSCManagerA")[0];
         EXPECT_EQ(manager.args[0], 0xF003Fu);
         EXPECT_EQ(manager.text, (Strings{"<null>", "<null>"}));
@@ -460,15 +463,15 @@ TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksThe
         {"no library", [] { Answer(fake::on.LoadLibraryA, HMODULE(nullptr)); },
          Prefix(Installation, 3, {"CreateFileA"}), false},
         {"no manager", [] { Answer(fake::on.OpenSCManagerA, SC_HANDLE(nullptr)); },
-         Prefix(Installation, 10, {"CreateFileA"}), true},
+         Prefix(Installation, 12, {"CreateFileA"}), true},
         {"no service",
          [] {
              Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
              Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
          },
-         Prefix(Installation, 12, {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}), true},
+         Prefix(Installation, 14, {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}), true},
     };
-    for (const std::string& missing : SixEntryPoints) // never called through a null pointer
+    for (const std::string& missing : ServiceEntryPoints) // never called through a null pointer
         cases.push_back({"no " + missing,
                          [missing] {
                              fake::on.GetProcAddress = [missing](HMODULE module, LPCSTR name) {
@@ -477,7 +480,7 @@ TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksThe
                                             : fake::Defaults().GetProcAddress(module, name);
                              };
                          },
-                         Prefix(Installation, 9, {"CreateFileA"}), true});
+                         Prefix(Installation, 11, {"CreateFileA"}), true});
     for (const Case& c : cases) {
         SetUp();
         c.script();
