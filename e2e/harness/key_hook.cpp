@@ -24,6 +24,7 @@ struct TEventsGuard {
 std::vector<TKeyEvent> events;
 std::atomic<HWND> watchedWindow{nullptr};
 std::atomic<long (*)()> watchProbe{nullptr};
+std::atomic<bool> passOn{false};
 HANDLE hookThread = nullptr;
 DWORD hookThreadId = 0;
 HANDLE hookReady = nullptr;
@@ -54,7 +55,8 @@ LRESULT CALLBACK LowLevelKeyboard(int code, WPARAM message, LPARAM data) {
         TEventsGuard guard;
         events.push_back(event);
     }
-    (void)message;
+    if (passOn.load())
+        return CallNextHookEx(nullptr, code, message, data);
     return 1; // swallowed: no window gets it
 }
 
@@ -122,6 +124,10 @@ size_t Count() {
 void Clear() {
     TEventsGuard guard;
     events.clear();
+}
+
+void PassOn(bool on) {
+    passOn.store(on);
 }
 
 void Watch(HWND window, long (*probe)()) {

@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
     AddStartupCases(cases);
     AddScanCases(cases);
     AddMenuCases(cases);
+    AddSoundCases(cases);
     if (list) {
         for (const TCase& c : cases)
             printf("%s\n", c.name);
