@@ -520,4 +520,63 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
     }
 }
 
+// A service left by an earlier run may name a driver file that is gone or elsewhere: it is
+// pointed at ours, changing nothing else, before it is started.
+TEST_F(DriverServiceTest, ALeftoverServiceIsPointedAtOurDriverBeforeItStarts) {
+    Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
+    TLptPortConnection lpt;
+    Strings names = fake::NamesWithout({"GetProcAddress"});
+    auto at = [&](const char* fn) {
+        return std::find(names.begin(), names.end(), fn) - names.begin();
+    };
+    EXPECT_LT(at("OpenServiceA"), at("ChangeServiceConfigA"));
+    EXPECT_LT(at("ChangeServiceConfigA"), at("StartServiceA"));
+    auto changes = fake::CallsTo("ChangeServiceConfigA");
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].args,
+              (std::vector<uint64_t>{uintptr_t(fake::OpenedService), SERVICE_NO_CHANGE,
+                                     SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, 0}));
+    EXPECT_EQ(changes[0].text, (Strings{"C:\\Kavit\\LPTWDMIO.SYS", "<null>", "<null>", "<null>",
+                                        "<null>", "<null>"}));
+}
+
+// The folder as the ANSI functions can use it: the path they give when it is whole and spelt,
+// otherwise the 8.3 form of the real path, otherwise nothing and a reason.
+TEST_F(DriverServiceTest, AFolderTheAnsiFunctionsCannotSpellIsUsedByItsShortName) {
+    const std::string cutOff = "C:\\" + std::string(300, 'x') + "\\Kavit.exe";
+    const std::wstring longWide(cutOff.begin(), cutOff.end());
+    struct Case {
+        const char* what;
+        std::string ansi;       // as GetModuleFileNameA has it
+        std::wstring wide;      // as Windows keeps it
+        std::wstring shortened; // its 8.3 form; empty: none
+        std::string directory;  // expected
+        const char* problem;    // a part of the reason given, or none
+    } cases[] = {
+        {"plain", "C:\\Games\\Kavit.exe", L"", L"", "C:\\Games\\", nullptr},
+        {"Greek name", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
+         L"C:\\KAB~1\\Kavit.exe", "C:\\KAB~1\\", nullptr},
+        {"Greek name, no 8.3 names", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
+         L"", "", "characters"},
+        {"cut off", cutOff, longWide, L"C:\\XXXXXX~1\\Kavit.exe", "C:\\XXXXXX~1\\", nullptr},
+        {"cut off, no 8.3 names", cutOff, longWide, L"", "", "too long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake::modulePath = c.ansi;
+        fake::modulePathWide = c.wide;
+        if (!c.shortened.empty())
+            fake::shortPaths[c.wide] = c.shortened;
+        std::string problem;
+        EXPECT_EQ(ProgramDirectory(&problem), c.directory);
+        if (c.problem) {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+            EXPECT_NE(problem.find("C:\\Kavit"), std::string::npos) << "says where to move it";
+        } else {
+            EXPECT_EQ(problem, "");
+        }
+    }
+}
+
 } // namespace
