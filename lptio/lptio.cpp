@@ -60,9 +60,10 @@ WORD DirectIoAddress(RegisterAddress address) {
 
 namespace {
 
-// The longest name the program puts after its directory ("LPTWDMIO.SYS"): every such path must
-// stay within what the ANSI file functions take.
-const size_t LongestNameBeside = 12;
+// The longest name the program opens beside itself through the ANSI file functions
+// ("Kavit.ini"): every such path must stay within what they take. The driver's path only goes to
+// the service manager, which has no such limit.
+const size_t LongestNameBeside = 9;
 
 // Everything up to the last separator; a drive colon ends a directory too ("C:Kavit.exe").
 std::string DirectoryPart(const char* path, size_t length) {
