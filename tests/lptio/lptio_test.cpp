@@ -520,26 +520,6 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
     }
 }
 
-// A service left by an earlier run may name a driver file that is gone or elsewhere: it is
-// pointed at ours, changing nothing else, before it is started.
-TEST_F(DriverServiceTest, ALeftoverServiceIsPointedAtOurDriverBeforeItStarts) {
-    Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
-    TLptPortConnection lpt;
-    Strings names = fake::NamesWithout({"GetProcAddress"});
-    auto at = [&](const char* fn) {
-        return std::find(names.begin(), names.end(), fn) - names.begin();
-    };
-    EXPECT_LT(at("OpenServiceA"), at("ChangeServiceConfigA"));
-    EXPECT_LT(at("ChangeServiceConfigA"), at("StartServiceA"));
-    auto changes = fake::CallsTo("ChangeServiceConfigA");
-    ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].args,
-              (std::vector<uint64_t>{uintptr_t(fake::OpenedService), SERVICE_NO_CHANGE,
-                                     SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, 0}));
-    EXPECT_EQ(changes[0].text, (Strings{"C:\\Kavit\\LPTWDMIO.SYS", "<null>", "<null>", "<null>",
-                                        "<null>", "<null>"}));
-}
-
 // The folder as the ANSI functions can use it: the path they give when it is whole and spelt,
 // otherwise the 8.3 form of the real path, otherwise nothing and a reason.
 TEST_F(DriverServiceTest, AFolderTheAnsiFunctionsCannotSpellIsUsedByItsShortName) {
