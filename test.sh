@@ -49,6 +49,8 @@ rm -f build-host.log ctest.log
 # Windows builds.
 for preset in mingw-i686 mingw-x64; do
     step "build $preset" bash -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset -j2"
+    # Every import of the shipped programs as committed: nothing newer than Windows XP SP3.
+    step "imports $preset" bash scripts/check-imports.sh "$preset"
 done
 
 # Fuzzing, briefly.

@@ -3,3 +3,4 @@
 HMENU PopupMenu = nullptr;
 int32_t assignIndex = 0;
 UINT taskbarCreatedMessage = 0;
+bool sessionEnded = false;

@@ -23,6 +23,8 @@ const UINT CmdExit = 462;
 // names together.
 const char MainWindowClassName[] = "Kavit Tray";
 const char MainWindowTitle[] = "Kavit program";
+// Held by the running copy for its whole life: the test for another copy that no race slips past.
+const char SingleCopyMutexName[] = "Global\\Kavit program single copy";
 const int MainWindowX = 300;
 const int MainWindowY = 300;
 const int MainWindowWidth = 250;
@@ -36,3 +38,5 @@ extern int32_t assignIndex; // key assignment: 0..11 pad 1, 12..23 pad 2, 24 com
 // "TaskbarCreated": Windows' own announcement of a restarted task bar, whose number is known only
 // once registered; 0 until then.
 extern UINT taskbarCreatedMessage;
+// Set once the session's end has released the keys, the tray icon and the driver service.
+extern bool sessionEnded;

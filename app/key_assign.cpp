@@ -1,6 +1,7 @@
 #include "app/key_assign.h"
 
 #include "app/app_state.h"
+#include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
 
@@ -45,6 +46,10 @@ void TakeKey(WPARAM wParam, LPARAM lParam) {
     // A hidden window can keep the keyboard focus when nothing else takes it: keys that reach it
     // then are not meant for it.
     if (!IsWindowVisible(MainWindow))
+        return;
+    // A pad button held while the window has the focus sends its key here too; taken, it would
+    // teach every button the pad's own key. Only keys from elsewhere count.
+    if (static_cast<ULONG_PTR>(GetMessageExtraInfo()) == KavitKeyMark)
         return;
 
     if (assignIndex >= SequenceLength()) {

@@ -125,14 +125,45 @@ void StopRunning() {
     DestroyMenu(PopupMenu);
 }
 
+// Taken before anything else and held until the process ends (Windows lets go of it then): two
+// copies started at the same moment both pass the window test, which looks for a window that
+// comes only after the driver is installed. Global, because a copy in another session would
+// drive the same port.
+bool OnlyCopy() {
+    SetLastError(0);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, SingleCopyMutexName);
+    DWORD error = GetLastError();
+    // A copy started by another user (or elevated) may own the name without letting us open it.
+    if (!mutex)
+        return error != ERROR_ACCESS_DENIED;
+    return error != ERROR_ALREADY_EXISTS;
+}
+
 } // namespace
 
+void EndSession() {
+    if (sessionEnded)
+        return;
+    sessionEnded = true;
+    KillTimer(MainWindow, TimerStartup);
+    KillTimer(MainWindow, TimerPoll);
+    ReleaseHeldKeys();
+    TrayIcon(TrayDelete, FirstIcon);
+    delete PortConnection;
+    PortConnection = nullptr;
+}
+
 int RunKavit(HINSTANCE instance) {
-    if (FindWindowA(MainWindowClassName, MainWindowTitle)) {
+    if (!OnlyCopy() || FindWindowA(MainWindowClassName, MainWindowTitle)) {
         ShowNotice("Another copy already running");
         return 0;
     }
-    programDir = ProgramDirectory();
+    std::string problem;
+    programDir = ProgramDirectory(&problem);
+    if (programDir.empty() && !problem.empty()) {
+        ShowNotice(problem.c_str());
+        return 0;
+    }
     PortConnection = new TLptPortConnection();
     FirstIcon = LoadIconA(instance, "FIRSTICON");
     SecondIcon = LoadIconA(instance, "SECONDICON");

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/key_assign.h"
+#include "app/startup.h"
 #include "common/tray_icon.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
@@ -44,7 +45,13 @@ void OpenPopupMenu() {
     // The menu closes on a click elsewhere only when its owner is the foreground window.
     SetForegroundWindow(MainWindow);
     POINT cursor;
-    GetCursorPos(&cursor);
+    // On a locked or secure desktop there is no cursor position to read; the click's own
+    // position, which came with the tray message, is as good.
+    if (!GetCursorPos(&cursor)) {
+        DWORD position = GetMessagePos();
+        cursor.x = static_cast<short>(LOWORD(position));
+        cursor.y = static_cast<short>(HIWORD(position));
+    }
     TrackPopupMenu(PopupMenu, 0, cursor.x, cursor.y, 0, MainWindow, nullptr);
     // A message after the menu, or the next menu opened from the tray closes again at once.
     PostMessageA(MainWindow, WM_NULL, 0, 0);
@@ -113,8 +120,15 @@ void RunCommand(WPARAM id) {
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
-        TrayIcon(TrayDelete, FirstIcon);
+        if (!sessionEnded)
+            TrayIcon(TrayDelete, FirstIcon);
         PostQuitMessage(0);
+        return 0;
+    case WM_ENDSESSION:
+        // Windows ends the process soon after this returns, without the shutdown after the
+        // message loop: what must not outlive the program goes now.
+        if (wParam)
+            EndSession();
         return 0;
     case WM_PAINT:
         PaintAssignWindow(window);

@@ -2,6 +2,7 @@
 #include "lptio/lptio.h"
 
 #include <cstring>
+#include <vector>
 
 const char LptDevicePath[] = "\\\\.\\LptAccessAgent";
 
@@ -57,12 +58,15 @@ WORD DirectIoAddress(RegisterAddress address) {
     return static_cast<WORD>(base + (address & 0x07));
 }
 
-std::string ProgramDirectory() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length > MAX_PATH)
-        length = MAX_PATH;
-    // Everything up to the last separator; a drive colon ends a directory too ("C:Kavit.exe").
+namespace {
+
+// The longest name the program opens beside itself through the ANSI file functions
+// ("Kavit.ini"): every such path must stay within what they take. The driver's path only goes to
+// the service manager, which has no such limit.
+const size_t LongestNameBeside = 9;
+
+// Everything up to the last separator; a drive colon ends a directory too ("C:Kavit.exe").
+std::string DirectoryPart(const char* path, size_t length) {
     size_t end = 0;
     for (size_t i = 0; i < length; ++i)
         if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
@@ -70,12 +74,68 @@ std::string ProgramDirectory() {
     return std::string(path, end);
 }
 
+bool FitsBeside(const std::string& directory) {
+    return directory.size() + LongestNameBeside < MAX_PATH;
+}
+
+// The program's path read in full as Windows keeps it, shortened to its 8.3 form and then
+// converted to the ANSI code page without any best-fit stand-ins; empty when a character has no
+// ANSI form (8.3 names switched off, or a short name that is not plain either) or the result is
+// still too long.
+std::string ShortProgramDirectory() {
+    const DWORD WidestPath = 32768; // the longest path Windows has, in characters
+    std::vector<WCHAR> wide(WidestPath), shortened(WidestPath);
+    DWORD length = GetModuleFileNameW(nullptr, wide.data(), WidestPath);
+    if (length == 0 || length >= WidestPath)
+        return std::string();
+    length = GetShortPathNameW(wide.data(), shortened.data(), WidestPath);
+    if (length == 0 || length >= WidestPath)
+        return std::string();
+    char ansi[MAX_PATH];
+    BOOL substituted = FALSE;
+    int bytes =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortened.data(),
+                            static_cast<int>(length), ansi, MAX_PATH, nullptr, &substituted);
+    if (bytes <= 0 || substituted)
+        return std::string();
+    std::string directory = DirectoryPart(ansi, static_cast<size_t>(bytes));
+    return FitsBeside(directory) ? directory : std::string();
+}
+
+} // namespace
+
+std::string ProgramDirectory(std::string* problem) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // A path that fills the buffer was cut off (Windows XP does not even end it with a zero).
+    bool cutOff = length == 0 || length >= MAX_PATH;
+    std::string directory = DirectoryPart(path, cutOff ? 0 : length);
+    // No file name holds a '?': it is what the ANSI functions put for a character that the code
+    // page lacks, so such a folder name leads nowhere.
+    bool plain = directory.find('?') == std::string::npos;
+    if (!cutOff && plain && FitsBeside(directory))
+        return directory;
+    directory = ShortProgramDirectory();
+    if (directory.empty() && problem) {
+        std::string shown = length == 0 ? std::string()
+                            : cutOff    ? std::string(path, MAX_PATH - 1) + "..."
+                                        : std::string(path, length);
+        *problem = "Kavit cannot use the folder it was started from:\n" + shown + "\n\n" +
+                   (plain ? "Its path is too long for Kavit."
+                          : "Its name has characters outside the character set that Windows "
+                            "gives Kavit, and Windows has no short (8.3) name for it.") +
+                   " Move the Kavit folder to one with a short, plain name, such as C:\\Kavit.";
+    }
+    return directory;
+}
+
 TLptPortConnection::TLptPortConnection()
     : deviceHandle(INVALID_HANDLE_VALUE), isNT(false), serviceInstalled(false),
       advapiModule(nullptr), driverPath(), serviceArgs(nullptr), OpenSCManagerA(nullptr),
       CloseServiceHandle(nullptr), CreateServiceA(nullptr), StartServiceA(nullptr),
-      OpenServiceA(nullptr), DeleteService(nullptr), lpt1Present(false), lpt2Present(false),
-      lpt3Present(false), serviceStartError(0) {
+      OpenServiceA(nullptr), DeleteService(nullptr), ControlService(nullptr),
+      ChangeServiceConfigA(nullptr), lpt1Present(false), lpt2Present(false), lpt3Present(false),
+      serviceStartError(0) {
     OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -187,10 +247,12 @@ void TLptPortConnection::InstallDriverService() {
     StartServiceA = EntryPoint<TStartServiceA>(advapiModule, "StartServiceA");
     OpenServiceA = EntryPoint<TOpenServiceA>(advapiModule, "OpenServiceA");
     DeleteService = EntryPoint<TDeleteService>(advapiModule, "DeleteService");
+    ControlService = EntryPoint<TControlService>(advapiModule, "ControlService");
+    ChangeServiceConfigA = EntryPoint<TChangeServiceConfigA>(advapiModule, "ChangeServiceConfigA");
     // A system without any one of them (Windows 95 has the DLL but no service manager) cannot
     // take the driver; the library stays loaded until destruction frees it.
     if (!OpenSCManagerA || !CloseServiceHandle || !CreateServiceA || !StartServiceA ||
-        !OpenServiceA || !DeleteService)
+        !OpenServiceA || !DeleteService || !ControlService || !ChangeServiceConfigA)
         return;
 
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -201,9 +263,15 @@ void TLptPortConnection::InstallDriverService() {
         CreateServiceA(manager, ServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS,
                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                        driverPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    // Left behind by an earlier run that did not end cleanly: take it over.
-    if (!service)
+    // Left behind by an earlier run that did not end cleanly: take it over. Its driver file may be
+    // one that is gone or elsewhere (the folder was moved), so it is pointed at ours first.
+    if (!service) {
         service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
+        if (service)
+            ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 driverPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr);
+    }
     if (service) {
         serviceArgs = nullptr;
         // A failed start (a missing driver file, a driver already running) does not stop
@@ -223,6 +291,12 @@ void TLptPortConnection::RemoveDriverService() {
         if (manager) {
             SC_HANDLE service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
             if (service) {
+                // Deleting alone leaves a loaded driver, and with it the service, registered but
+                // marked for deletion, until Windows restarts. Stopped, the driver unloads and
+                // the deletion is done at once. Neither answer changes what comes next.
+                SERVICE_STATUS status;
+                std::memset(&status, 0, sizeof status);
+                ControlService(service, SERVICE_CONTROL_STOP, &status);
                 DeleteService(service);
                 CloseServiceHandle(service);
             }

@@ -5,7 +5,7 @@
 //             register reads and writes through DeviceIoControl;
 //   direct  - x86 in/out instructions, only outside the NT family and only without the device.
 // On NT without the device the connection installs and starts the driver service "lptwdmio"
-// from LPTWDMIO.SYS beside the program, and deletes it again when it is destroyed.
+// from LPTWDMIO.SYS beside the program, and stops and deletes it again when it is destroyed.
 // The connection shows nothing and raises nothing: every failure is told by a result.
 #pragma once
 
@@ -58,6 +58,12 @@ typedef SC_HANDLE(WINAPI* TCreateServiceA)(SC_HANDLE manager, LPCSTR name, LPCST
 typedef BOOL(WINAPI* TStartServiceA)(SC_HANDLE service, DWORD argCount, LPCSTR* args);
 typedef SC_HANDLE(WINAPI* TOpenServiceA)(SC_HANDLE manager, LPCSTR name, DWORD access);
 typedef BOOL(WINAPI* TDeleteService)(SC_HANDLE service);
+typedef BOOL(WINAPI* TControlService)(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+typedef BOOL(WINAPI* TChangeServiceConfigA)(SC_HANDLE service, DWORD serviceType, DWORD startType,
+                                            DWORD errorControl, LPCSTR binaryPath,
+                                            LPCSTR loadOrderGroup, LPDWORD tagId,
+                                            LPCSTR dependencies, LPCSTR account, LPCSTR password,
+                                            LPCSTR displayName);
 
 class TLptPortConnection {
   public:
@@ -89,6 +95,8 @@ class TLptPortConnection {
     TStartServiceA StartServiceA;
     TOpenServiceA OpenServiceA;
     TDeleteService DeleteService;
+    TControlService ControlService;
+    TChangeServiceConfigA ChangeServiceConfigA;
     bool lpt1Present;
     bool lpt2Present;
     bool lpt3Present;
@@ -104,5 +112,8 @@ class TLptPortConnection {
 // I/O address used by the direct transport for a register address.
 WORD DirectIoAddress(RegisterAddress address);
 
-// Directory of the running program, with its trailing separator.
-std::string ProgramDirectory();
+// Directory of the running program, with its trailing separator, as the ANSI file functions can
+// use it: the folder's short (8.3) form when its real name has characters outside the ANSI code
+// page or is too long for them. Empty when there is no such form; `problem` then tells the user
+// what is wrong and where to move the program.
+std::string ProgramDirectory(std::string* problem = nullptr);

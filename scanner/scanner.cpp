@@ -104,11 +104,11 @@ bool SameKey(const TKey& a, const TKey& b) {
 }
 
 void KeyDown(const TKey& key) {
-    keybd_event(key.vk, key.scan, key.ext, 0);
+    keybd_event(key.vk, key.scan, key.ext, KavitKeyMark);
 }
 
 void KeyUp(const TKey& key) {
-    keybd_event(key.vk, key.scan, key.ext + KEYEVENTF_KEYUP, 0);
+    keybd_event(key.vk, key.scan, key.ext + KEYEVENTF_KEYUP, KavitKeyMark);
 }
 
 // The shell is asked only when the icon really changes: a held button with repeat costs no

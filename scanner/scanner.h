@@ -1,7 +1,13 @@
 // The pad scanner: one pass over the button matrix of up to two pads per polling tick.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+
+// The extra-information value of every key event the scanner sends, so that Kavit can tell its
+// own emulated keys from the user's ("KAVT").
+const ULONG_PTR KavitKeyMark = 0x4B415654;
 
 // One pass: drives the six select lines of selectedPort, reads the pads' status lines and sends
 // the key-down and key-up events of the buttons that changed (or, with repeat, of every held one).

@@ -27,6 +27,17 @@ bool WriteAll(HANDLE file, const std::string& content) {
 
 } // namespace
 
+std::string TemporaryPath(const std::string& path) {
+    // No longer than the file itself: a folder that leaves just room for "Kavit.ini" within the
+    // ANSI path limit leaves room for its temporary too.
+    size_t from = path.size() < 3 ? 0 : path.size() - 3;
+    char mark = path.compare(from, std::string::npos, "$$$") == 0 ? '~' : '$';
+    std::string temporary = path;
+    for (size_t i = from; i < temporary.size(); ++i)
+        temporary[i] = mark;
+    return temporary;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& content) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -51,7 +62,7 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
 }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& content) {
-    std::string temporary = path + ".tmp";
+    std::string temporary = TemporaryPath(path);
     HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

@@ -8,7 +8,11 @@
 // that byte counts. False when the file cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& content);
 
-// Writes `content` to path + ".tmp" in the same directory, flushes and closes it, then moves it
-// over `path` in one step. On any failure the temporary file is removed, `path` is as it was, and
-// the result is false; nothing is shown.
+// The temporary file of `path`: the same path with its last three characters made "$$$"
+// ("Kavit.ini" gives "Kavit.$$$"), so never longer than `path` itself.
+std::string TemporaryPath(const std::string& path);
+
+// Writes `content` to TemporaryPath(path), flushes and closes it, then moves it over `path` in
+// one step. On any failure the temporary file is removed, `path` is as it was, and the result is
+// false; nothing is shown.
 bool ReplaceWholeFile(const std::string& path, const std::string& content);

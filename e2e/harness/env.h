@@ -86,9 +86,12 @@ class TEnv {
 
     // Starts Kavit.exe of this directory; with `waitReady`, until its window and tray icon exist.
     TKavit& StartKavit(bool waitReady = true, DWORD timeoutMs = 15000);
+    // A Kavit not yet started, ended with the case like the others.
+    TKavit& NewKavit();
     // "Exit" from the menu: exit code 0, window and tray icon gone.
     void ExitKavit(TKavit& kavit);
-    // The service after the program ended: it must not stay registered.
+    // The service after the program ended: it must not stay registered, not even marked for
+    // deletion (which means its driver is still loaded).
     void ExpectServiceRemoved(const char* context);
 
     // Waits until the hook holds at least `count` events; throws naming what came.

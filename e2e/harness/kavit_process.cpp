@@ -63,6 +63,20 @@ void TKavit::Start(const std::string& exe, const std::string& workingDir) {
     pid = info.dwProcessId;
 }
 
+void TKavit::StartWide(const std::wstring& exe, const std::wstring& workingDir) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    startTime = Now();
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        workingDir.c_str(), &startup, &info))
+        Fail("CreateProcessW: %s", Win32ErrorText(GetLastError()).c_str());
+    CloseHandle(info.hThread);
+    process = info.hProcess;
+    pid = info.dwProcessId;
+}
+
 HWND TKavit::FindOwnWindow() const {
     HWND found = nullptr;
     for (HWND w = FindWindowExA(nullptr, nullptr, KavitClass, KavitTitle); w;

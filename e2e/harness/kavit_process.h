@@ -36,6 +36,9 @@ class TKavit {
     // Starts `exe` with the working directory `workingDir` (not the program's own, so that the
     // program has to find its files by its own path). Throws TCaseFailure on failure.
     void Start(const std::string& exe, const std::string& workingDir);
+    // The same from a path that only the wide functions can name (a folder outside the ANSI
+    // code page).
+    void StartWide(const std::wstring& exe, const std::wstring& workingDir);
 
     // The program's own "Kavit Tray"/"Kavit program" window; null while there is none.
     HWND FindOwnWindow() const;

@@ -4,16 +4,27 @@
 
 #include <atomic>
 #include <cstdio>
-#include <mutex>
 
 #include "e2e/harness/harness.h"
 
 namespace {
 
-std::mutex eventsLock;
+// The hook thread appends, the harness reads: a critical section, which every Windows has (the
+// C++ library's mutex needs the posix-thread runtime).
+struct TEventsLock {
+    CRITICAL_SECTION section;
+    TEventsLock() { InitializeCriticalSection(&section); }
+} eventsLock;
+struct TEventsGuard {
+    TEventsGuard() { EnterCriticalSection(&eventsLock.section); }
+    ~TEventsGuard() { LeaveCriticalSection(&eventsLock.section); }
+    TEventsGuard(const TEventsGuard&) = delete;
+    TEventsGuard& operator=(const TEventsGuard&) = delete;
+};
 std::vector<TKeyEvent> events;
 std::atomic<HWND> watchedWindow{nullptr};
 std::atomic<long (*)()> watchProbe{nullptr};
+std::atomic<bool> passOn{false};
 HANDLE hookThread = nullptr;
 DWORD hookThreadId = 0;
 HANDLE hookReady = nullptr;
@@ -41,10 +52,11 @@ LRESULT CALLBACK LowLevelKeyboard(int code, WPARAM message, LPARAM data) {
             event.probe = probe();
     }
     {
-        std::lock_guard<std::mutex> guard(eventsLock);
+        TEventsGuard guard;
         events.push_back(event);
     }
-    (void)message;
+    if (passOn.load())
+        return CallNextHookEx(nullptr, code, message, data);
     return 1; // swallowed: no window gets it
 }
 
@@ -100,18 +112,22 @@ void Stop() {
 }
 
 std::vector<TKeyEvent> Events() {
-    std::lock_guard<std::mutex> guard(eventsLock);
+    TEventsGuard guard;
     return events;
 }
 
 size_t Count() {
-    std::lock_guard<std::mutex> guard(eventsLock);
+    TEventsGuard guard;
     return events.size();
 }
 
 void Clear() {
-    std::lock_guard<std::mutex> guard(eventsLock);
+    TEventsGuard guard;
     events.clear();
+}
+
+void PassOn(bool on) {
+    passOn.store(on);
 }
 
 void Watch(HWND window, long (*probe)()) {

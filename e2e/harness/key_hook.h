@@ -38,6 +38,9 @@ void Clear();
 // `probe`, looked up while the program that sent the key waits for the hook: the state the
 // program had at that moment.
 void Watch(HWND window, long (*probe)() = nullptr);
+// While set, events are recorded and then passed on to the window with the focus, as a keyboard
+// would deliver them.
+void PassOn(bool on);
 } // namespace KeyHook
 
 // Whether `owner` has tray icon `id`: a modify that changes nothing succeeds only for an icon

@@ -23,6 +23,7 @@ void ResetProgram() {
     PopupMenu = nullptr;
     assignIndex = 0;
     taskbarCreatedMessage = 0;
+    sessionEnded = false;
     currentTrayIcon = nullptr;
     PresetTable = TPresetTable{};
     AppSettings = TAppSettings{};

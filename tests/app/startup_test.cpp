@@ -340,7 +340,8 @@ TEST_F(StartupTest, ASecondCopyShowsTheNoticeAndCreatesNothing) {
         return running ? reinterpret_cast<HWND>(0x99) : nullptr;
     };
     EXPECT_EQ(RunKavit(Instance), 0);
-    EXPECT_EQ(fake::Names(), (std::vector<std::string>{"FindWindowA", "MessageBoxA"}));
+    EXPECT_EQ(fake::NamesWithout({"SetLastError", "CreateMutexA", "GetLastError"}),
+              (std::vector<std::string>{"FindWindowA", "MessageBoxA"}));
     EXPECT_EQ(Notices(), std::vector<std::string>{"Another copy already running"});
     EXPECT_EQ(fake::CallsTo("MessageBoxA")[0].args, (std::vector<uint64_t>{0, MB_OK}));
 }
@@ -448,6 +449,52 @@ TEST_F(StartupTest, ExitFromTheMenuRemovesTheIconAndEndsWithCodeZero) {
               reinterpret_cast<uintptr_t>(fake::FirstIconHandle));
     EXPECT_LT(removed, Find("PostQuitMessage"));
     EXPECT_LT(Find("PostQuitMessage"), Find("KillTimer"));
+}
+
+// Two copies started at the same moment both find no window: the named mutex that the first
+// takes at once is what refuses the second, before anything is created. A copy that may not even
+// open the mutex (another user's, or an elevated one) is running too.
+TEST_F(StartupTest, TheMutexOfARunningCopyRefusesTheSecondBeforeAnythingIsCreated) {
+    struct Case {
+        const char* what;
+        bool handle;
+        DWORD error;
+        bool refused;
+    };
+    static const Case cases[] = {
+        {"first copy", true, 0, false},
+        {"mutex exists", true, ERROR_ALREADY_EXISTS, true},
+        {"mutex not ours to open", false, ERROR_ACCESS_DENIED, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake::on.CreateMutexA = [c](LPSECURITY_ATTRIBUTES, BOOL, LPCSTR) {
+            SetLastError(c.error);
+            return c.handle ? reinterpret_cast<HANDLE>(0x4D01) : nullptr;
+        };
+        EXPECT_EQ(RunKavit(Instance), 0);
+        ASSERT_EQ(fake::Count("CreateMutexA"), 1u);
+        EXPECT_EQ(fake::CallsTo("CreateMutexA")[0].text[0], "Global\\Kavit program single copy");
+        if (c.refused) {
+            EXPECT_EQ(Notices(), std::vector<std::string>{"Another copy already running"});
+            EXPECT_EQ(fake::Count("GetModuleFileNameA"), 0u);
+            EXPECT_EQ(fake::Count("GetVersionExA"), 0u);
+        } else {
+            EXPECT_GT(fake::Count("CreateWindowExA"), 0u);
+        }
+    }
+}
+
+TEST_F(StartupTest, AProgramFolderWithoutAnAnsiNameIsToldAndNothingIsCreated) {
+    fake::modulePath = "C:\\???\\Kavit.exe";
+    fake::modulePathWide = L"C:\\\x039A\x03B1\x03B2\\Kavit.exe"; // and no 8.3 name
+    EXPECT_EQ(RunKavit(Instance), 0);
+    std::vector<std::string> notices = Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("C:\\???\\"), std::string::npos) << notices[0];
+    EXPECT_EQ(fake::Count("GetVersionExA"), 0u);
+    EXPECT_EQ(fake::Count("CreateFileA"), 0u);
 }
 
 } // namespace

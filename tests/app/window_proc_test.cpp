@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/startup.h"
 #include "common/tray_icon.h"
+#include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
 #include "tests/app/app_test_support.h"
@@ -493,7 +494,78 @@ TEST_F(WindowProcTest, TheNextScanPassUsesTheNewPreset) {
     auto keys = fake::CallsTo("keybd_event");
     ASSERT_FALSE(keys.empty());
     // Preset 2 (seed 2), pad 1 button 2: virtual key 202 (low byte sent), scan 12, flags 0.
-    EXPECT_EQ(keys[0].args, (std::vector<uint64_t>{202, 12, 0, 0}));
+    EXPECT_EQ(keys[0].args, (std::vector<uint64_t>{202, 12, 0, KavitKeyMark}));
+}
+
+// On a locked or secure desktop GetCursorPos fails and leaves the point as it was: the menu then
+// opens where the click was, as the message tells.
+TEST_F(WindowProcTest, WithoutACursorPositionTheMenuOpensAtTheMessagePosition) {
+    fake::cursor = POINT{-20, 700}; // left of the main screen
+    fake::on.GetCursorPos = [](LPPOINT) { return FALSE; };
+    Queue(TrayCallbackMessage, 1, WM_RBUTTONUP);
+    Run();
+    int shown = Find("TrackPopupMenu");
+    ASSERT_GE(shown, 0);
+    const fake::Call& menu = fake::calls[static_cast<size_t>(shown)];
+    EXPECT_EQ(static_cast<int>(menu.args[2]), -20);
+    EXPECT_EQ(static_cast<int>(menu.args[3]), 700);
+}
+
+// Log-off or shut-down: Windows ends the process soon after WM_ENDSESSION, so the keys still
+// held, the icon and the driver service this run installed go then, once, and not again when the
+// program does get to its own end.
+TEST_F(WindowProcTest, TheEndOfTheSessionReleasesEverythingOnce) {
+    static const WPARAM endings[] = {FALSE, TRUE};
+    for (WPARAM ending : endings) {
+        SCOPED_TRACE(ending ? "session ends" : "session goes on");
+        SetUp();
+        // The driver answers only once this run has installed its service.
+        matrix.deviceOpens = false;
+        fake::on.StartServiceA = [this](SC_HANDLE, DWORD, LPCSTR*) {
+            matrix.deviceOpens = true;
+            return TRUE;
+        };
+        matrix.Press(1, 4);
+        Queue(WM_TIMER, TimerStartup);
+        Queue(WM_TIMER, TimerPoll); // button 4 goes down
+        Queue(WM_ENDSESSION, ending);
+        Queue(WM_TIMER, TimerPoll); // a tick already queued
+        Queue(WM_DESTROY);
+        Run();
+        int ended = Find("DispatchMessageA",
+                         [](const fake::Call& c) { return c.args[1] == WM_ENDSESSION; });
+        ASSERT_GE(ended, 0);
+        int keyUp = Find("keybd_event",
+                         [](const fake::Call& c) { return (c.args[2] & KEYEVENTF_KEYUP) != 0; });
+        int iconGone =
+            Find("Shell_NotifyIconA", [](const fake::Call& c) { return c.args[0] == 2; });
+        int stopped = Find("ControlService");
+        int deleted = Find("DeleteService");
+        ASSERT_GE(keyUp, 0);
+        ASSERT_GE(iconGone, 0);
+        ASSERT_GE(deleted, 0);
+        EXPECT_EQ(Find("ControlService", nullptr, stopped + 1), -1);
+        EXPECT_EQ(Find("DeleteService", nullptr, deleted + 1), -1);
+        EXPECT_EQ(Find(
+                      "Shell_NotifyIconA", [](const fake::Call& c) { return c.args[0] == 2; },
+                      iconGone + 1),
+                  -1);
+        EXPECT_EQ(Find("keybd_event", nullptr, keyUp + 1), -1);
+        EXPECT_LT(stopped, deleted);
+        if (ending) {
+            // All of it while the session's end is handled, before the loop takes anything else.
+            int next = Find("GetMessageA", nullptr, ended);
+            for (int step : {keyUp, iconGone, stopped, deleted}) {
+                EXPECT_GT(step, ended);
+                EXPECT_LT(step, next);
+            }
+            EXPECT_EQ(Find("DeviceIoControl", nullptr, ended), -1) << "scanned after the end";
+        } else {
+            // Nothing then: the program's own end lets go of the key and the service.
+            EXPECT_GT(keyUp, LoopEnd());
+            EXPECT_GT(deleted, LoopEnd());
+        }
+    }
 }
 
 } // namespace

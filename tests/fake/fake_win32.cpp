@@ -24,6 +24,9 @@ WNDPROC windowProc = nullptr;
 bool windowVisible = false;
 POINT cursor = {640, 480};
 std::string modulePath = "C:\\Kavit\\Kavit.exe";
+std::wstring modulePathWide;
+std::map<std::wstring, std::wstring> shortPaths;
+LPARAM messageExtraInfo = 0;
 
 const char DevicePath[] = "\\\\.\\LptAccessAgent";
 HMODULE const AdvapiModule = reinterpret_cast<HMODULE>(0xADA0);
@@ -107,6 +110,18 @@ SC_HANDLE WINAPI FakeOpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) 
 BOOL WINAPI FakeDeleteService(SC_HANDLE service) {
     Log("DeleteService", {Num(service)});
     return on.DeleteService(service);
+}
+BOOL WINAPI FakeControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+    Log("ControlService", {Num(service), control, Num(status)});
+    return on.ControlService(service, control, status);
+}
+BOOL WINAPI FakeChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD start, DWORD errorControl,
+                                     LPCSTR path, LPCSTR group, LPDWORD tag, LPCSTR dependencies,
+                                     LPCSTR account, LPCSTR password, LPCSTR display) {
+    Log("ChangeServiceConfigA", {Num(service), type, start, errorControl, Num(tag)},
+        {Str(path), Str(group), Str(dependencies), Str(account), Str(password), Str(display)});
+    return on.ChangeServiceConfigA(service, type, start, errorControl, path, group, tag,
+                                   dependencies, account, password, display);
 }
 
 // Through void(*)(), the one function type that every other converts to without a warning.
@@ -230,16 +245,46 @@ Handlers MakeDefaults() {
             return AsFarProc(&FakeOpenServiceA);
         if (n == "DeleteService")
             return AsFarProc(&FakeDeleteService);
+        if (n == "ControlService")
+            return AsFarProc(&FakeControlService);
+        if (n == "ChangeServiceConfigA")
+            return AsFarProc(&FakeChangeServiceConfigA);
         return nullptr;
     };
     h.FreeLibrary = [](HMODULE) { return TRUE; };
     h.GetModuleFileNameA = [](HMODULE, LPSTR name, DWORD size) -> DWORD {
         if (size == 0)
             return 0;
-        size_t n = std::min<size_t>(modulePath.size(), size - 1);
-        std::memcpy(name, modulePath.data(), n);
-        name[n] = 0;
-        return static_cast<DWORD>(n);
+        // As Windows XP does it: a path that does not fit fills the buffer, unterminated.
+        if (modulePath.size() >= size) {
+            std::memcpy(name, modulePath.data(), size);
+            return size;
+        }
+        std::memcpy(name, modulePath.data(), modulePath.size());
+        name[modulePath.size()] = 0;
+        return static_cast<DWORD>(modulePath.size());
+    };
+    h.CreateMutexA = [](LPSECURITY_ATTRIBUTES, BOOL, LPCSTR) {
+        return reinterpret_cast<HANDLE>(0x4D01);
+    };
+    h.GetModuleFileNameW = [](HMODULE, LPWSTR name, DWORD size) -> DWORD {
+        std::wstring path = modulePathWide;
+        if (path.empty())
+            path.assign(modulePath.begin(), modulePath.end());
+        if (path.size() >= size)
+            return size;
+        std::copy(path.begin(), path.end(), name);
+        name[path.size()] = 0;
+        return static_cast<DWORD>(path.size());
+    };
+    h.GetShortPathNameW = [](LPCWSTR longPath, LPWSTR shortPath, DWORD size) -> DWORD {
+        auto known = shortPaths.find(longPath);
+        std::wstring path = known == shortPaths.end() ? std::wstring(longPath) : known->second;
+        if (path.size() >= size)
+            return static_cast<DWORD>(path.size() + 1);
+        std::copy(path.begin(), path.end(), shortPath);
+        shortPath[path.size()] = 0;
+        return static_cast<DWORD>(path.size());
     };
     h.GetModuleHandleA = [](LPCSTR) { return reinterpret_cast<HMODULE>(0x400000); };
     h.Sleep = [](DWORD) {};
@@ -250,6 +295,9 @@ Handlers MakeDefaults() {
     h.StartServiceA = [](SC_HANDLE, DWORD, LPCSTR*) { return TRUE; };
     h.OpenServiceA = [](SC_HANDLE, LPCSTR, DWORD) { return OpenedService; };
     h.DeleteService = [](SC_HANDLE) { return TRUE; };
+    h.ControlService = [](SC_HANDLE, DWORD, LPSERVICE_STATUS) { return TRUE; };
+    h.ChangeServiceConfigA = [](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR,
+                                LPCSTR, LPCSTR, LPCSTR) { return TRUE; };
     h.FindWindowA = [](LPCSTR, LPCSTR) -> HWND { return nullptr; };
     h.MessageBoxA = [](HWND, LPCSTR, LPCSTR, UINT) { return IDOK; };
     h.LoadIconA = [](HINSTANCE, LPCSTR name) -> HICON {
@@ -282,6 +330,14 @@ Handlers MakeDefaults() {
     h.TrackPopupMenu = [](HMENU, UINT, int, int, int, HWND, const RECT*) { return TRUE; };
     h.DefWindowProcA = [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; };
     h.keybd_event = [](BYTE, BYTE, DWORD, ULONG_PTR) {};
+    h.GetCursorPos = [](LPPOINT point) {
+        *point = cursor;
+        return TRUE;
+    };
+    h.GetMessagePos = []() -> DWORD {
+        return (static_cast<DWORD>(static_cast<WORD>(cursor.y)) << 16) |
+               static_cast<WORD>(cursor.x);
+    };
     h.Shell_NotifyIconA = [](DWORD, NOTIFYICONDATAA*) { return TRUE; };
     h.ShellExecuteA = [](HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int) {
         return reinterpret_cast<HINSTANCE>(42);
@@ -312,6 +368,9 @@ void Reset() {
     paintPending = false;
     cursor = POINT{640, 480};
     modulePath = "C:\\Kavit\\Kavit.exe";
+    modulePathWide.clear();
+    shortPaths.clear();
+    messageExtraInfo = 0;
     lastError = 0;
     nextMenu = 0x3001;
 }
@@ -463,6 +522,35 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 void WINAPI Sleep(DWORD ms) {
     Log("Sleep", {ms});
     on.Sleep(ms);
+}
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
+    Log("CreateMutexA", {Num(security), static_cast<uint64_t>(initialOwner)}, {Str(name)});
+    return on.CreateMutexA(security, initialOwner, name);
+}
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size) {
+    Log("GetModuleFileNameW", {Num(module), size});
+    return on.GetModuleFileNameW(module, name, size);
+}
+DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size) {
+    Log("GetShortPathNameW", {size});
+    return on.GetShortPathNameW(longPath, shortPath, size);
+}
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
+                               LPSTR bytes, int byteSize, LPCSTR, LPBOOL usedDefault) {
+    Log("WideCharToMultiByte", {codePage, flags, static_cast<uint64_t>(wideLength)});
+    if (usedDefault)
+        *usedDefault = FALSE;
+    if (wideLength < 0 || wideLength > byteSize) {
+        fake::lastError = 122; // ERROR_INSUFFICIENT_BUFFER
+        return 0;
+    }
+    for (int i = 0; i < wideLength; ++i) {
+        bool plain = wide[i] >= 0 && wide[i] < 0x80;
+        bytes[i] = plain ? static_cast<char>(wide[i]) : '?';
+        if (!plain && usedDefault)
+            *usedDefault = TRUE;
+    }
+    return wideLength;
 }
 
 // ---- user32, gdi32 -----------------------------------------------------------------------------
@@ -639,8 +727,15 @@ BOOL WINAPI SetForegroundWindow(HWND window) {
 }
 BOOL WINAPI GetCursorPos(LPPOINT point) {
     Log("GetCursorPos", {});
-    *point = fake::cursor;
-    return TRUE;
+    return on.GetCursorPos(point);
+}
+DWORD WINAPI GetMessagePos() {
+    Log("GetMessagePos", {});
+    return on.GetMessagePos();
+}
+LPARAM WINAPI GetMessageExtraInfo() {
+    Log("GetMessageExtraInfo", {});
+    return fake::messageExtraInfo;
 }
 BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
                            const RECT* rect) {

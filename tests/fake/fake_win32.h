@@ -105,6 +105,11 @@ struct Handlers {
     std::function<DWORD(HMODULE, LPSTR, DWORD)> GetModuleFileNameA;
     std::function<HMODULE(LPCSTR)> GetModuleHandleA;
     std::function<void(DWORD)> Sleep;
+    std::function<HANDLE(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR)> CreateMutexA;
+    // The program's path as Windows keeps it (modulePathWide), its 8.3 form, and the conversion
+    // to the ANSI code page: characters below 0x80 convert, any other becomes '?'.
+    std::function<DWORD(HMODULE, LPWSTR, DWORD)> GetModuleFileNameW;
+    std::function<DWORD(LPCWSTR, LPWSTR, DWORD)> GetShortPathNameW;
     // advapi32, reached through GetProcAddress
     std::function<SC_HANDLE(LPCSTR, LPCSTR, DWORD)> OpenSCManagerA;
     std::function<BOOL(SC_HANDLE)> CloseServiceHandle;
@@ -114,6 +119,10 @@ struct Handlers {
     std::function<BOOL(SC_HANDLE, DWORD, LPCSTR*)> StartServiceA;
     std::function<SC_HANDLE(SC_HANDLE, LPCSTR, DWORD)> OpenServiceA;
     std::function<BOOL(SC_HANDLE)> DeleteService;
+    std::function<BOOL(SC_HANDLE, DWORD, LPSERVICE_STATUS)> ControlService;
+    std::function<BOOL(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR, LPCSTR,
+                       LPCSTR, LPCSTR)>
+        ChangeServiceConfigA;
     // user32, gdi32
     std::function<HWND(LPCSTR, LPCSTR)> FindWindowA;
     std::function<int(HWND, LPCSTR, LPCSTR, UINT)> MessageBoxA;
@@ -126,6 +135,8 @@ struct Handlers {
     std::function<BOOL(HMENU, UINT, int, int, int, HWND, const RECT*)> TrackPopupMenu;
     std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> DefWindowProcA;
     std::function<void(BYTE, BYTE, DWORD, ULONG_PTR)> keybd_event;
+    std::function<BOOL(LPPOINT)> GetCursorPos; // default: `cursor`
+    std::function<DWORD()> GetMessagePos;      // default: `cursor`, packed as Windows packs it
     std::function<BOOL(DWORD, NOTIFYICONDATAA*)> Shell_NotifyIconA;
     std::function<HINSTANCE(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, int)> ShellExecuteA;
     // x86 port instructions of the direct transport (TLptPortConnection::PortIn / PortOut)
@@ -148,6 +159,9 @@ extern HICON const SecondIconHandle;     // LoadIconA(.., "SECONDICON")
 extern HWND const Window;                // CreateWindowExA
 extern UINT const TaskbarCreatedMessage; // RegisterWindowMessageA("TaskbarCreated")
 extern std::string modulePath;           // GetModuleFileNameA(nullptr, ..), "C:\Kavit\Kavit.exe"
+extern std::wstring modulePathWide;      // GetModuleFileNameW; empty: modulePath widened
+extern std::map<std::wstring, std::wstring> shortPaths; // GetShortPathNameW; others unchanged
+extern LPARAM messageExtraInfo;                         // GetMessageExtraInfo
 
 // ---- files: path -> content --------------------------------------------------------------------
 extern std::map<std::string, std::string> files;

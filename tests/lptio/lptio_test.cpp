@@ -93,8 +93,9 @@ using PortPresentTest = LptTest;
 using DriverServiceTest = LptTest;
 
 typedef std::vector<std::string> Strings;
-const Strings SixEntryPoints = {"OpenSCManagerA", "CloseServiceHandle", "CreateServiceA",
-                                "StartServiceA",  "OpenServiceA",       "DeleteService"};
+const Strings ServiceEntryPoints = {"OpenSCManagerA", "CloseServiceHandle",  "CreateServiceA",
+                                    "StartServiceA",  "OpenServiceA",        "DeleteService",
+                                    "ControlService", "ChangeServiceConfigA"};
 
 // ---- transports -------------------------------------------------------------------------------
 
@@ -344,13 +345,15 @@ TEST_F(PortPresentTest, ConstructionTestsTheThreePortsInOrder) {
 
 // ---- driver service ---------------------------------------------------------------------------
 
-const Strings Installation = {
-    "GetVersionExA",  "CreateFileA",        "LoadLibraryA",       "GetProcAddress",
-    "GetProcAddress", "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
-    "GetProcAddress", "OpenSCManagerA",     "GetModuleFileNameA", "CreateServiceA",
-    "StartServiceA",  "CloseServiceHandle", "CloseServiceHandle", "CreateFileA"};
-const Strings Removal = {"OpenSCManagerA",     "OpenServiceA",       "DeleteService",
-                         "CloseServiceHandle", "CloseServiceHandle", "FreeLibrary"};
+const Strings Installation = {"GetVersionExA",      "CreateFileA",        "LoadLibraryA",
+                              "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
+                              "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
+                              "GetProcAddress",     "GetProcAddress",     "OpenSCManagerA",
+                              "GetModuleFileNameA", "CreateServiceA",     "StartServiceA",
+                              "CloseServiceHandle", "CloseServiceHandle", "CreateFileA"};
+const Strings Removal = {"OpenSCManagerA", "OpenServiceA",       "ControlService",
+                         "DeleteService",  "CloseServiceHandle", "CloseServiceHandle",
+                         "FreeLibrary"};
 Strings Prefix(const Strings& names, size_t count, Strings tail) {
     Strings result(names.begin(), names.begin() + count);
     result.insert(result.end(), tail.begin(), tail.end());
@@ -373,7 +376,7 @@ TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
         Strings resolved;
         for (const fake::Call& c : fake::CallsTo("GetProcAddress"))
             resolved.push_back(c.text[0]);
-        EXPECT_EQ(resolved, SixEntryPoints);
+        EXPECT_EQ(resolved, ServiceEntryPoints);
         fake::Call manager = fake::CallsTo("OpenSCManagerA")[0];
         EXPECT_EQ(manager.args[0], 0xF003Fu);
         EXPECT_EQ(manager.text, (Strings{"<null>", "<null>"}));
@@ -478,7 +481,7 @@ struct EarlyStopCase {
     bool freed;
 };
 
-// ADVAPI32.DLL without one of the six entry points, which is then never called through a null
+// ADVAPI32.DLL without one of the eight entry points, which is then never called through a null
 // pointer.
 EarlyStopCase WithoutEntryPoint(const std::string& missing) {
     return {"no " + missing,
@@ -488,7 +491,7 @@ EarlyStopCase WithoutEntryPoint(const std::string& missing) {
                                            : fake::Defaults().GetProcAddress(module, name);
                 };
             },
-            Prefix(Installation, 9, {"CreateFileA"}), true};
+            Prefix(Installation, 11, {"CreateFileA"}), true};
 }
 
 TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksTheLibrary) {
@@ -496,19 +499,21 @@ TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksThe
         {"no library", [] { Answer(fake::on.LoadLibraryA, HMODULE(nullptr)); },
          Prefix(Installation, 3, {"CreateFileA"}), false},
         {"no manager", [] { Answer(fake::on.OpenSCManagerA, SC_HANDLE(nullptr)); },
-         Prefix(Installation, 10, {"CreateFileA"}), true},
+         Prefix(Installation, 12, {"CreateFileA"}), true},
         {"no service",
          [] {
              Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
              Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
          },
-         Prefix(Installation, 12, {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}), true},
+         Prefix(Installation, 14, {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}), true},
         WithoutEntryPoint("OpenSCManagerA"),
         WithoutEntryPoint("CloseServiceHandle"),
         WithoutEntryPoint("CreateServiceA"),
         WithoutEntryPoint("StartServiceA"),
         WithoutEntryPoint("OpenServiceA"),
         WithoutEntryPoint("DeleteService"),
+        WithoutEntryPoint("ControlService"),
+        WithoutEntryPoint("ChangeServiceConfigA"),
     };
     for (const EarlyStopCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -550,6 +555,45 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
         }
         EXPECT_EQ(fake::Names(), Prefix({"CloseHandle"}, 1, c.removal));
         EXPECT_EQ(fake::calls[0].args[0], uintptr_t(Device));
+    }
+}
+
+// The folder as the ANSI functions can use it: the path they give when it is whole and spelt,
+// otherwise the 8.3 form of the real path, otherwise nothing and a reason.
+TEST_F(DriverServiceTest, AFolderTheAnsiFunctionsCannotSpellIsUsedByItsShortName) {
+    const std::string cutOff = "C:\\" + std::string(300, 'x') + "\\Kavit.exe";
+    const std::wstring longWide(cutOff.begin(), cutOff.end());
+    struct Case {
+        const char* what;
+        std::string ansi;       // as GetModuleFileNameA has it
+        std::wstring wide;      // as Windows keeps it
+        std::wstring shortened; // its 8.3 form; empty: none
+        std::string directory;  // expected
+        const char* problem;    // a part of the reason given, or none
+    } cases[] = {
+        {"plain", "C:\\Games\\Kavit.exe", L"", L"", "C:\\Games\\", nullptr},
+        {"Greek name", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
+         L"C:\\KAB~1\\Kavit.exe", "C:\\KAB~1\\", nullptr},
+        {"Greek name, no 8.3 names", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
+         L"", "", "characters"},
+        {"cut off", cutOff, longWide, L"C:\\XXXXXX~1\\Kavit.exe", "C:\\XXXXXX~1\\", nullptr},
+        {"cut off, no 8.3 names", cutOff, longWide, L"", "", "too long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake::modulePath = c.ansi;
+        fake::modulePathWide = c.wide;
+        if (!c.shortened.empty())
+            fake::shortPaths[c.wide] = c.shortened;
+        std::string problem;
+        EXPECT_EQ(ProgramDirectory(&problem), c.directory);
+        if (c.problem) {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+            EXPECT_NE(problem.find("C:\\Kavit"), std::string::npos) << "says where to move it";
+        } else {
+            EXPECT_EQ(problem, "");
+        }
     }
 }
 

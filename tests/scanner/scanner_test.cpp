@@ -56,7 +56,7 @@ TCodes TestPreset(int preset) {
 
 KeyEvent Down(int pad, int button, int preset = 0) {
     TestKey k = KeyOf(preset, pad, button);
-    return {BYTE(k.vk), BYTE(k.scan), DWORD(k.ext), 0};
+    return {BYTE(k.vk), BYTE(k.scan), DWORD(k.ext), KavitKeyMark};
 }
 
 KeyEvent Up(int pad, int button, int preset = 0) {
@@ -185,9 +185,10 @@ TEST_F(ScanPadsTest, CodesAboveTwoHundredFiftyFiveSendTheirLowByte) {
     ScanPads();
     matrix.ReleaseAll();
     ScanPads();
-    EXPECT_EQ(
-        events,
-        (Events{{0x41, 0xA5, 1, 0}, {0xFF, 0x00, 0, 0}, {0x41, 0xA5, 3, 0}, {0xFF, 0x00, 2, 0}}));
+    EXPECT_EQ(events, (Events{{0x41, 0xA5, 1, KavitKeyMark},
+                              {0xFF, 0x00, 0, KavitKeyMark},
+                              {0x41, 0xA5, 3, KavitKeyMark},
+                              {0xFF, 0x00, 2, KavitKeyMark}}));
 }
 
 // ---- the port ----------------------------------------------------------------------------------

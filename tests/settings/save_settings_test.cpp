@@ -310,4 +310,24 @@ TEST(ShippedSettingsTest, PresetsUseRealKeysAndShortLabels) {
     }
 }
 
+// The ANSI file functions refuse a path of MAX_PATH characters or more. A folder that leaves just
+// room for "Kavit.ini" must leave room for its temporary file too.
+TEST(SaveSettingsTest, AFolderAtThePathLimitStillSaves) {
+    ResetAll();
+    AddBlockPreset("[First]", 1);
+    const std::string longest = "C:\\" + std::string(MAX_PATH - 1 - 3 - 1 - 9, 'k') + "\\Kavit.ini";
+    ASSERT_EQ(longest.size(), size_t(MAX_PATH - 1));
+    auto base = fake::Defaults().CreateFileA;
+    fake::on.CreateFileA = [base](LPCSTR name, DWORD access, DWORD share,
+                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                  HANDLE templateFile) -> HANDLE {
+        if (std::string(name).size() >= MAX_PATH)
+            return INVALID_HANDLE_VALUE;
+        return base(name, access, share, security, disposition, flags, templateFile);
+    };
+    EXPECT_TRUE(SaveSettings(longest));
+    EXPECT_EQ(fake::files.count(longest), 1u);
+    EXPECT_EQ(fake::Count("MessageBoxA"), 0u);
+}
+
 } // namespace

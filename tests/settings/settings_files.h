@@ -9,7 +9,7 @@
 namespace settings_test {
 
 const std::string IniPath = "C:\\Kavit\\Kavit.ini";
-const std::string TempPath = IniPath + ".tmp";
+const std::string TempPath = IniPath.substr(0, IniPath.size() - 3) + "$$$";
 const std::string Title = "[Kavit settings]" + std::string(47, '=') + "\r\n";
 const std::string Closing = "//" + std::string(61, '=') + "\r\n";
 

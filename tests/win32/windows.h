@@ -18,6 +18,10 @@ typedef unsigned int UINT;
 typedef int32_t LONG;
 typedef int INT;
 typedef char CHAR;
+typedef wchar_t WCHAR; // 32 bits here, 16 on Windows: nothing relies on its width
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t INT_PTR;
 typedef uintptr_t ULONG_PTR;
@@ -86,7 +90,10 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_WRITE_FAULT 29
 #define ERROR_DISK_FULL 112
+#define ERROR_ALREADY_EXISTS 183
 #define ERROR_SERVICE_EXISTS 1073
+#define CP_ACP 0
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 struct SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -137,6 +144,11 @@ BOOL WINAPI FreeLibrary(HMODULE module);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 void WINAPI Sleep(DWORD ms);
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
+DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
+                               LPSTR bytes, int byteSize, LPCSTR defaultChar, LPBOOL usedDefault);
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
 // ---- advapi32 service manager (reached only through GetProcAddress) --------------------------
@@ -146,6 +158,19 @@ void WINAPI Sleep(DWORD ms);
 #define SERVICE_KERNEL_DRIVER 0x1
 #define SERVICE_DEMAND_START 0x3
 #define SERVICE_ERROR_NORMAL 0x1
+#define SERVICE_NO_CHANGE 0xFFFFFFFF
+#define SERVICE_CONTROL_STOP 0x1
+
+struct SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+};
+typedef SERVICE_STATUS* LPSERVICE_STATUS;
 
 // ---- user32 / gdi32 -------------------------------------------------------------------------
 
@@ -154,6 +179,7 @@ void WINAPI Sleep(DWORD ms);
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define WM_ENDSESSION 0x0016
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
@@ -272,6 +298,8 @@ COLORREF WINAPI SetTextColor(HDC dc, COLORREF color);
 BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length);
 BOOL WINAPI SetForegroundWindow(HWND window);
 BOOL WINAPI GetCursorPos(LPPOINT point);
+DWORD WINAPI GetMessagePos();
+LPARAM WINAPI GetMessageExtraInfo();
 BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
                            const RECT* rect);
 void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extraInfo);

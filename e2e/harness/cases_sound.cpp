@@ -1,0 +1,177 @@
+// Kavit in the hands of an unlucky user: two copies started at once, a pad held while keys are
+// taught, a service left behind by an earlier run, a folder whose name the ANSI functions cannot
+// spell.
+#include "e2e/harness/cases.h"
+#include "e2e/harness/harness.h"
+
+namespace {
+
+const char AnotherCopy[] = "Another copy already running";
+
+void ExpectDriverUnloaded(const char* context) {
+    TSimDevice device;
+    Expect(!device.Open(), "%s: the driver is still loaded (its device opens)", context);
+}
+
+// Both started before either can have made its window: exactly one is refused, exit code 0.
+void TwoCopiesAtOnce(TEnv& env) {
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni());
+    env.UnloadDriver();
+    TKavit* copies[2] = {&env.NewKavit(), &env.NewKavit()};
+    copies[0]->Start(env.KavitExe(), "C:\\");
+    copies[1]->Start(env.KavitExe(), "C:\\");
+    int refused = -1;
+    Expect(WaitUntil(
+               [&] {
+                   for (int i = 0; i < 2 && refused < 0; i++)
+                       if (!copies[i]->Notices().empty())
+                           refused = i;
+                   return refused >= 0;
+               },
+               15000, 20),
+           "neither copy was refused within 15 s (windows: %s, %s)",
+           copies[0]->FindOwnWindow() ? "yes" : "no", copies[1]->FindOwnWindow() ? "yes" : "no");
+    TKavit& second = *copies[refused];
+    TKavit& first = *copies[1 - refused];
+    TNotice notice = second.WaitNotice(1000);
+    Expect(notice.text == AnotherCopy, "the refused copy says \"%s\"", notice.text.c_str());
+    Expect(second.FindOwnWindow() == nullptr, "the refused copy made a window");
+    CloseNotice(notice);
+    DWORD code = 0;
+    Expect(second.WaitExit(5000, code), "the refused copy still runs after its notice");
+    Expect(code == 0, "the refused copy ended with exit code %lu",
+           static_cast<unsigned long>(code));
+    first.WaitReady(15000);
+    Expect(first.Notices().empty(), "the running copy shows \"%s\"",
+           first.Notices().empty() ? "" : first.Notices()[0].text.c_str());
+    env.OpenSim();
+    env.WaitPasses(2);
+    env.sim.Close();
+    env.ExitKavit(first);
+    env.ExpectServiceRemoved("after the running copy's exit");
+}
+
+// The keys a user types in the key assignment window, one per button of pad 1.
+const TKey Typed[12] = {
+    {'Q', 0x10, 0}, {'W', 0x11, 0}, {'E', 0x12, 0}, {'R', 0x13, 0}, {'T', 0x14, 0}, {'Y', 0x15, 0},
+    {'U', 0x16, 0}, {'I', 0x17, 0}, {'O', 0x18, 0}, {'P', 0x19, 0}, {'K', 0x25, 0}, {'L', 0x26, 0},
+};
+
+void Type(const TKey& key) {
+    keybd_event(static_cast<BYTE>(key.vk), static_cast<BYTE>(key.scan), 0, 0);
+    keybd_event(static_cast<BYTE>(key.vk), static_cast<BYTE>(key.scan), KEYEVENTF_KEYUP, 0);
+}
+
+// A pad button held with Repeat=1 while the window waits for keys: its key reaches the window
+// on every pass, yet teaches nothing. The keys typed afterwards are learnt and saved.
+void SetKeysWhilePadHeld(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    ini.repeat = 1;
+    TKavit& kavit = StartScanning(env, ini);
+    TEnv::TStamp stamp = env.IniStamp();
+    KeyHook::PassOn(true); // from here on keys reach the window with the focus
+    Press(env, 1, 1);
+    kavit.Command(CmdSetKeys);
+    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) != FALSE; }, 3000),
+           "the key assignment window did not appear");
+    Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
+           "the key assignment window did not come to the foreground");
+    // Far more key-downs than a sequence has keys: each pass repeats the held button.
+    size_t before = KeyHook::Count();
+    env.WaitKeys(before + 30, 5000);
+    env.Settle();
+    Expect(IsWindowVisible(kavit.window), "the window closed: the pad's keys were taken");
+    Expect(env.IniStamp() == stamp, "Kavit.ini was written while only the pad was pressed");
+
+    TIniValues learnt = ini;
+    for (int b = 1; b <= 12; b++) {
+        Type(Typed[b - 1]);
+        learnt.presets[0].Key(1, b) = Typed[b - 1];
+    }
+    Type({'M', 0x32, 0}); // after "Complete": saves
+    env.ExpectIniSaved(stamp, IniText(learnt), "typing the keys");
+    KeyHook::PassOn(false);
+    KeyHook::Clear();
+    Tap(env, learnt.presets[0], 1, 3);
+    env.ExitKavit(kavit);
+}
+
+// A service "lptwdmio" left by an earlier run from a folder that is gone: Kavit takes it over
+// with its own driver and starts it at the first attempt, with no "LPT error". After "Exit" the
+// service is gone and its driver unloaded.
+void LeftoverServiceElsewhere(TEnv& env) {
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni());
+    env.UnloadDriver();
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    Expect(manager != nullptr, "OpenSCManagerA: %s", Win32ErrorText(GetLastError()).c_str());
+    SC_HANDLE service =
+        CreateServiceA(manager, DriverService::Name, DriverService::DisplayName, SERVICE_ALL_ACCESS,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       "C:\\moved-away\\LPTWDMIO.SYS", nullptr, nullptr, nullptr, nullptr, nullptr);
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    Expect(service != nullptr, "the leftover service could not be made: %s",
+           Win32ErrorText(error).c_str());
+
+    TKavit& kavit = env.StartKavit(false);
+    kavit.WaitReady(15000); // a notice would hold the tray icon back
+    Expect(kavit.Notices().empty(), "notice \"%s\"",
+           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    env.OpenSim();
+    env.WaitPasses(2);
+    env.sim.Close();
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after Exit");
+    ExpectDriverUnloaded("after Exit");
+}
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+bool CopyInto(const std::string& from, const std::wstring& to) {
+    return CopyFileW(Widen(from).c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+// A folder named in Greek on a system whose ANSI code page has no Greek: Kavit works through the
+// folder's short name, reads its Kavit.ini and registers a driver path that exists.
+void NonAnsiFolder(TEnv& env) {
+    env.MakeProgramDir(); // only for the files to copy; the program runs from the folder below
+    TIniValues ini = StandardIni(1);
+    env.WriteIni(ini);
+    env.UnloadDriver();
+    std::wstring dir = Widen(env.dir) + L"\x039A\x03B1\x03B2\x03B9\x03C4 \x03C0\x03B1\x03B9\x03C7"
+                                        L"\x03BD\x03AF\x03B4\x03B9\\";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    Expect(CopyInto(env.KavitExe(), dir + L"Kavit.exe") &&
+               CopyInto(env.IniPath(), dir + L"Kavit.ini") &&
+               CopyInto(env.dir + "LPTWDMIO.SYS", dir + L"LPTWDMIO.SYS"),
+           "cannot fill the folder: %s", Win32ErrorText(GetLastError()).c_str());
+    TKavit& kavit = env.NewKavit();
+    kavit.StartWide(dir + L"Kavit.exe", L"C:\\");
+    Expect(WaitUntil([&] { return kavit.FindOwnWindow() || !kavit.Notices().empty(); }, 15000),
+           "neither a window nor a notice within 15 s");
+    Expect(kavit.Notices().empty(), "notice \"%s\"",
+           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    kavit.WaitReady(15000);
+    env.OpenSim();
+    env.WaitPasses(2);
+    KeyHook::Clear();
+    Tap(env, ini.presets[0], 1, 2);
+    env.sim.Close();
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after Exit");
+}
+
+} // namespace
+
+void AddSoundCases(std::vector<TCase>& cases) {
+    cases.push_back({"sound_two_copies_at_once", TwoCopiesAtOnce, true});
+    cases.push_back({"sound_set_keys_while_pad_held", SetKeysWhilePadHeld, true});
+    cases.push_back({"sound_leftover_service_elsewhere", LeftoverServiceElsewhere, true});
+    cases.push_back({"sound_non_ansi_folder", NonAnsiFolder, true});
+}
