@@ -9,7 +9,7 @@
 #include <vector>
 
 extern "C" {
-#include "e2e/driver/simport.h"
+#include "driver/simport.h"
 }
 
 // Mask of button b (1..12).
