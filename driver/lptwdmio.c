@@ -139,8 +139,20 @@ static NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
     return status;
 }
 
+/* Requests the device answers; every other one gets the I/O manager's "invalid request". */
+static const struct {
+    UCHAR major;
+    PDRIVER_DISPATCH routine;
+} Dispatch[] = {
+    {IRP_MJ_CREATE, DispatchCreate},
+    {IRP_MJ_CLEANUP, DispatchCleanup},
+    {IRP_MJ_CLOSE, DispatchClose},
+    {IRP_MJ_DEVICE_CONTROL, DispatchDeviceControl},
+};
+
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     NTSTATUS status;
+    ULONG i;
     UNREFERENCED_PARAMETER(registryPath);
 
     status = PortBackendLoad();
@@ -151,10 +163,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
         PortBackendUnload();
         return status;
     }
-    driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
-    driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
-    driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
-    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
+    for (i = 0; i < sizeof(Dispatch) / sizeof(Dispatch[0]); i++)
+        driver->MajorFunction[Dispatch[i].major] = Dispatch[i].routine;
     driver->DriverUnload = DriverUnload;
     return STATUS_SUCCESS;
 }
