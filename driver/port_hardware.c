@@ -64,11 +64,11 @@ static NTSTATUS AskParport(PDEVICE_OBJECT device, PFILE_OBJECT file, ULONG code,
     return status;
 }
 
-/* "LPT1".."LPT3" -> 1..3; anything else -> 0. */
+/* "LPT1".."LPT3" -> 1..3; anything else -> 0. Read no further than the terminating zero. */
 static ULONG LptNumber(const WCHAR* name) {
-    if (!name || name[0] != L'L' || name[1] != L'P' || name[2] != L'T' || name[4] != 0)
+    if (!name || name[0] != L'L' || name[1] != L'P' || name[2] != L'T')
         return 0;
-    if (name[3] < L'1' || name[3] > L'0' + LPT_PORT_COUNT)
+    if (name[3] < L'1' || name[3] > L'0' + LPT_PORT_COUNT || name[4] != 0)
         return 0;
     return (ULONG)(name[3] - L'0');
 }
