@@ -11,6 +11,8 @@ if [ ${#packages[@]} -eq 0 ]; then
         cmake ninja-build g++ clang libclang-rt-14-dev clang-format
         googletest libgtest-dev libbenchmark-dev
         g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 mingw-w64-tools
+        # test-signing the 64-bit driver: a certificate of the build's own, and the signature
+        openssl osslsigncode
         # wine32 runs the 32-bit program, the primary target, beside the 64-bit one.
         wine wine64 wine32:i386 fonts-wine xvfb xdotool imagemagick python3
     )

@@ -100,17 +100,17 @@ bool TSimDevice::ReadLog(ULONG& first, std::vector<TSimLogEntry>& entries, bool*
 }
 
 bool TSimDevice::ReadPorts(BYTE* pairs, DWORD count) {
-    DWORD n = 0;
-    SetLastError(0);
-    DeviceIoControl(handle, SIM_IOCTL_READ_PORTS, pairs, 2 * count, pairs, 2 * count, &n, nullptr);
-    lastError = GetLastError();
-    return lastError == 0;
+    return Batch(SIM_IOCTL_READ_PORTS, pairs, 2 * count, 2 * count);
 }
 
 bool TSimDevice::WritePorts(BYTE* pairs, DWORD count) {
+    return Batch(SIM_IOCTL_WRITE_PORTS, pairs, 2 * count, 2 * count);
+}
+
+bool TSimDevice::Batch(DWORD code, BYTE* buffer, DWORD inLength, DWORD outLength) {
     DWORD n = 0;
     SetLastError(0);
-    DeviceIoControl(handle, SIM_IOCTL_WRITE_PORTS, pairs, 2 * count, pairs, 2 * count, &n, nullptr);
+    DeviceIoControl(handle, code, buffer, inLength, buffer, outLength, &n, nullptr);
     lastError = GetLastError();
     return lastError == 0;
 }

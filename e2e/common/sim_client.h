@@ -9,7 +9,7 @@
 #include <vector>
 
 extern "C" {
-#include "e2e/driver/simport.h"
+#include "driver/simport.h"
 }
 
 // Mask of button b (1..12).
@@ -49,6 +49,9 @@ class TSimDevice {
     // success when it is still 0 after.
     bool ReadPorts(BYTE* pairs, DWORD count);
     bool WritePorts(BYTE* pairs, DWORD count);
+    // Any batch, lengths as given, with the same success rule: for batches the program never
+    // sends. `buffer` serves as input and output.
+    bool Batch(DWORD code, BYTE* buffer, DWORD inLength, DWORD outLength);
 
     DWORD lastError = 0;
 

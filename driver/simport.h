@@ -1,14 +1,15 @@
-/* The simulated parallel-port driver LPTWDMIO.SYS: what its users share with it.
+/* The simulated build of LPTWDMIO.SYS: what its users share with it.
  *
- * The driver answers the two port codes of the real port-access driver on \\.\LptAccessAgent
- * (0x220050 read, 0x220060 write, METHOD_BUFFERED batches of {register address, value} pairs) from
- * registers kept in memory, and a handful of private codes with which a test or the pad simulator
- * presses pad buttons, plugs ports in and out, injects failures and reads back what was done.
+ * That build answers the two port codes on \\.\LptAccessAgent (0x220050 read, 0x220060 write,
+ * METHOD_BUFFERED batches of {register address, value} pairs) from registers kept in memory, and a
+ * handful of private codes with which a test or the pad simulator presses pad buttons, plugs ports
+ * in and out, injects failures and reads back what was done. The build that ships answers none of
+ * the private codes.
  *
  * Included by the kernel-mode driver (C, <ntddk.h>) and by user-mode programs (<windows.h>), so it
  * uses only the types both share. */
-#ifndef KAVIT_E2E_SIMPORT_H
-#define KAVIT_E2E_SIMPORT_H
+#ifndef KAVIT_DRIVER_SIMPORT_H
+#define KAVIT_DRIVER_SIMPORT_H
 
 #define SIM_DEVICE_NAME L"\\Device\\LptAccessAgent"
 #define SIM_LINK_NAME L"\\DosDevices\\LptAccessAgent"

@@ -1,0 +1,170 @@
+/* LPTWDMIO.SYS: register access to the parallel ports LPT1..LPT3 for Kavit.
+ *
+ * The device \Device\LptAccessAgent (link \DosDevices\LptAccessAgent) takes METHOD_BUFFERED
+ * batches of {register address, value} pairs: 0x220050 reads each named register into its pair,
+ * 0x220060 writes each pair's value. A batch is checked as a whole before any register is touched
+ * (batch.c); one bad pair fails all of it, with a Win32 error for the caller.
+ *
+ * This part is the same in both builds; the ports themselves are the back end's (port_backend.h).
+ * Only SYSTEM and Administrators may open the device, also by any name below it. */
+#include <ntddk.h>
+
+#include "batch.h"
+#include "device_security.h"
+#include "port_backend.h"
+
+static const WCHAR DeviceName[] = L"\\Device\\LptAccessAgent";
+static const WCHAR LinkName[] = L"\\DosDevices\\LptAccessAgent";
+
+static PDEVICE_OBJECT Device;
+
+static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+static TPortSet* SetOf(PIRP irp) {
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    return file ? (TPortSet*)file->FsContext : NULL;
+}
+
+static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    TPortSet* set = NULL;
+    NTSTATUS status;
+    UNREFERENCED_PARAMETER(device);
+    /* The device has no namespace: \\.\LptAccessAgent\anything names nothing. */
+    if (file && file->FileName.Length)
+        return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+    status = PortSetOpen(&set);
+    if (NT_SUCCESS(status) && file)
+        file->FsContext = set;
+    else if (NT_SUCCESS(status))
+        PortSetFree(set);
+    return Complete(irp, status, 0);
+}
+
+/* The last handle is gone: the ports go back to Windows now, not when the last reference does. */
+static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
+    UNREFERENCED_PARAMETER(device);
+    PortSetCleanup(SetOf(irp));
+    return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
+    TPortSet* set = SetOf(irp);
+    UNREFERENCED_PARAMETER(device);
+    PortSetCleanup(set); /* in case no cleanup request came */
+    PortSetFree(set);
+    return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+/* What the caller sees as GetLastError() for a refused batch. */
+static NTSTATUS RefusalStatus(TBatchVerdict verdict) {
+    switch (verdict) {
+    case BatchNoSuchPort:
+        return STATUS_NO_SUCH_DEVICE; /* ERROR_FILE_NOT_FOUND */
+    case BatchOutputShort:
+        return STATUS_BUFFER_TOO_SMALL; /* ERROR_INSUFFICIENT_BUFFER */
+    default:
+        return STATUS_INVALID_PARAMETER; /* ERROR_INVALID_PARAMETER */
+    }
+}
+
+static NTSTATUS PortBatch(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG inLength,
+                          ULONG outLength, ULONG_PTR* information) {
+    TBatchVerdict verdict = CheckBatch(pairs, inLength, outLength, PortSetFound(set));
+    NTSTATUS status;
+    if (verdict != BatchOk) {
+        PortSetRefused(set, isRead, pairs, pairs ? inLength / 2 : 0);
+        return RefusalStatus(verdict);
+    }
+    status = PortSetRun(set, isRead, pairs, inLength / 2);
+    if (NT_SUCCESS(status))
+        *information = inLength;
+    return status;
+}
+
+static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+    ULONG_PTR information = 0;
+    NTSTATUS status;
+    UNREFERENCED_PARAMETER(device);
+
+    if (code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS)
+        status = PortBatch(SetOf(irp), code == LPT_IOCTL_READ_PORTS, buffer, inLength, outLength,
+                           &information);
+    else if (!buffer && (inLength || outLength))
+        status = STATUS_INVALID_PARAMETER;
+    else
+        status = PortBackendControl(code, buffer, inLength, outLength, &information);
+    return Complete(irp, status, information);
+}
+
+static VOID NTAPI DriverUnload(PDRIVER_OBJECT driver) {
+    UNICODE_STRING link;
+    UNREFERENCED_PARAMETER(driver);
+    RtlInitUnicodeString(&link, LinkName);
+    IoDeleteSymbolicLink(&link);
+    if (Device)
+        IoDeleteDevice(Device);
+    Device = NULL;
+    PortBackendUnload();
+}
+
+static NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
+    UNICODE_STRING name, link;
+    NTSTATUS status;
+    RtlInitUnicodeString(&name, DeviceName);
+    status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE,
+                            &Device);
+    if (!NT_SUCCESS(status))
+        return status;
+    /* No link, and so no user-mode name, before the device is locked down. */
+    status = RestrictDeviceToAdministrators(Device);
+    if (NT_SUCCESS(status)) {
+        RtlInitUnicodeString(&link, LinkName);
+        status = IoCreateSymbolicLink(&link, &name);
+    }
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(Device);
+        Device = NULL;
+    }
+    return status;
+}
+
+/* Requests the device answers; every other one gets the I/O manager's "invalid request". */
+static const struct {
+    UCHAR major;
+    PDRIVER_DISPATCH routine;
+} Dispatch[] = {
+    {IRP_MJ_CREATE, DispatchCreate},
+    {IRP_MJ_CLEANUP, DispatchCleanup},
+    {IRP_MJ_CLOSE, DispatchClose},
+    {IRP_MJ_DEVICE_CONTROL, DispatchDeviceControl},
+};
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    NTSTATUS status;
+    ULONG i;
+    UNREFERENCED_PARAMETER(registryPath);
+
+    status = PortBackendLoad();
+    if (!NT_SUCCESS(status))
+        return status;
+    status = CreateDevice(driver);
+    if (!NT_SUCCESS(status)) {
+        PortBackendUnload();
+        return status;
+    }
+    for (i = 0; i < sizeof(Dispatch) / sizeof(Dispatch[0]); i++)
+        driver->MajorFunction[Dispatch[i].major] = Dispatch[i].routine;
+    driver->DriverUnload = DriverUnload;
+    return STATUS_SUCCESS;
+}

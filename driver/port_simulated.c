@@ -1,0 +1,366 @@
+/* Port back end of the simulated build: no port behind it.
+ *
+ * The three ports LPT1..LPT3 are kept in memory. Their status registers answer from two simulated
+ * twelve-button pads wired as the program expects:
+ *
+ *   select lines   data bits D0..D5, one driven low at a time; buttons 1 and 7 sit on D5,
+ *                  2 and 8 on D4, ... 6 and 12 on D0
+ *   pad 1          buttons 1-6 pull Acknowledge (status bit 6) low,
+ *                  buttons 7-12 pull Busy (bit 7) low, which the port shows inverted: bit 7 = 1
+ *   pad 2          buttons 1-6 pull Paper out (bit 5) low, buttons 7-12 pull Select (bit 4) low
+ *
+ * A pressed button pulls its line low only while its select line is low. The simulated machine
+ * has all three ports' addresses; a port "plugged out" is an empty slot whose registers float
+ * high. Nothing here touches a real I/O port: an in or out instruction kills Wine's driver host.
+ *
+ * Private control codes (simport.h) press buttons, plug ports in and out, inject failures and
+ * read back a log of every register access, so that a test can see exactly what the program did. */
+#include <ntddk.h>
+
+#include "batch.h"
+#include "port_backend.h"
+#include "simport.h"
+
+#define PAD_COUNT 2
+#define BUTTONS_PER_PAD 12
+
+/* Status register                                   bit  line          pin */
+#define STATUS_SELECT 0x10    /*                          4    Select        13 */
+#define STATUS_PAPER_OUT 0x20 /*                         5    Paper out     12 */
+#define STATUS_ACK 0x40       /*                         6    Acknowledge   10 */
+#define STATUS_BUSY 0x80      /*                         7    Busy          11, read inverted */
+
+/* All pins high: Busy reads 0, every other line and the unused low bits (and nError) read 1. */
+#define STATUS_IDLE 0x7F
+/* Control register after power-up: nInit and nSelectIn high; bits 6 and 7 do not exist and read 1.
+ */
+#define CONTROL_POWER_UP 0xCC
+#define CONTROL_UNUSED_BITS 0xC0
+/* An empty slot: nothing drives the bus, every register reads all ones. */
+#define ABSENT_REGISTER 0xFF
+
+/* Select line (data bit) of buttons 1..12. */
+static const UCHAR ButtonSelectLine[BUTTONS_PER_PAD] = {
+    0x20, 0x10, 0x08, 0x04, 0x02, 0x01, /* buttons 1..6: D5..D0 */
+    0x20, 0x10, 0x08, 0x04, 0x02, 0x01, /* buttons 7..12: D5..D0 again */
+};
+
+/* Status line of each pad's two button groups, and whether the port inverts it. */
+static const struct {
+    UCHAR mask;
+    BOOLEAN inverted;
+} PadLine[PAD_COUNT][2] = {
+    {{STATUS_ACK, FALSE}, {STATUS_BUSY, TRUE}},          /* pad 1: buttons 1-6, 7-12 */
+    {{STATUS_PAPER_OUT, FALSE}, {STATUS_SELECT, FALSE}}, /* pad 2: buttons 1-6, 7-12 */
+};
+
+typedef struct TPort {
+    UCHAR data;
+    UCHAR control;
+} TPort;
+
+/* Everything below is guarded by StateLock: batches from the program and the private codes from
+ * a test arrive on different handles and may be served concurrently. */
+static KSPIN_LOCK StateLock;
+static TPort Ports[LPT_PORT_COUNT];
+static ULONG PresentPorts = SIM_PORTS_DEFAULT;
+static USHORT Buttons[PAD_COUNT];
+static ULONG Faults;
+static ULONG ReadCalls, WriteCalls, FailedCalls, OpenHandles;
+static ULONG LogTotal;
+static TSimLogEntry Log[SIM_LOG_CAPACITY];
+
+static ULONGLONG ClockFrequency, LoadStamp;
+
+/* The performance counter lives in ntoskrnl on Windows and in hal under Wine; looking it up by
+ * name finds it in either without an import that would keep the driver from loading. */
+typedef LARGE_INTEGER(NTAPI* TQueryPerformanceCounter)(PLARGE_INTEGER frequency);
+static TQueryPerformanceCounter QueryCounter;
+
+static ULONGLONG Now(void) {
+    LARGE_INTEGER counter;
+    if (!QueryCounter)
+        return 0;
+    counter = QueryCounter(NULL);
+    return (ULONGLONG)counter.QuadPart;
+}
+
+static void ResetPorts(void) {
+    ULONG i;
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        Ports[i].data = 0x00;
+        Ports[i].control = CONTROL_POWER_UP;
+    }
+}
+
+static UCHAR PadStatus(const TPort* port) {
+    UCHAR lowSelects = (UCHAR)(~port->data & 0x3F);
+    UCHAR status = STATUS_IDLE;
+    ULONG pad, b;
+    for (pad = 0; pad < PAD_COUNT; pad++) {
+        for (b = 0; b < BUTTONS_PER_PAD; b++) {
+            if (!(Buttons[pad] & (1u << b)) || !(lowSelects & ButtonSelectLine[b]))
+                continue;
+            /* The pressed button connects its low select line to the pad's input line. */
+            if (PadLine[pad][b / 6].inverted)
+                status |= PadLine[pad][b / 6].mask;
+            else
+                status &= (UCHAR)~PadLine[pad][b / 6].mask;
+        }
+    }
+    return status;
+}
+
+static BOOLEAN PortPresent(ULONG index) {
+    return (PresentPorts & (1u << index)) != 0;
+}
+
+static UCHAR ReadRegister(UCHAR address) {
+    ULONG index = BatchPortIndex(address);
+    TPort* port = &Ports[index];
+    if (!PortPresent(index))
+        return ABSENT_REGISTER;
+    switch (BatchRegister(address)) {
+    case LPT_REG_DATA:
+        return port->data;
+    case LPT_REG_STATUS:
+        return PadStatus(port);
+    default:
+        return (UCHAR)(port->control | CONTROL_UNUSED_BITS);
+    }
+}
+
+static void WriteRegister(UCHAR address, UCHAR value) {
+    ULONG index = BatchPortIndex(address);
+    if (!PortPresent(index))
+        return;
+    switch (BatchRegister(address)) {
+    case LPT_REG_DATA:
+        Ports[index].data = value;
+        break;
+    case LPT_REG_CONTROL:
+        Ports[index].control = ControlRegisterValue(Ports[index].control, value);
+        break;
+    default:
+        break; /* the status register is read-only */
+    }
+}
+
+static void LogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UCHAR value) {
+    TSimLogEntry* entry = &Log[LogTotal % SIM_LOG_CAPACITY];
+    entry->time = time;
+    entry->call = call;
+    entry->op = op;
+    entry->address = address;
+    entry->value = value;
+    entry->reserved = 0;
+    LogTotal++;
+}
+
+/* Numbers the batch (1-based over reads and writes) and counts it. Under StateLock. */
+static ULONG CountCall(BOOLEAN isRead) {
+    if (isRead)
+        ReadCalls++;
+    else
+        WriteCalls++;
+    return ReadCalls + WriteCalls;
+}
+
+static void LogRefused(ULONGLONG time, ULONG call, BOOLEAN isRead, const UCHAR* pairs,
+                       ULONG count) {
+    UCHAR op = (UCHAR)((isRead ? SIM_OP_READ : SIM_OP_WRITE) | SIM_OP_REFUSED);
+    ULONG i;
+    FailedCalls++;
+    for (i = 0; i < count; i++)
+        LogAccess(time, call, op, pairs[2 * i], pairs[2 * i + 1]);
+}
+
+NTSTATUS PortBackendLoad(void) {
+    UNICODE_STRING routine;
+    KeInitializeSpinLock(&StateLock);
+    ResetPorts();
+    RtlInitUnicodeString(&routine, L"KeQueryPerformanceCounter");
+    QueryCounter = (TQueryPerformanceCounter)MmGetSystemRoutineAddress(&routine);
+    if (QueryCounter) {
+        LARGE_INTEGER frequency, counter;
+        counter = QueryCounter(&frequency);
+        ClockFrequency = (ULONGLONG)frequency.QuadPart;
+        LoadStamp = (ULONGLONG)counter.QuadPart;
+    }
+    return STATUS_SUCCESS;
+}
+
+void PortBackendUnload(void) {}
+
+/* One simulated machine for every handle: nothing is kept per handle but the count. */
+NTSTATUS PortSetOpen(TPortSet** set) {
+    KIRQL irql;
+    *set = NULL;
+    KeAcquireSpinLock(&StateLock, &irql);
+    OpenHandles++;
+    KeReleaseSpinLock(&StateLock, irql);
+    return STATUS_SUCCESS;
+}
+
+void PortSetCleanup(TPortSet* set) {
+    UNREFERENCED_PARAMETER(set);
+}
+
+void PortSetFree(TPortSet* set) {
+    KIRQL irql;
+    UNREFERENCED_PARAMETER(set);
+    KeAcquireSpinLock(&StateLock, &irql);
+    if (OpenHandles)
+        OpenHandles--;
+    KeReleaseSpinLock(&StateLock, irql);
+}
+
+ULONG PortSetFound(TPortSet* set) {
+    UNREFERENCED_PARAMETER(set);
+    return (1u << LPT_PORT_COUNT) - 1;
+}
+
+void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count) {
+    ULONGLONG time = Now();
+    KIRQL irql;
+    UNREFERENCED_PARAMETER(set);
+    KeAcquireSpinLock(&StateLock, &irql);
+    LogRefused(time, CountCall(isRead), isRead, pairs, count);
+    KeReleaseSpinLock(&StateLock, irql);
+}
+
+NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
+    UCHAR op = isRead ? SIM_OP_READ : SIM_OP_WRITE;
+    ULONGLONG time = Now();
+    ULONG i, call;
+    KIRQL irql;
+    UNREFERENCED_PARAMETER(set);
+
+    KeAcquireSpinLock(&StateLock, &irql);
+    call = CountCall(isRead);
+    /* An injected fault stands for a port gone away, or busy with printing. */
+    if (Faults & (isRead ? SIM_FAULT_READS : SIM_FAULT_WRITES)) {
+        LogRefused(time, call, isRead, pairs, count);
+        KeReleaseSpinLock(&StateLock, irql);
+        return STATUS_DEVICE_NOT_CONNECTED;
+    }
+    for (i = 0; i < count; i++) {
+        UCHAR address = pairs[2 * i];
+        if (isRead)
+            pairs[2 * i + 1] = ReadRegister(address);
+        else
+            WriteRegister(address, pairs[2 * i + 1]);
+        LogAccess(time, call, op, address, pairs[2 * i + 1]);
+    }
+    KeReleaseSpinLock(&StateLock, irql);
+    return STATUS_SUCCESS;
+}
+
+static void FillState(TSimState* state) {
+    ULONG i;
+    RtlZeroMemory(state, sizeof(*state));
+    state->frequency = ClockFrequency;
+    state->loadStamp = LoadStamp;
+    state->buttons[0] = Buttons[0];
+    state->buttons[1] = Buttons[1];
+    state->ports = PresentPorts;
+    state->faults = Faults;
+    state->readCalls = ReadCalls;
+    state->writeCalls = WriteCalls;
+    state->failedCalls = FailedCalls;
+    state->logTotal = LogTotal;
+    state->openHandles = OpenHandles;
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        state->data[i] = Ports[i].data;
+        state->control[i] = Ports[i].control;
+    }
+}
+
+static void ClearLog(void) {
+    ReadCalls = WriteCalls = FailedCalls = 0;
+    LogTotal = 0;
+}
+
+static ULONG ReadLog(ULONG first, UCHAR* out, ULONG outLength) {
+    TSimLogHeader* header = (TSimLogHeader*)out;
+    TSimLogEntry* entries = (TSimLogEntry*)(header + 1);
+    ULONG room = (outLength - sizeof(*header)) / sizeof(TSimLogEntry);
+    ULONG oldest = LogTotal > SIM_LOG_CAPACITY ? LogTotal - SIM_LOG_CAPACITY : 0;
+    ULONG i, n = 0;
+    if (first < oldest)
+        first = oldest;
+    for (i = first; i < LogTotal && n < room; i++, n++)
+        entries[n] = Log[i % SIM_LOG_CAPACITY];
+    header->first = first;
+    header->count = n;
+    header->total = LogTotal;
+    header->reserved = 0;
+    return sizeof(*header) + n * sizeof(TSimLogEntry);
+}
+
+static void ChangeButtons(const TSimButtons* change) {
+    ULONG pad;
+    for (pad = 0; pad < PAD_COUNT; pad++)
+        Buttons[pad] =
+            (USHORT)(((Buttons[pad] & ~change->release[pad]) | change->press[pad]) & 0x0FFF);
+}
+
+static void ResetMachine(void) {
+    ResetPorts();
+    PresentPorts = SIM_PORTS_DEFAULT;
+    Buttons[0] = Buttons[1] = 0;
+    Faults = 0;
+    ClearLog();
+}
+
+/* The private codes of the simulation. Under StateLock. */
+static NTSTATUS SimControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
+                           ULONG_PTR* information) {
+    switch (code) {
+    case SIM_IOCTL_SET_BUTTONS:
+        if (inLength < sizeof(TSimButtons))
+            return STATUS_INVALID_PARAMETER;
+        ChangeButtons((const TSimButtons*)buffer);
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_SET_PORTS:
+        if (inLength < sizeof(ULONG))
+            return STATUS_INVALID_PARAMETER;
+        PresentPorts = *(const ULONG*)buffer & (SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3);
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_SET_FAULTS:
+        if (inLength < sizeof(ULONG))
+            return STATUS_INVALID_PARAMETER;
+        Faults = *(const ULONG*)buffer & (SIM_FAULT_READS | SIM_FAULT_WRITES);
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_RESET:
+        ResetMachine();
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_CLEAR_LOG:
+        ClearLog();
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_GET_STATE:
+        if (outLength < sizeof(TSimState))
+            return STATUS_BUFFER_TOO_SMALL;
+        FillState((TSimState*)buffer);
+        *information = sizeof(TSimState);
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_READ_LOG:
+        if (inLength < sizeof(ULONG) || outLength < sizeof(TSimLogHeader))
+            return STATUS_BUFFER_TOO_SMALL;
+        *information = ReadLog(*(const ULONG*)buffer, buffer, outLength);
+        return STATUS_SUCCESS;
+    default:
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+}
+
+NTSTATUS PortBackendControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
+                            ULONG_PTR* information) {
+    NTSTATUS status;
+    KIRQL irql;
+    *information = 0;
+    KeAcquireSpinLock(&StateLock, &irql);
+    status = SimControl(code, buffer, inLength, outLength, information);
+    KeReleaseSpinLock(&StateLock, irql);
+    return status;
+}

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Makes the ZIP of one Windows build with cpack and checks what it holds: every file of the
+# program directory build/PRESET/dist/, in one folder, and the files a user needs.
+#
+#   scripts/check-package.sh PRESET      (mingw-i686: Kavit-1.06-win32.zip, mingw-x64: -win64)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+preset=${1:?usage: $0 PRESET}
+case $preset in
+mingw-i686) platform=win32; needed=(Kavit.exe Kavit.ini help.htm LPTWDMIO.SYS) ;;
+mingw-x64) platform=win64; needed=(Kavit.exe Kavit.ini help.htm LPTWDMIO.SYS LPTWDMIO.cer) ;;
+*) echo "unknown preset $preset" >&2; exit 2 ;;
+esac
+version=$(sed -n 's/^project(Kavit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+name=Kavit-$version-$platform
+zip=build/$preset/package/$name.zip
+
+rm -f "$zip"
+cpack --preset "$preset" >/dev/null || { echo "cpack --preset $preset failed"; exit 1; }
+[ -f "$zip" ] || { echo "$zip not made"; exit 1; }
+
+bad=0
+listed=$(cmake -E tar tf "$zip" | sort)
+expected=$(cd "build/$preset/dist" && find . -type f | sed "s|^\./|$name/|" | sort)
+if [ "$listed" != "$expected" ]; then
+    echo "$zip differs from build/$preset/dist/ (- dist, + zip):"
+    diff <(echo "$expected") <(echo "$listed") | grep '^[<>]' | sed 's/^</-/; s/^>/+/'
+    bad=1
+fi
+for file in "${needed[@]}"; do
+    grep -qx "$name/$file" <<<"$listed" || { echo "$zip lacks $file"; bad=1; }
+done
+# The certificate goes with the signed 64-bit driver only.
+if [ "$platform" = win32 ] && grep -q '\.cer$' <<<"$listed"; then
+    echo "$zip holds a certificate, but its driver is unsigned"
+    bad=1
+fi
+[ $bad -eq 0 ] && echo "$zip: $(wc -l <<<"$listed") files, as in dist/"
+exit $bad

@@ -1,0 +1,153 @@
+// The rules of LPTWDMIO.SYS that decide what a caller may reach: which batches are carried out,
+// what the control register keeps, and who may open the device.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/batch.h"
+#include "driver/device_acl.h"
+
+namespace {
+
+const uint32_t AllPorts = 0x7;
+
+TBatchVerdict Check(const std::vector<uint8_t>& pairs, uint32_t found = AllPorts) {
+    uint32_t length = static_cast<uint32_t>(pairs.size());
+    return CheckBatch(pairs.data(), length, length, found);
+}
+
+std::vector<uint8_t> Reads(size_t count, uint8_t address) {
+    std::vector<uint8_t> pairs;
+    for (size_t i = 0; i < count; i++) {
+        pairs.push_back(address);
+        pairs.push_back(0);
+    }
+    return pairs;
+}
+
+TEST(DriverBatchTest, EveryRegisterOfAFoundPortIsReachable) {
+    for (uint8_t port = 1; port <= 3; port++) {
+        for (uint8_t reg = 0; reg <= 2; reg++) {
+            uint8_t address = static_cast<uint8_t>(port << 4 | reg);
+            EXPECT_EQ(Check({address, 0x55}), BatchOk) << std::hex << int(address);
+            EXPECT_EQ(BatchPortIndex(address), port - 1u);
+            EXPECT_EQ(BatchRegister(address), reg);
+        }
+    }
+    EXPECT_EQ(Check(Reads(LPT_BATCH_MAX_PAIRS, 0x21)), BatchOk);
+}
+
+// Each register address outside LPT1..3 offsets 0..2 fails the batch, wherever it stands in it.
+TEST(DriverBatchTest, AddressesOutsideThePortsFailTheWholeBatch) {
+    for (unsigned address = 0; address <= 0xFF; address++) {
+        unsigned port = address >> 4, reg = address & 0x0F;
+        TBatchVerdict want = port < 1 || port > 3 ? BatchNoSuchPort
+                             : reg > 2            ? BatchNoSuchRegister
+                                                  : BatchOk;
+        uint8_t a = static_cast<uint8_t>(address);
+        EXPECT_EQ(Check({a, 0}), want) << std::hex << address;
+        EXPECT_EQ(Check({0x10, 0, 0x11, 0, a, 0}), want) << "last pair " << std::hex << address;
+        EXPECT_EQ(Check({a, 0, 0x10, 0}), want) << "first pair " << std::hex << address;
+    }
+}
+
+TEST(DriverBatchTest, PortsNotFoundAreNotReachable) {
+    EXPECT_EQ(Check({0x10, 0}, 0x0), BatchNoSuchPort);
+    EXPECT_EQ(Check({0x20, 0}, 0x5), BatchNoSuchPort);
+    EXPECT_EQ(Check({0x30, 0, 0x10, 0}, 0x3), BatchNoSuchPort);
+    EXPECT_EQ(Check({0x32, 0}, 0x4), BatchOk);
+}
+
+TEST(DriverBatchTest, LengthsOutsideTheRulesFail) {
+    const uint8_t pairs[4] = {0x10, 0, 0x11, 0};
+    struct Case {
+        uint32_t in, out;
+        TBatchVerdict want;
+    } cases[] = {
+        {0, 0, BatchEmpty},       {0, 2, BatchEmpty},       {1, 1, BatchOddLength},
+        {3, 4, BatchOddLength},   {4, 3, BatchOutputShort}, {4, 2, BatchOutputShort},
+        {2, 0, BatchOutputShort}, {4, 4, BatchOk},          {2, 64, BatchOk},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CheckBatch(pairs, c.in, c.out, AllPorts), c.want) << c.in << "/" << c.out;
+    EXPECT_EQ(CheckBatch(nullptr, 0, 0, AllPorts), BatchEmpty);
+    EXPECT_EQ(Check(Reads(LPT_BATCH_MAX_PAIRS + 1, 0x10)), BatchTooLong);
+    // Past the cap the pairs are not even looked at: a huge length cannot walk off the buffer.
+    EXPECT_EQ(CheckBatch(pairs, 0xFFFFFFFE, 0xFFFFFFFE, AllPorts), BatchTooLong);
+}
+
+TEST(DriverBatchTest, ControlWritesChangeOnlyTheOutputLines) {
+    struct Case {
+        uint8_t current, requested, want;
+    } cases[] = {
+        {0xCC, 0x00, 0xC0}, // interrupt and direction off stay off
+        {0xFF, 0x00, 0xF0}, // ... and on stay on, whatever the caller sends
+        {0x00, 0xFF, 0x0F}, {0x30, 0x05, 0x35}, {0xEA, 0x14, 0xE4},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ControlRegisterValue(c.current, c.requested), c.want)
+            << std::hex << int(c.current) << " <- " << int(c.requested);
+}
+
+// The ACL read back field by field, the way Windows will: revision, ACEs, rights, SIDs.
+uint32_t Get16(const uint8_t* at) {
+    return at[0] | at[1] << 8;
+}
+
+uint32_t Get32(const uint8_t* at) {
+    return Get16(at) | Get16(at + 2) << 16;
+}
+
+std::string SidText(const uint8_t* sid, uint32_t size) {
+    if (size < 8 || size != 8u + 4u * sid[1])
+        return "bad SID length";
+    uint64_t authority = 0;
+    for (int i = 2; i < 8; i++)
+        authority = authority << 8 | sid[i];
+    std::string text = "S-" + std::to_string(sid[0]) + "-" + std::to_string(authority);
+    for (uint32_t i = 0; i < sid[1]; i++)
+        text += "-" + std::to_string(Get32(sid + 8 + 4 * i));
+    return text;
+}
+
+TEST(DeviceAclTest, GrantsAllAccessToSystemAndAdministratorsOnly) {
+    uint8_t acl[DEVICE_ACL_SIZE + 8];
+    memset(acl, 0xEE, sizeof(acl));
+    uint32_t length = BuildDeviceAcl(acl, sizeof(acl));
+    ASSERT_EQ(length, static_cast<uint32_t>(DEVICE_ACL_SIZE));
+    EXPECT_EQ(acl[length], 0xEE) << "written past its length";
+    EXPECT_EQ(acl[0], 2) << "ACL_REVISION";
+    EXPECT_EQ(acl[1], 0);
+    EXPECT_EQ(Get16(acl + 2), length) << "AclSize";
+    ASSERT_EQ(Get16(acl + 4), 2u) << "AceCount";
+    EXPECT_EQ(Get16(acl + 6), 0u);
+
+    std::vector<std::string> grantees;
+    uint32_t at = 8;
+    for (int i = 0; i < 2; i++) {
+        const uint8_t* ace = acl + at;
+        uint32_t size = Get16(ace + 2);
+        ASSERT_GE(size, 16u);
+        ASSERT_LE(at + size, length);
+        EXPECT_EQ(size % 4, 0u) << "ACE " << i << " not DWORD aligned";
+        EXPECT_EQ(ace[0], 0) << "ACE " << i << " is not ACCESS_ALLOWED";
+        EXPECT_EQ(ace[1], 0) << "ACE " << i << " flags";
+        EXPECT_EQ(Get32(ace + 4), 0x001F01FFu) << "ACE " << i << " rights: FILE_ALL_ACCESS";
+        grantees.push_back(SidText(ace + 8, size - 8));
+        at += size;
+    }
+    EXPECT_EQ(at, length);
+    EXPECT_EQ(grantees, (std::vector<std::string>{"S-1-5-18", "S-1-5-32-544"}));
+}
+
+TEST(DeviceAclTest, RefusesABufferTooSmall) {
+    uint8_t acl[DEVICE_ACL_SIZE];
+    memset(acl, 0xEE, sizeof(acl));
+    EXPECT_EQ(BuildDeviceAcl(acl, DEVICE_ACL_SIZE - 1), 0u);
+    EXPECT_EQ(acl[0], 0xEE);
+}
+
+} // namespace
