@@ -150,10 +150,19 @@ static const struct {
     {IRP_MJ_DEVICE_CONTROL, DispatchDeviceControl},
 };
 
+/* Windows loads a driver at an address of its own choosing and moves it there with the image's
+ * base relocations. The x64 code here addresses everything relative to the instruction pointer,
+ * so the linker would write no relocation section at all; rather than count on every Windows
+ * taking "no section" as "nothing to move", one absolute address keeps the section in the image.
+ * DriverEntry reads it, or the linker would drop it as unused. */
+DRIVER_INITIALIZE DriverEntry;
+static const void* const volatile RelocationAnchor = (const void*)&DriverEntry;
+
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
     NTSTATUS status;
     ULONG i;
     UNREFERENCED_PARAMETER(registryPath);
+    (void)RelocationAnchor;
 
     status = PortBackendLoad();
     if (!NT_SUCCESS(status))
