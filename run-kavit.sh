@@ -5,9 +5,10 @@
 #
 # On Debian it installs what is missing (apt-get; needs root or sudo), builds the 64-bit Windows
 # program, and starts Kavit.exe under Wine with the shipped Kavit.ini and a simulated parallel
-# port with two simulated pads (e2e/driver, no hardware needed). The key events Kavit sends show
-# in this terminal; drive the pads from another one with e2e/padsim.sh. On a desktop Kavit
-# appears in the tray of a Wine desktop window; without $DISPLAY it runs under Xvfb.
+# port with two simulated pads (the simulated build of driver/, no hardware needed). The key
+# events Kavit sends show in this terminal; drive the pads from another one with e2e/padsim.sh.
+# On a desktop Kavit appears in the tray of a Wine desktop window; without $DISPLAY it runs under
+# Xvfb.
 #
 #   --demo    press every button once by itself after the start
 #   --fresh   start from the shipped Kavit.ini again (otherwise the last run's is kept)
