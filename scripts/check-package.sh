@@ -8,8 +8,8 @@ cd "$(dirname "$0")/.."
 
 preset=${1:?usage: $0 PRESET}
 case $preset in
-mingw-i686) platform=win32; needed=(Kavit.exe Kavit.ini help.htm LPTWDMIO.SYS) ;;
-mingw-x64) platform=win64; needed=(Kavit.exe Kavit.ini help.htm LPTWDMIO.SYS LPTWDMIO.cer) ;;
+mingw-i686) platform=win32; needed=(Kavit.exe kavit-check.exe Kavit.ini help.htm LPTWDMIO.SYS) ;;
+mingw-x64) platform=win64; needed=(Kavit.exe kavit-check.exe Kavit.ini help.htm LPTWDMIO.SYS LPTWDMIO.cer) ;;
 *) echo "unknown preset $preset" >&2; exit 2 ;;
 esac
 version=$(sed -n 's/^project(Kavit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
