@@ -19,10 +19,7 @@ const UINT CmdHelp = 459;
 const UINT CmdAbout = 460;
 const UINT CmdExit = 462;
 
-// The one window: hidden except while keys are taught. A second copy finds the first by both
-// names together.
-const char MainWindowClassName[] = "Kavit Tray";
-const char MainWindowTitle[] = "Kavit program";
+// The one window: hidden except while keys are taught (its names: common/program_state.h).
 // Held by the running copy for its whole life: the test for another copy that no race slips past.
 const char SingleCopyMutexName[] = "Global\\Kavit program single copy";
 const int MainWindowX = 300;

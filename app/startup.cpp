@@ -75,10 +75,11 @@ void ChoosePort() {
 void ListenForTaskbarRestart() {
     taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     HMODULE user32 = GetModuleHandleA("user32.dll");
-    FARPROC filter = user32 ? GetProcAddress(user32, "ChangeWindowMessageFilter") : nullptr;
+    TChangeWindowMessageFilter filter =
+        user32 ? EntryPoint<TChangeWindowMessageFilter>(user32, "ChangeWindowMessageFilter")
+               : nullptr;
     if (filter && taskbarCreatedMessage != 0)
-        reinterpret_cast<TChangeWindowMessageFilter>(reinterpret_cast<void (*)()>(filter))(
-            taskbarCreatedMessage, MessageFilterAdd);
+        filter(taskbarCreatedMessage, MessageFilterAdd);
 }
 
 void BuildPopupMenu() {

@@ -7,8 +7,6 @@
 
 namespace {
 
-const char DriverFileName[] = "LPTWDMIO.SYS";
-
 // Service-manager answers that have a plain meaning for the user.
 const DWORD ErrorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
 const DWORD ErrorPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
@@ -24,10 +22,6 @@ const DWORD ErrorDriverBlocked = 1275;   // ERROR_DRIVER_BLOCKED
 const WORD MachineI386 = 0x014C;  // IMAGE_FILE_MACHINE_I386
 const WORD MachineAmd64 = 0x8664; // IMAGE_FILE_MACHINE_AMD64
 const WORD MachineArm64 = 0xAA64; // IMAGE_FILE_MACHINE_ARM64
-
-template <typename F> F EntryPoint(HMODULE module, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 bool FileExists(const std::string& path, DWORD& error) {
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -246,9 +240,7 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
         return StartFailed(connection.serviceStartError, native);
 
     // Started, yet no device: ask the device itself why.
-    HANDLE device =
-        CreateFileA(LptDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE device = OpenLptDevice();
     error = GetLastError();
     if (device != INVALID_HANDLE_VALUE)
         CloseHandle(device);

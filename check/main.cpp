@@ -108,7 +108,7 @@ void PrintReport(const TLptPortConnection& connection, const TDriverReport& driv
     printf("driver: %s\n", DriverLine(driver).c_str());
     if (!driver.advice.empty())
         PrintIndented(driver.advice);
-    if (FindWindowA("Kavit Tray", "Kavit program"))
+    if (FindWindowA(MainWindowClassName, MainWindowTitle))
         PrintIndented("Kavit.exe is running: close it, or it and kavit-check read the pads at "
                       "the same time\nand both see nonsense.");
     if (driver.ok) {

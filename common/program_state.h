@@ -11,6 +11,11 @@
 // Mouse events on the tray icon arrive at MainWindow as this message, the event in lParam.
 const UINT TrayCallbackMessage = WM_USER + 1;
 
+// The one window of the tray program. A second copy, and kavit-check, find a running Kavit by
+// both names together.
+const char MainWindowClassName[] = "Kavit Tray";
+const char MainWindowTitle[] = "Kavit program";
+
 // The settings file, beside the program.
 const char SettingsFileName[] = "Kavit.ini";
 

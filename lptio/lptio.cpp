@@ -5,6 +5,7 @@
 #include <vector>
 
 const char LptDevicePath[] = "\\\\.\\LptAccessAgent";
+const char DriverFileName[] = "LPTWDMIO.SYS";
 
 namespace {
 
@@ -17,12 +18,6 @@ const WORD IoBaseOther = 0x278; // LPT3, and any nibble that names no port
 // Patterns written to the data register by the presence test: all lines low, then alternate
 // lines, then the other half, so that a stuck or missing line cannot read back all three.
 const BYTE ProbePatterns[] = {0x00, 0x55, 0xAA};
-
-HANDLE OpenDevice() {
-    return CreateFileA(LptDevicePath, GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
 
 // A register that reads all ones or all zeros is what a floating or absent bus gives back.
 bool LooksLikeARegister(BYTE value) {
@@ -40,6 +35,12 @@ bool DriverBatch(HANDLE device, DWORD code, PortIoPair* pairs, DWORD count) {
 }
 
 } // namespace
+
+HANDLE OpenLptDevice() {
+    return CreateFileA(LptDevicePath, GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
 
 WORD DirectIoAddress(RegisterAddress address) {
     WORD base;
@@ -145,10 +146,10 @@ TLptPortConnection::TLptPortConnection()
     GetVersionExA(&version);
     isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 
-    deviceHandle = OpenDevice();
+    deviceHandle = OpenLptDevice();
     if (deviceHandle == INVALID_HANDLE_VALUE && isNT) {
         InstallDriverService();
-        deviceHandle = OpenDevice();
+        deviceHandle = OpenLptDevice();
     }
 
     if (IsOpen()) {
@@ -227,13 +228,6 @@ namespace {
 const char AdvapiLibrary[] = "ADVAPI32.DLL";
 const char ServiceName[] = "lptwdmio";
 const char ServiceDisplayName[] = "LPT port direct access service";
-const char DriverFileName[] = "LPTWDMIO.SYS";
-
-// GetProcAddress hands out a generic function pointer; going through void(*)() converts it to
-// the real type without a function-cast warning.
-template <typename F> F EntryPoint(HMODULE module, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 } // namespace
 

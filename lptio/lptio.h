@@ -38,7 +38,18 @@ const BYTE StatusBusy = 0x80;     // bit 7  Busy         11 (read inverted by th
 const DWORD IoctlReadPorts = 0x220050;  // function 0x14: fill each pair's value from its register
 const DWORD IoctlWritePorts = 0x220060; // function 0x18: write each pair's value to its register
 
-extern const char LptDevicePath[]; // "\\.\LptAccessAgent"
+extern const char LptDevicePath[];  // "\\.\LptAccessAgent"
+extern const char DriverFileName[]; // "LPTWDMIO.SYS", beside the program
+
+// Opens the driver's device for batches; INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenLptDevice();
+
+// An entry point of a library looked up at run time, as its real type. GetProcAddress hands out
+// a generic function pointer; going through void(*)() converts it without a function-cast
+// warning.
+template <typename F> F EntryPoint(HMODULE module, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 // One register access in a batch; a batch is a packed array of pairs, 2 bytes each.
 struct PortIoPair {
