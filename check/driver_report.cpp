@@ -96,7 +96,7 @@ TDriverReport StartFailed(DWORD error, WORD native) {
                       "restart, and try again.",
                       error);
     case ErrorAlreadyRunning:
-        return Failed("the service lptwdmio runs, but its device \\\\.\\LptAccessAgent does not "
+        return Failed("the service lptwdmio runs, but its device " LPT_USER_PATH " does not "
                       "open",
                       "Another driver may be registered under the name lptwdmio: in an "
                       "administrator prompt, \"sc qc lptwdmio\" shows its file.",
@@ -244,7 +244,7 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
     error = GetLastError();
     if (device != INVALID_HANDLE_VALUE)
         CloseHandle(device);
-    return Failed("the driver started, but its device \\\\.\\LptAccessAgent does not open",
+    return Failed("the driver started, but its device " LPT_USER_PATH " does not open",
                   "LPTWDMIO.SYS may be another driver of that name, not the port-access driver.",
                   error);
 }

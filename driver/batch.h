@@ -1,31 +1,16 @@
 /* Register batches of LPTWDMIO.SYS: what a caller may ask for, checked before any register is
  * touched. Plain C with no Windows header, so that the host tests compile the very same rules.
- *
- * A batch is an array of {register address, value} pairs, two bytes each. The register address
- * carries the port in its high nibble (1 = LPT1 .. 3 = LPT3) and the register in its low nibble
- * (0 data, 1 status, 2 control). */
+ * The batch format and its limits are lpt_protocol.h's. */
 #ifndef KAVIT_DRIVER_BATCH_H
 #define KAVIT_DRIVER_BATCH_H
 
 #include <stdint.h>
 
+#include "lpt_protocol.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Control codes: FILE_DEVICE_UNKNOWN (0x22), FILE_ANY_ACCESS, METHOD_BUFFERED.
- *                                  function   buffer in            buffer out */
-#define LPT_IOCTL_READ_PORTS 0x220050  /* 0x014   pairs                pairs, values filled */
-#define LPT_IOCTL_WRITE_PORTS 0x220060 /* 0x018   pairs                pairs as sent */
-
-#define LPT_PORT_COUNT 3
-#define LPT_REG_DATA 0
-#define LPT_REG_STATUS 1
-#define LPT_REG_CONTROL 2
-#define LPT_REGISTER_SPAN 3 /* data, status and control: all a standard port decodes */
-
-/* The program sends one pair per batch; the cap keeps a batch short while a spin lock is held. */
-#define LPT_BATCH_MAX_PAIRS 64
 
 /* Control register                bit   line / role
  *   nStrobe, nAutoFeed, nInit,    0-3   output lines on pins 1, 14, 16, 17
@@ -52,7 +37,7 @@ TBatchVerdict CheckBatch(const uint8_t* pairs, uint32_t inLength, uint32_t outLe
 
 /* Port index 0..2 and register offset of a checked register address. */
 static inline uint32_t BatchPortIndex(uint8_t address) {
-    return (uint32_t)(address >> 4) - 1;
+    return (uint32_t)(address >> LPT_PORT_SHIFT) - 1;
 }
 static inline uint32_t BatchRegister(uint8_t address) {
     return address & 0x0Fu;

@@ -13,8 +13,12 @@
 #include "device_security.h"
 #include "port_backend.h"
 
-static const WCHAR DeviceName[] = L"\\Device\\LptAccessAgent";
-static const WCHAR LinkName[] = L"\\DosDevices\\LptAccessAgent";
+/* Programs built against the driver long ago send these very numbers. */
+_Static_assert(LPT_IOCTL_READ_PORTS == 0x220050 && LPT_IOCTL_WRITE_PORTS == 0x220060,
+               "the batch codes are fixed");
+
+static const WCHAR DeviceName[] = LPT_DEVICE_NAME;
+static const WCHAR LinkName[] = LPT_LINK_NAME;
 
 static PDEVICE_OBJECT Device;
 

@@ -1,7 +1,6 @@
 /* The simulated build of LPTWDMIO.SYS: what its users share with it.
  *
- * That build answers the two port codes on \\.\LptAccessAgent (0x220050 read, 0x220060 write,
- * METHOD_BUFFERED batches of {register address, value} pairs) from registers kept in memory, and a
+ * That build answers the protocol's codes (lpt_protocol.h) from registers kept in memory, and a
  * handful of private codes with which a test or the pad simulator presses pad buttons, plugs ports
  * in and out, injects failures and reads back what was done. The build that ships answers none of
  * the private codes.
@@ -11,21 +10,18 @@
 #ifndef KAVIT_DRIVER_SIMPORT_H
 #define KAVIT_DRIVER_SIMPORT_H
 
-#define SIM_DEVICE_NAME L"\\Device\\LptAccessAgent"
-#define SIM_LINK_NAME L"\\DosDevices\\LptAccessAgent"
-#define SIM_USER_PATH "\\\\.\\LptAccessAgent"
+#include "lpt_protocol.h"
 
-/* Control codes: FILE_DEVICE_UNKNOWN (0x22), FILE_ANY_ACCESS, METHOD_BUFFERED.
+/* Private control codes, beside the protocol's (lpt_protocol.h), same type, method and access.
  *                                   function   input                 output */
-#define SIM_IOCTL_READ_PORTS 0x220050  /* 0x014  pairs                 pairs, values filled */
-#define SIM_IOCTL_WRITE_PORTS 0x220060 /* 0x018  pairs                 nothing */
-#define SIM_IOCTL_SET_BUTTONS 0x222000 /* 0x800  TSimButtons           nothing */
-#define SIM_IOCTL_SET_PORTS 0x222004   /* 0x801  ULONG port mask       nothing */
-#define SIM_IOCTL_RESET 0x222008       /* 0x802  nothing               nothing */
-#define SIM_IOCTL_GET_STATE 0x22200C   /* 0x803  nothing               TSimState */
-#define SIM_IOCTL_READ_LOG 0x222010    /* 0x804  ULONG first index     TSimLogHeader + entries */
-#define SIM_IOCTL_SET_FAULTS 0x222014  /* 0x805  ULONG fault mask      nothing */
-#define SIM_IOCTL_CLEAR_LOG 0x222018   /* 0x806  nothing               nothing */
+#define SIM_IOCTL_SET_BUTTONS LPT_CONTROL_CODE(0x800) /* TSimButtons           nothing */
+#define SIM_IOCTL_SET_PORTS LPT_CONTROL_CODE(0x801)   /* ULONG port mask       nothing */
+#define SIM_IOCTL_RESET LPT_CONTROL_CODE(0x802)       /* nothing               nothing */
+#define SIM_IOCTL_GET_STATE LPT_CONTROL_CODE(0x803)   /* nothing               TSimState */
+#define SIM_IOCTL_READ_LOG                                                                         \
+    LPT_CONTROL_CODE(0x804) /* ULONG first index     TSimLogHeader + entries */
+#define SIM_IOCTL_SET_FAULTS LPT_CONTROL_CODE(0x805) /* ULONG fault mask      nothing */
+#define SIM_IOCTL_CLEAR_LOG LPT_CONTROL_CODE(0x806)  /* nothing               nothing */
 
 /* Port mask bits (SIM_IOCTL_SET_PORTS, TSimState.ports). */
 #define SIM_PORT_LPT1 0x1

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-const char LptDevicePath[] = "\\\\.\\LptAccessAgent";
+const char LptDevicePath[] = LPT_USER_PATH;
 const char DriverFileName[] = "LPTWDMIO.SYS";
 
 namespace {

@@ -14,16 +14,18 @@
 
 #include <string>
 
+#include "driver/lpt_protocol.h"
+
 // A port is named by its high nibble.
 typedef BYTE PortCode;
-const PortCode PortLpt1 = 0x10;
-const PortCode PortLpt2 = 0x20;
-const PortCode PortLpt3 = 0x30;
+const PortCode PortLpt1 = LPT_PORT_LPT1;
+const PortCode PortLpt2 = LPT_PORT_LPT2;
+const PortCode PortLpt3 = LPT_PORT_LPT3;
 
 // Register offsets within a port.
-const BYTE RegData = 0;    // data register, D0..D7 on pins 2..9
-const BYTE RegStatus = 1;  // status register, input lines
-const BYTE RegControl = 2; // control register
+const BYTE RegData = LPT_REG_DATA;       // data register, D0..D7 on pins 2..9
+const BYTE RegStatus = LPT_REG_STATUS;   // status register, input lines
+const BYTE RegControl = LPT_REG_CONTROL; // control register
 
 // A register is named by PortCode OR offset: 0x10 is LPT1 data, 0x21 LPT2 status.
 typedef BYTE RegisterAddress;
@@ -34,9 +36,9 @@ const BYTE StatusPaperOut = 0x20; // bit 5  Paper out    12
 const BYTE StatusAck = 0x40;      // bit 6  Acknowledge  10
 const BYTE StatusBusy = 0x80;     // bit 7  Busy         11 (read inverted by the port)
 
-// Driver control codes: FILE_DEVICE_UNKNOWN, METHOD_BUFFERED, FILE_ANY_ACCESS.
-const DWORD IoctlReadPorts = 0x220050;  // function 0x14: fill each pair's value from its register
-const DWORD IoctlWritePorts = 0x220060; // function 0x18: write each pair's value to its register
+// Driver control codes.
+const DWORD IoctlReadPorts = LPT_IOCTL_READ_PORTS;   // fill each pair's value from its register
+const DWORD IoctlWritePorts = LPT_IOCTL_WRITE_PORTS; // write each pair's value to its register
 
 extern const char LptDevicePath[];  // "\\.\LptAccessAgent"
 extern const char DriverFileName[]; // "LPTWDMIO.SYS", beside the program
@@ -56,7 +58,7 @@ struct PortIoPair {
     RegisterAddress address;
     BYTE value;
 };
-static_assert(sizeof(PortIoPair) == 2, "the driver expects packed two-byte pairs");
+static_assert(sizeof(PortIoPair) == LPT_PAIR_SIZE, "the driver expects packed two-byte pairs");
 
 // Service-manager entry points, resolved from ADVAPI32.DLL at run time.
 typedef SC_HANDLE(WINAPI* TOpenSCManagerA)(LPCSTR machine, LPCSTR database, DWORD access);

@@ -17,7 +17,7 @@ std::string Win32ErrorText(DWORD error) {
 bool TSimDevice::Open() {
     Close();
     handle =
-        CreateFileA(SIM_USER_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        CreateFileA(LPT_USER_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     lastError = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     return IsOpen();
@@ -100,11 +100,11 @@ bool TSimDevice::ReadLog(ULONG& first, std::vector<TSimLogEntry>& entries, bool*
 }
 
 bool TSimDevice::ReadPorts(BYTE* pairs, DWORD count) {
-    return Batch(SIM_IOCTL_READ_PORTS, pairs, 2 * count, 2 * count);
+    return Batch(LPT_IOCTL_READ_PORTS, pairs, 2 * count, 2 * count);
 }
 
 bool TSimDevice::WritePorts(BYTE* pairs, DWORD count) {
-    return Batch(SIM_IOCTL_WRITE_PORTS, pairs, 2 * count, 2 * count);
+    return Batch(LPT_IOCTL_WRITE_PORTS, pairs, 2 * count, 2 * count);
 }
 
 bool TSimDevice::Batch(DWORD code, BYTE* buffer, DWORD inLength, DWORD outLength) {

@@ -252,8 +252,8 @@ void MalformedBatchesRefused(TEnv& env) {
     WriteOne(env, Lpt1, 0x5A);
     env.ClearLog();
     for (const TMalformed& m : MalformedBatches()) {
-        for (DWORD code : {DWORD(SIM_IOCTL_READ_PORTS), DWORD(SIM_IOCTL_WRITE_PORTS)}) {
-            const char* kind = code == SIM_IOCTL_READ_PORTS ? "read" : "write";
+        for (DWORD code : {DWORD(LPT_IOCTL_READ_PORTS), DWORD(LPT_IOCTL_WRITE_PORTS)}) {
+            const char* kind = code == LPT_IOCTL_READ_PORTS ? "read" : "write";
             std::vector<BYTE> buffer = m.bytes;
             buffer.resize(std::max<size_t>(buffer.size(), m.outLength) + 2, 0xEE);
             const std::vector<BYTE> before = buffer;
@@ -306,7 +306,7 @@ std::string DescribeAce(const ACCESS_ALLOWED_ACE* ace) {
 void DeviceAcl(TEnv& env) {
     env.MakeProgramDir(true, false);
     env.PreloadDriver(SIM_PORT_LPT1);
-    HANDLE device = CreateFileA(SIM_USER_PATH, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE device = CreateFileA(LPT_USER_PATH, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     Expect(device != INVALID_HANDLE_VALUE, "device does not open for READ_CONTROL: %s",
            Win32ErrorText(GetLastError()).c_str());

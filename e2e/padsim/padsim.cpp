@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
                 "padsim: cannot open %s: %s\n"
                 "  The simulated driver is loaded by Kavit.exe when it starts; is Kavit running\n"
                 "  in this Wine prefix (./run-kavit.sh)?\n",
-                SIM_USER_PATH, Win32ErrorText(device.lastError).c_str());
+                LPT_USER_PATH, Win32ErrorText(device.lastError).c_str());
         return 1;
     }
     int pad = 0, button = 0;

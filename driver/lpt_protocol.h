@@ -1,0 +1,53 @@
+/* How a program talks to LPTWDMIO.SYS: the device, its control codes, how a register is named and
+ * how long a batch may be. Plain C with no Windows header of its own, so that the driver (C,
+ * <ntddk.h>), the port connection and kavit-check (C++, <windows.h>), the pad simulator, the
+ * end-to-end harness and the host tests all include this one file.
+ *
+ * A batch is an array of {register address, value} pairs, two bytes each. The register address
+ * carries the port in its high nibble (1 = LPT1 .. 3 = LPT3) and the register in its low nibble
+ * (0 data, 1 status, 2 control): 0x10 is LPT1's data register, 0x21 LPT2's status register. */
+#ifndef KAVIT_DRIVER_LPT_PROTOCOL_H
+#define KAVIT_DRIVER_LPT_PROTOCOL_H
+
+/* The device: its kernel name, the link the driver makes, and the path a program opens. */
+#define LPT_DEVICE_NAME L"\\Device\\LptAccessAgent"
+#define LPT_LINK_NAME L"\\DosDevices\\LptAccessAgent"
+#define LPT_USER_PATH "\\\\.\\LptAccessAgent"
+
+/* Every code is CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS). Where
+ * no Windows header came first (the host tests of the driver's rules), the same value is spelt
+ * out: device type 0x22 in the high word, the function two bits up. */
+#if defined(CTL_CODE) && defined(FILE_DEVICE_UNKNOWN)
+#define LPT_CONTROL_CODE(function)                                                                 \
+    CTL_CODE(FILE_DEVICE_UNKNOWN, (function), METHOD_BUFFERED, FILE_ANY_ACCESS)
+#else
+#define LPT_CONTROL_CODE(function) ((0x22u << 16) | ((function) << 2))
+#endif
+
+/* Control codes. The two batch codes are fixed by the programs that use the driver.
+ *   code                   value     input    output
+ *   LPT_IOCTL_READ_PORTS   0x220050  pairs    the pairs, each value read from its register
+ *   LPT_IOCTL_WRITE_PORTS  0x220060  pairs    the pairs as sent, each value written
+ *   LPT_IOCTL_OPEN_HANDLES 0x220070  nothing  ULONG: handles to the device open now, the
+ *                                             caller's included; touches no register */
+#define LPT_IOCTL_READ_PORTS LPT_CONTROL_CODE(0x014)
+#define LPT_IOCTL_WRITE_PORTS LPT_CONTROL_CODE(0x018)
+#define LPT_IOCTL_OPEN_HANDLES LPT_CONTROL_CODE(0x01C)
+
+/* Register addresses. */
+#define LPT_PORT_COUNT 3
+#define LPT_PORT_SHIFT 4 /* the port's number sits in the high nibble */
+#define LPT_PORT_LPT1 0x10
+#define LPT_PORT_LPT2 0x20
+#define LPT_PORT_LPT3 0x30
+#define LPT_REG_DATA 0
+#define LPT_REG_STATUS 1
+#define LPT_REG_CONTROL 2
+#define LPT_REGISTER_SPAN 3 /* data, status and control: all a standard port decodes */
+
+/* Batch limits: 1 to 64 pairs, and an output buffer at least as long as the input. The program
+ * sends one pair per batch; the cap keeps a batch short while a spin lock is held. */
+#define LPT_PAIR_SIZE 2
+#define LPT_BATCH_MAX_PAIRS 64
+
+#endif
