@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # See Kavit work on Linux, with one command:
 #
-#   ./run-kavit.sh [--demo] [--fresh]
+#   ./run-kavit.sh [--demo] [--fresh] [--check]
 #
 # On Debian it installs what is missing (apt-get; needs root or sudo), builds the 64-bit Windows
 # program, and starts Kavit.exe under Wine with the shipped Kavit.ini and a simulated parallel
@@ -12,6 +12,11 @@
 #
 #   --demo    press every button once by itself after the start
 #   --fresh   start from the shipped Kavit.ini again (otherwise the last run's is kept)
+#   --check   run kavit-check's live view in this terminal instead of Kavit (Esc ends it), to
+#             watch the simulated pads while e2e/padsim.sh presses their buttons
+#
+# The program directory (C:\Kavit in the Wine prefix) holds Kavit.exe, kavit-check.exe, Kavit.ini,
+# help.htm, the simulated LPTWDMIO.SYS and padsim.exe.
 #
 # KAVIT_BUILD_DIR=dir uses an existing mingw-x64 build (dir/dist, dir/e2e) instead of building.
 #
@@ -21,11 +26,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 demo=""
 fresh=""
+check=""
 for arg in "$@"; do
     case $arg in
     --demo) demo=1 ;;
     --fresh) fresh=1 ;;
-    *) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    --check) check=1 ;;
+    *) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
     esac
 done
 
@@ -48,7 +55,8 @@ if [ -z "$build" ]; then
 fi
 dist=$build/dist
 tools=$build/e2e
-for f in "$dist/Kavit.exe" "$dist/Kavit.ini" "$tools/LPTWDMIO.SYS" "$tools/padsim.exe"; do
+for f in "$dist/Kavit.exe" "$dist/kavit-check.exe" "$dist/Kavit.ini" "$tools/LPTWDMIO.SYS" \
+    "$tools/padsim.exe"; do
     [ -f "$f" ] || { echo "build did not produce $f" >&2; exit 1; }
 done
 
@@ -85,7 +93,8 @@ echo $$ >"$state/session"
 
 program=$WINEPREFIX/drive_c/Kavit
 mkdir -p "$program"
-cp "$dist/Kavit.exe" "$dist/help.htm" "$tools/LPTWDMIO.SYS" "$tools/padsim.exe" "$program/"
+cp "$dist/Kavit.exe" "$dist/kavit-check.exe" "$dist/help.htm" "$tools/LPTWDMIO.SYS" "$tools/padsim.exe" \
+    "$program/"
 if [ -n "$fresh" ] || [ ! -f "$program/Kavit.ini" ]; then
     cp "$dist/Kavit.ini" "$program/"
     echo "Kavit.ini: the shipped one"
@@ -93,7 +102,25 @@ else
     echo "Kavit.ini: kept from the last run (--fresh for the shipped one)"
 fi
 
-# ---- 4. Kavit ----------------------------------------------------------------------------------
+# ---- 4. or kavit-check instead of Kavit --------------------------------------------------------
+if [ -n "$check" ]; then
+    cat <<EOF
+
+kavit-check takes this terminal: its report, then both simulated pads live. In another terminal:
+
+  e2e/padsim.sh tap 1 3         press and release pad 1 button 3
+  e2e/padsim.sh press 2 12      hold pad 2 button 12 (e2e/padsim.sh release 2 12 lets it go)
+  e2e/padsim.sh demo            every button of both pads, one after another
+
+Esc or Ctrl-C here ends kavit-check (it removes the driver service it installed) and the session.
+EOF
+    sleep 2
+    (cd "$program" && "$KAVIT_WINE" 'C:\Kavit\kavit-check.exe') || true
+    say "kavit-check has ended"
+    exit 0
+fi
+
+# ---- 5. Kavit ----------------------------------------------------------------------------------
 say "starting Kavit.exe (it installs and starts the driver service lptwdmio itself)"
 (cd "$program" && exec "$KAVIT_WINE" 'C:\Kavit\Kavit.exe') >"$state/kavit.log" 2>&1 &
 kavit=$!

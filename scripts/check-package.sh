@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the ZIP of one Windows build with cpack and checks what it holds: every file of the
-# program directory build/PRESET/dist/, in one folder, and the files a user needs.
+# program directory build/PRESET/dist/, in one folder, and the files a user needs (the licence and
+# the short start README.txt among them).
 #
 #   scripts/check-package.sh PRESET      (mingw-i686: Kavit-1.06-win32.zip, mingw-x64: -win64)
 set -uo pipefail
@@ -8,8 +9,8 @@ cd "$(dirname "$0")/.."
 
 preset=${1:?usage: $0 PRESET}
 case $preset in
-mingw-i686) platform=win32; needed=(Kavit.exe kavit-check.exe Kavit.ini help.htm LPTWDMIO.SYS) ;;
-mingw-x64) platform=win64; needed=(Kavit.exe kavit-check.exe Kavit.ini help.htm LPTWDMIO.SYS LPTWDMIO.cer) ;;
+mingw-i686) platform=win32; needed=(Kavit.exe kavit-check.exe Kavit.ini help.htm README.txt LICENSE LPTWDMIO.SYS) ;;
+mingw-x64) platform=win64; needed=(Kavit.exe kavit-check.exe Kavit.ini help.htm README.txt LICENSE LPTWDMIO.SYS LPTWDMIO.cer) ;;
 *) echo "unknown preset $preset" >&2; exit 2 ;;
 esac
 version=$(sed -n 's/^project(Kavit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -31,6 +32,14 @@ fi
 for file in "${needed[@]}"; do
     grep -qx "$name/$file" <<<"$listed" || { echo "$zip lacks $file"; bad=1; }
 done
+# README.txt is read in Notepad on any Windows, old ones included: every line ends in CR LF.
+unpacked=$(mktemp -d)
+if (cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip" "$name/README.txt" 2>/dev/null) &&
+    [ -s "$unpacked/$name/README.txt" ] && grep -qv $'\r$' "$unpacked/$name/README.txt"; then
+    echo "$zip: README.txt has lines without CR LF"
+    bad=1
+fi
+rm -rf "$unpacked"
 # The certificate goes with the signed 64-bit driver only.
 if [ "$platform" = win32 ] && grep -q '\.cer$' <<<"$listed"; then
     echo "$zip holds a certificate, but its driver is unsigned"
