@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 
 #include "settings/text_reader.h"
 
@@ -101,19 +102,28 @@ template <typename T> void AppendNumber(std::string& text, T value) {
     text.append(digits, result.ptr);
 }
 
+// A byte 26 ends the file for the reader wherever it stands: one written would hide everything
+// after it, keys taught since the load included. The reader itself fills what a file cut short
+// lacks with that byte (the labels of the preset the file ends in), so it is left out of headers
+// and labels; such a label reads back as the rest of it, since the reader ends a label at "=".
+void AppendText(std::string& text, const std::string& part) {
+    std::remove_copy(part.begin(), part.end(), std::back_inserter(text), EndOfFileChar);
+}
+
 // A label of twelve characters fills all of the line that the reader searches for "=", so an "="
 // after it would be taken as the start of the first number and the next start would refuse the
 // file. Such a label was read from a line that had a blank there instead, and gets it back.
-char LabelEnd(const std::string& label) {
-    return label.size() >= static_cast<size_t>(LabelLineLimit - PadPrefixLength) ? ' ' : '=';
+char LabelEnd(size_t labelLength) {
+    return labelLength >= static_cast<size_t>(LabelLineLimit - PadPrefixLength) ? ' ' : '=';
 }
 
 void AppendPadBlock(std::string& text, const char* prefix, const int32_t* vk, const int32_t* scan,
                     const int32_t* ext, const std::string* name) {
     for (int b = 0; b < ButtonsPerPad; ++b) {
         text += prefix;
-        text += name[b];
-        text += LabelEnd(name[b]);
+        const size_t labelStart = text.size();
+        AppendText(text, name[b]);
+        text += LabelEnd(text.size() - labelStart);
         AppendNumber(text, vk[b]);
         text += ' ';
         AppendNumber(text, scan[b]);
@@ -196,7 +206,7 @@ std::string SettingsText(const TAppSettings& app, int32_t currentPreset,
     text += LineEnd;
     for (const TCodes& preset : presets) {
         text += LineEnd;
-        text += preset.header;
+        AppendText(text, preset.header);
         text += LineEnd;
         AppendPadBlock(text, Pad1Prefix, preset.vk1, preset.scan1, preset.ext1, preset.name1);
         text += LineEnd;
