@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,11 +88,8 @@ void CheckTable(bool loaded) {
 
 // New keys for every button of the sequence (pad 2 only with a second player), stored as key
 // assignment stores them: a virtual-key code, a scan code of 8 bits, an extended flag.
-void TeachKeys(const uint8_t* data, size_t size) {
+void TeachKeys(uint32_t r) {
     TCodes& preset = PresetTable.presets[static_cast<size_t>(PresetTable.currentPreset)];
-    uint32_t r = static_cast<uint32_t>(size);
-    for (size_t i = 0; i < size; ++i)
-        r = r * 31 + data[i];
     for (int n = 0; n < ButtonsPerPad * (1 + AppSettings.secondPlayer); ++n) {
         r = r * 1103515245u + 12345u;
         int b = n % ButtonsPerPad;
@@ -124,12 +122,13 @@ bool Same(const TCodes& a, const TCodes& b) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    bool loaded = Load(std::string(reinterpret_cast<const char*>(data), size));
+    const std::string content(reinterpret_cast<const char*>(data), size);
+    bool loaded = Load(content);
     CheckTable(loaded);
     if (!loaded)
         return 0;
 
-    TeachKeys(data, size);
+    TeachKeys(static_cast<uint32_t>(std::hash<std::string>()(content)));
     const TAppSettings settings = AppSettings;
     const int32_t current = PresetTable.currentPreset;
     const std::vector<TCodes> presets = PresetTable.presets;

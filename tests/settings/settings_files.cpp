@@ -29,6 +29,10 @@ TCodes BlockPreset(const std::string& header, int seed) {
     return preset;
 }
 
+std::vector<int32_t> Keys(const TCodes& p, int b) {
+    return {p.vk1[b], p.scan1[b], p.ext1[b], p.vk2[b], p.scan2[b], p.ext2[b]};
+}
+
 void ExpectBlock(const TCodes& preset, const std::string& header, int seed) {
     TCodes want = BlockPreset(header, seed);
     EXPECT_EQ(preset.header, header);
@@ -36,10 +40,7 @@ void ExpectBlock(const TCodes& preset, const std::string& header, int seed) {
         SCOPED_TRACE("button " + std::to_string(b + 1));
         EXPECT_EQ(preset.name1[b], want.name1[b]);
         EXPECT_EQ(preset.name2[b], want.name2[b]);
-        EXPECT_EQ(std::vector<int32_t>({preset.vk1[b], preset.scan1[b], preset.ext1[b],
-                                        preset.vk2[b], preset.scan2[b], preset.ext2[b]}),
-                  std::vector<int32_t>({want.vk1[b], want.scan1[b], want.ext1[b], want.vk2[b],
-                                        want.scan2[b], want.ext2[b]}));
+        EXPECT_EQ(Keys(preset, b), Keys(want, b));
     }
 }
 

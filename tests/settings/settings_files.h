@@ -18,6 +18,8 @@ void ResetAll();
 // The preset of `seed`: button b (1..12) of pad 1 is labelled "Fire<b>" and sends
 // seed*100+b, b+10, b%2; of pad 2 "Key<b>", seed*100+50+b, b+30, (b+1)%2.
 TCodes BlockPreset(const std::string& header, int seed);
+// Button b's (0..11) vk, scan and ext of pad 1, then of pad 2.
+std::vector<int32_t> Keys(const TCodes& preset, int b);
 // Checks a preset read from BlockPreset(header, seed).
 void ExpectBlock(const TCodes& preset, const std::string& header, int seed);
 // Appends BlockPreset(header, seed) to PresetTable, in memory.
