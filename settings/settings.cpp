@@ -2,121 +2,42 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <charconv>
+#include <utility>
 
 #include "common/notice.h"
 #include "common/program_state.h"
 #include "settings/text_file.h"
-#include "settings/text_reader.h"
 
 TAppSettings AppSettings;
 
 namespace {
 
-// Kavit.ini is positional: values are found by line and by character count, never by key name.
-// The keys and frame lines below are written for people; the reader only skips their lengths.
-//
-//   [Kavit settings]===============================================   title, 63 characters
-//   Interval=10
-//   SecondPlayer=1
-//   Repeat=0
-//   Preset=1                                                           current preset + 1
-//   then per preset: empty line, header, 12 lines "1P:<label>=<vk> <scan> <ext>", empty line,
-//                    12 lines "2P:..." of pad 2
-//   //=============================================================   closing line, 63 characters
-const char TitleLine[] = "[Kavit settings]===============================================";
-const char ClosingLine[] = "//=============================================================";
-static_assert(sizeof TitleLine - 1 == 63 && sizeof ClosingLine - 1 == 63, "frame line width");
-
-const char IntervalKey[] = "Interval=";
-const char SecondPlayerKey[] = "SecondPlayer=";
-const char RepeatKey[] = "Repeat=";
-const char PresetKey[] = "Preset=";
-const char Pad1Prefix[] = "1P:";
-const char Pad2Prefix[] = "2P:";
-const char LineEnd[] = "\r\n";
-
-// A button line's label is whatever stands between the 3-character pad prefix and "=", cut off
-// after the 15th character of the line: at most 12 characters.
-const int PadPrefixLength = 3;
-const int LabelLineLimit = 15;
-const size_t PresetBlockLines = 27; // empty line, header, 12 pad-1 lines, empty line, 12 pad-2
-
 const char BadPresetNotice[] = "Bad Preset namber in Kavit.ini file, used first";
 const char CannotWriteNotice[] = "Can not write file Kavit.ini";
 
-// Passes over as many characters as the key has, without comparing them: any name of that length
-// will do, and a shorter line lets the skip run on into the next one.
-template <size_t N> void SkipKey(TTextReader& in, const char (&)[N]) {
-    for (size_t i = 0; i + 1 < N; ++i)
-        ReadChar(in);
-}
-
-// The "=" is consumed only when it is among the first 15 characters, so a 12-character label
-// reads only when a blank follows it instead.
-std::string ReadLabel(TTextReader& in) {
-    std::string label;
-    for (int i = 0; i < LabelLineLimit; ++i) {
-        char c = ReadChar(in);
-        if (c == '=')
-            break;
-        if (i >= PadPrefixLength)
-            label += c;
-    }
-    return label;
-}
-
-bool ReadPadBlock(TTextReader& in, int32_t* vk, int32_t* scan, int32_t* ext, std::string* name) {
-    for (int b = 0; b < ButtonsPerPad; ++b) {
-        name[b] = ReadLabel(in);
-        if (!ReadNumber(in, vk[b]) || !ReadNumber(in, scan[b]) || !ReadNumber(in, ext[b]))
-            return false;
-        SkipLine(in); // whatever follows the third number
-    }
-    return true;
-}
-
-// One 27-line preset block, its leading empty line already read. Appends the preset and its
-// submenu item; notes whether it is the current one.
-bool ReadPreset(TTextReader& in, bool& currentFound) {
+// Appends the presets read to the table and each one's item to the submenu, in file order, the
+// current one checked. True when the current preset is among them.
+bool AppendPresets(std::vector<TCodes>& presets) {
     TPresetTable& table = PresetTable;
-    const int32_t k = table.presetCount;
-    table.presetCount += 1;
-    table.presets.emplace_back();
-    TCodes& preset = table.presets.back();
-
-    preset.header = ReadLine(in);
-    SkipLine(in);
-    std::string caption = CaptionOf(preset.header);
-    if (!table.presetSubmenuCreated) {
-        table.PresetSubmenu = CreatePopupMenu();
-        table.presetSubmenuCreated = true;
+    bool currentFound = false;
+    table.presets.reserve(table.presets.size() + presets.size());
+    for (TCodes& preset : presets) {
+        const int32_t k = table.presetCount;
+        table.presetCount += 1;
+        if (!table.presetSubmenuCreated) {
+            table.PresetSubmenu = CreatePopupMenu();
+            table.presetSubmenuCreated = true;
+        }
+        UINT flags = MF_STRING;
+        if (k == table.currentPreset) {
+            flags |= MF_CHECKED;
+            currentFound = true;
+        }
+        AppendMenuA(table.PresetSubmenu, flags, CmdPresetBase + static_cast<UINT>(k),
+                    preset.caption.c_str());
+        table.presets.push_back(std::move(preset));
     }
-    UINT flags = MF_STRING;
-    if (k == table.currentPreset) {
-        flags |= MF_CHECKED;
-        currentFound = true;
-    }
-    AppendMenuA(table.PresetSubmenu, flags, CmdPresetBase + static_cast<UINT>(k), caption.c_str());
-    preset.caption = std::move(caption);
-
-    if (!ReadPadBlock(in, preset.vk1, preset.scan1, preset.ext1, preset.name1))
-        return false;
-    SkipLine(in); // the empty line between the pad blocks
-    if (!ReadPadBlock(in, preset.vk2, preset.scan2, preset.ext2, preset.name2))
-        return false;
-    SkipLine(in); // the empty line ahead of the next preset, or the closing line
-    return true;
-}
-
-// A TCodes record is over a kilobyte: a table that grows one record at a time is moved to new
-// memory again and again. Every preset but the last takes at least 27 line ends, which bounds
-// the count; the cap keeps a file of nothing but line ends from reserving much.
-void ReservePresets(const TTextReader& in) {
-    const size_t MaxReserved = 16384;
-    size_t bound = static_cast<size_t>(std::count(in.next, in.end, '\n')) / PresetBlockLines + 1;
-    PresetTable.presets.reserve(PresetTable.presets.size() + std::min(bound, MaxReserved));
+    return currentFound;
 }
 
 bool IsFlag(int32_t value) {
@@ -142,123 +63,23 @@ bool ValidSettings() {
     return valid;
 }
 
-// ---- writing -----------------------------------------------------------------------------------
-
-const size_t NumberWidth = 11; // "-2147483648" and "4294967295"
-
-template <typename T> void AppendNumber(std::string& text, T value) {
-    char digits[24];
-    std::to_chars_result result = std::to_chars(digits, digits + sizeof digits, value);
-    text.append(digits, result.ptr);
-}
-
-// A label of twelve characters fills all of the line that the reader searches for "=", so an "="
-// after it would be taken as the start of the first number and the next start would refuse the
-// file. Such a label was read from a line that had a blank there instead, and gets it back.
-char LabelEnd(const std::string& label) {
-    return label.size() >= static_cast<size_t>(LabelLineLimit - PadPrefixLength) ? ' ' : '=';
-}
-
-void AppendPadBlock(std::string& text, const char* prefix, const int32_t* vk, const int32_t* scan,
-                    const int32_t* ext, const std::string* name) {
-    for (int b = 0; b < ButtonsPerPad; ++b) {
-        text += prefix;
-        text += name[b];
-        text += LabelEnd(name[b]);
-        AppendNumber(text, vk[b]);
-        text += ' ';
-        AppendNumber(text, scan[b]);
-        text += ' ';
-        AppendNumber(text, ext[b]);
-        text += LineEnd;
-    }
-}
-
-// An upper bound of the file's size, so that the text is built without copying.
-size_t SettingsTextSize() {
-    const size_t lineEnd = sizeof LineEnd - 1;
-    const size_t buttonLine = PadPrefixLength + 1 + 3 * NumberWidth + 2 + lineEnd;
-    size_t size = 2 * (63 + lineEnd) + 4 * (sizeof SecondPlayerKey + NumberWidth + lineEnd);
-    for (const TCodes& preset : PresetTable.presets) {
-        size += preset.header.size() + 3 * lineEnd + 2 * ButtonsPerPad * buttonLine;
-        for (int b = 0; b < ButtonsPerPad; ++b)
-            size += preset.name1[b].size() + preset.name2[b].size();
-    }
-    return size;
-}
-
-std::string SettingsText() {
-    std::string text;
-    text.reserve(SettingsTextSize());
-    text += TitleLine;
-    text += LineEnd;
-    text += IntervalKey;
-    AppendNumber(text, AppSettings.interval);
-    text += LineEnd;
-    text += SecondPlayerKey;
-    AppendNumber(text, AppSettings.secondPlayer);
-    text += LineEnd;
-    text += RepeatKey;
-    AppendNumber(text, AppSettings.repeat);
-    text += LineEnd;
-    text += PresetKey;
-    // Wraps as the reader's "minus one" does, so any value reads back as itself.
-    AppendNumber(text, static_cast<int32_t>(static_cast<uint32_t>(PresetTable.currentPreset) + 1));
-    text += LineEnd;
-    for (const TCodes& preset : PresetTable.presets) {
-        text += LineEnd;
-        text += preset.header;
-        text += LineEnd;
-        AppendPadBlock(text, Pad1Prefix, preset.vk1, preset.scan1, preset.ext1, preset.name1);
-        text += LineEnd;
-        AppendPadBlock(text, Pad2Prefix, preset.vk2, preset.scan2, preset.ext2, preset.name2);
-    }
-    text += ClosingLine;
-    text += LineEnd;
-    return text;
-}
-
 } // namespace
 
 bool LoadSettings(const std::string& path) {
     std::string content;
     if (!ReadWholeFile(path, content))
         return false;
-    TTextReader in = TextReaderOf(content);
-
-    SkipLine(in); // the title line, not examined
-
-    int64_t interval = 0;
-    SkipKey(in, IntervalKey);
-    if (!ReadNumber64(in, interval))
+    // A malformed number ends the load, but what was read until then is kept, in memory and in
+    // the submenu, as it would be by a reader that stores each value as it goes.
+    TSettingsValues values;
+    values.app = AppSettings;
+    values.currentPreset = PresetTable.currentPreset;
+    bool read = ReadSettingsText(content, values);
+    AppSettings = values.app;
+    PresetTable.currentPreset = values.currentPreset;
+    bool currentFound = AppendPresets(values.presets);
+    if (!read)
         return false;
-    AppSettings.interval = static_cast<uint32_t>(interval); // low 32 bits: -1 is 4294967295
-    SkipLine(in);
-
-    SkipKey(in, SecondPlayerKey);
-    if (!ReadNumber(in, AppSettings.secondPlayer))
-        return false;
-    SkipLine(in);
-
-    SkipKey(in, RepeatKey);
-    if (!ReadNumber(in, AppSettings.repeat))
-        return false;
-    SkipLine(in);
-
-    SkipKey(in, PresetKey);
-    if (!ReadNumber(in, PresetTable.currentPreset))
-        return false;
-    SkipLine(in);
-    PresetTable.currentPreset =
-        static_cast<int32_t>(static_cast<uint32_t>(PresetTable.currentPreset) - 1);
-
-    SkipLine(in); // the empty line ahead of the first preset
-
-    ReservePresets(in);
-    bool currentFound = false;
-    while (!AtEndOfFile(in))
-        if (!ReadPreset(in, currentFound))
-            return false;
 
     if (!currentFound) {
         PresetTable.currentPreset = 0;
@@ -272,7 +93,8 @@ bool LoadSettings(const std::string& path) {
 }
 
 bool SaveSettings(const std::string& path) {
-    if (ReplaceWholeFile(path, SettingsText()))
+    if (ReplaceWholeFile(path,
+                         SettingsText(AppSettings, PresetTable.currentPreset, PresetTable.presets)))
         return true;
     ShowNotice(CannotWriteNotice);
     return false;

@@ -2,17 +2,10 @@
 // start-up and rewritten whole on every save.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "settings/presets.h"
-
-struct TAppSettings {
-    uint32_t interval = 5000; // polling period, ms
-    int32_t secondPlayer = 0; // 1: pad 2 is scanned and taught too
-    int32_t repeat = 0;       // 1: a held button sends key-down on every poll
-    // The current preset is PresetTable.currentPreset.
-};
+#include "settings/settings_text.h"
 
 extern TAppSettings AppSettings;
 

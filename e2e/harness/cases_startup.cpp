@@ -58,8 +58,9 @@ std::string BadExtendedFlagIni() {
 
 std::string LabelTooLongIni() {
     TIniValues ini = StandardIni(1);
-    ini.presets[0].name1[3] = "TwelveLetter"; // 12 characters: the "=" is not consumed
-    return IniText(ini);
+    ini.presets[0].name1[3] = "TwelveLetter"; // 12 characters: an "=" after them is not consumed
+    std::string text = IniText(ini);
+    return text.replace(text.find("TwelveLetter "), 13, "TwelveLetter=");
 }
 
 const TIniCase IniCases[] = {

@@ -1,6 +1,6 @@
 #include "e2e/harness/ini_text.h"
 
-#include "e2e/harness/harness.h"
+#include "settings/settings_text.h"
 
 namespace {
 
@@ -50,23 +50,24 @@ TPresetValues Build(const char* header, const TNamedKey* pad1, const TNamedKey* 
 } // namespace
 
 std::string IniText(const TIniValues& ini) {
-    std::string text = "[Kavit settings]" + std::string(47, '=') + "\r\n";
-    text += Format("Interval=%lu\r\n", static_cast<unsigned long>(ini.interval));
-    text += Format("SecondPlayer=%d\r\n", ini.secondPlayer);
-    text += Format("Repeat=%d\r\n", ini.repeat);
-    text += Format("Preset=%d\r\n", ini.preset);
+    TSettingsValues values;
+    values.app = {ini.interval, ini.secondPlayer, ini.repeat};
+    values.currentPreset = ini.preset - 1;
     for (const TPresetValues& preset : ini.presets) {
-        text += "\r\n" + preset.header + "\r\n";
-        for (int b = 0; b < 12; b++)
-            text += Format("1P:%s=%d %d %d\r\n", preset.name1[b].c_str(), preset.pad1[b].vk,
-                           preset.pad1[b].scan, preset.pad1[b].ext);
-        text += "\r\n";
-        for (int b = 0; b < 12; b++)
-            text += Format("2P:%s=%d %d %d\r\n", preset.name2[b].c_str(), preset.pad2[b].vk,
-                           preset.pad2[b].scan, preset.pad2[b].ext);
+        TCodes& codes = values.presets.emplace_back();
+        codes.header = preset.header;
+        for (int b = 0; b < 12; b++) {
+            codes.name1[b] = preset.name1[b];
+            codes.name2[b] = preset.name2[b];
+            codes.vk1[b] = preset.pad1[b].vk;
+            codes.scan1[b] = preset.pad1[b].scan;
+            codes.ext1[b] = preset.pad1[b].ext;
+            codes.vk2[b] = preset.pad2[b].vk;
+            codes.scan2[b] = preset.pad2[b].scan;
+            codes.ext2[b] = preset.pad2[b].ext;
+        }
     }
-    text += "//" + std::string(61, '=') + "\r\n";
-    return text;
+    return SettingsText(values);
 }
 
 TPresetValues ArrowsPreset() {

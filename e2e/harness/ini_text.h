@@ -1,5 +1,5 @@
-// Kavit.ini as the program writes it, built from values, so that a case can write the file it
-// starts from and know byte for byte what the program must write back.
+// Kavit.ini as the program writes it, built from values by the program's own writer, so that a
+// case can write the file it starts from and know byte for byte what the program must write back.
 #pragma once
 
 #include <cstdint>

@@ -5,7 +5,6 @@
 #include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
-#include "tests/settings/settings_files.h"
 
 namespace app_test {
 
@@ -27,15 +26,6 @@ void ResetProgram() {
     currentTrayIcon = nullptr;
     PresetTable = TPresetTable{};
     AppSettings = TAppSettings{};
-}
-
-std::string Ini(const std::vector<std::string>& headers, const std::string& interval,
-                const std::string& secondPlayer, const std::string& preset) {
-    std::string text = settings_test::Head(interval, secondPlayer, "0", preset);
-    int seed = 1;
-    for (const std::string& header : headers)
-        text += settings_test::Block(header, seed++);
-    return text + settings_test::Closing;
 }
 
 void Queue(UINT message, WPARAM wParam, LPARAM lParam) {

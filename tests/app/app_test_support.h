@@ -22,11 +22,6 @@ const std::string HelpPath = "C:\\Kavit\\help.htm";
 // button held, and a fresh stand-in.
 void ResetProgram();
 
-// A Kavit.ini with one 27-line block per header (labels "Fire1".. for pad 1, "Key1".. for pad
-// 2), and the given values on lines 2 to 5.
-std::string Ini(const std::vector<std::string>& headers, const std::string& interval = "10",
-                const std::string& secondPlayer = "0", const std::string& preset = "1");
-
 // Posts a message to MainWindow, to be taken by the loop in that order.
 void Queue(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 

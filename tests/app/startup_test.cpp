@@ -12,22 +12,23 @@
 #include "settings/presets.h"
 #include "settings/settings.h"
 #include "tests/app/app_test_support.h"
+#include "tests/settings/settings_files.h"
 
 namespace {
 
 using app_test::Find;
 using app_test::FindText;
-using app_test::Ini;
 using app_test::IniPath;
 using app_test::Instance;
 using app_test::Notices;
 using app_test::Queue;
+using settings_test::File;
 
 class StartupTest : public ::testing::Test {
   protected:
     void SetUp() override {
         app_test::ResetProgram();
-        fake::files[IniPath] = Ini({"[First]", "[Second]"});
+        fake::files[IniPath] = File({"[First]", "[Second]"}, {10, 0, 0});
     }
     void TearDown() override { app_test::ResetProgram(); }
 
@@ -378,11 +379,13 @@ TEST_F(StartupTest, EachFailedStepTellsWhyAndDestroysTheConnection) {
     static const FailureCase cases[] = {
         {"no settings file", [] { fake::files.erase(IniPath); }, "Bad Kavit.ini file", {}},
         {"settings that fail validation",
-         [] { fake::files[IniPath] = Ini({"[First]"}, "10", "2"); },
+         [] {
+             fake::files[IniPath] = File({"[First]"}, {10, 2, 0});
+         },
          "Bad Kavit.ini file",
          {}},
         {"no preset in the file",
-         [] { fake::files[IniPath] = Ini({}); },
+         [] { fake::files[IniPath] = File({}); },
          "Bad Kavit.ini file",
          {"Bad Preset namber in Kavit.ini file, used first"}},
         {"class not registered",

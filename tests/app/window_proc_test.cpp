@@ -21,11 +21,11 @@ namespace {
 
 using app_test::Find;
 using app_test::FindText;
-using app_test::Ini;
 using app_test::IniPath;
 using app_test::Instance;
 using app_test::Notices;
 using app_test::Queue;
+using settings_test::File;
 
 HICON const First = fake::FirstIconHandle;
 HICON const Second = fake::SecondIconHandle;
@@ -39,7 +39,7 @@ class WindowProcTest : public ::testing::Test {
     void SetUp() override {
         app_test::ResetProgram();
         atEnd = nullptr;
-        fake::files[IniPath] = Ini({"[First]", "[Second]", "[Third]"}, "250");
+        fake::files[IniPath] = File({"[First]", "[Second]", "[Third]"}, {250, 0, 0});
         matrix = padsim::PadMatrix{};
         matrix.Install();
     }
@@ -124,11 +124,11 @@ TEST_F(WindowProcTest, DestroyRemovesTheIconThenPostsQuitWithZero) {
 
 TEST_F(WindowProcTest, TheStartupTickSwitchesToThePollingTimerAtTheReadInterval) {
     // The interval exactly as read: no bound is put on it.
-    static const char* const intervals[] = {"250", "0", "-1"};
-    for (const char* interval : intervals) {
-        SCOPED_TRACE(std::string("Interval=") + interval);
+    static const uint32_t intervals[] = {250, 0, 4294967295u};
+    for (uint32_t interval : intervals) {
+        SCOPED_TRACE("Interval=" + std::to_string(interval));
         SetUp();
-        fake::files[IniPath] = Ini({"[First]"}, interval);
+        fake::files[IniPath] = File({"[First]"}, {interval, 0, 0});
         std::map<UINT_PTR, UINT> running;
         atEnd = ([&] { running = fake::timers; });
         Queue(WM_TIMER, TimerStartup);
@@ -238,7 +238,7 @@ TEST_F(WindowProcTest, RestoreMessagesAddTheLastIconAgainWithoutRemovingIt) {
         SCOPED_TRACE("message " + std::to_string(restore));
         SetUp();
         matrix.Press(2, 1);
-        fake::files[IniPath] = Ini({"[First]"}, "10", "1");
+        fake::files[IniPath] = File({"[First]"}, {10, 1, 0});
         Queue(WM_TIMER, TimerPoll); // pad 2 button 1 down: SECONDICON
         Queue(restore);
         Queue(restore);
@@ -415,13 +415,11 @@ struct MenuState {
     }
 };
 
-// Line 5 of the file as written.
-std::string PresetLine() {
-    const std::string& text = fake::files[IniPath];
-    size_t begin = 0;
-    for (int line = 1; line < 5; ++line)
-        begin = text.find("\r\n", begin) + 2;
-    return text.substr(begin, text.find("\r\n", begin) - begin);
+// The current preset as the file written says.
+int32_t SavedPreset() {
+    TSettingsValues saved;
+    EXPECT_TRUE(ReadSettingsText(fake::files[IniPath], saved));
+    return saved.currentPreset;
 }
 
 TEST_F(WindowProcTest, ChoosingAPresetMovesTheCheckMarkAndSaves) {
@@ -444,12 +442,12 @@ TEST_F(WindowProcTest, ChoosingAPresetMovesTheCheckMarkAndSaves) {
     EXPECT_EQ(PresetTable.currentPreset, 2);
     EXPECT_EQ(menu.Checked(), std::vector<UINT>{2});
     EXPECT_EQ(menu.items[0].text, "First");
-    EXPECT_EQ(PresetLine(), "Preset=3");
+    EXPECT_EQ(SavedPreset(), 2);
     EXPECT_EQ(Notices(), std::vector<std::string>{});
 }
 
 TEST_F(WindowProcTest, ChoosingTheCurrentPresetRewritesItCheckedAndSavesAgain) {
-    fake::files[IniPath] = Ini({"[First]", "[Second]", "[Third]"}, "250", "0", "2");
+    fake::files[IniPath] = File({"[First]", "[Second]", "[Third]"}, {250, 0, 0}, 1);
     MenuState menu;
     atEnd = ([&] { menu.Take(); });
     // Line 1 is not read: the program writes its own, so a rewrite shows.
@@ -465,7 +463,7 @@ TEST_F(WindowProcTest, ChoosingTheCurrentPresetRewritesItCheckedAndSavesAgain) {
     EXPECT_EQ(modified[1].args[2], static_cast<uint64_t>(MF_BYPOSITION | MF_CHECKED));
     EXPECT_EQ(menu.Checked(), std::vector<UINT>{1});
     EXPECT_NE(fake::files[IniPath], before) << "the file is written again";
-    EXPECT_EQ(PresetLine(), "Preset=2");
+    EXPECT_EQ(SavedPreset(), 1);
 }
 
 TEST_F(WindowProcTest, AFailedSaveIsToldAndTheChoiceStays) {

@@ -75,8 +75,7 @@ const TCodes& Preset(size_t k) {
 
 TEST(LoadSettingsTest, ReadsACanonicalFile) {
     ResetAll();
-    ASSERT_TRUE(LoadText(Head("250", "0", "1", "2") + Block("[First]", 1) + Block("[Second]", 2) +
-                         Closing));
+    ASSERT_TRUE(LoadText(File({"[First]", "[Second]"}, {250, 0, 1}, 1)));
     EXPECT_EQ(AppSettings.interval, 250u);
     EXPECT_EQ(AppSettings.secondPlayer, 0);
     EXPECT_EQ(AppSettings.repeat, 1);
@@ -206,7 +205,7 @@ TEST(LoadSettingsTest, ButtonLines) {
 }
 
 TEST(LoadSettingsTest, FileStructure) {
-    std::string withoutClosing = TwoPresets.substr(0, TwoPresets.size() - Closing.size());
+    std::string withoutClosing = WithoutLine(TwoPresets, ClosingLine);
     size_t secondBlock = TwoPresets.find("\r\n\r\n[Second]") + 2;
     RunLoadCases({
         {"LF-only line ends",
@@ -287,8 +286,8 @@ TEST(LoadSettingsTest, NothingToLoad) {
     RunLoadCases({
         {"empty file", "", false, 1, noMenu},
         {"only code 26", "\x1a" + TwoPresets, false, 1, noMenu},
-        {"settings lines only", Head(), false, 1, noMenu},
-        {"settings lines and the empty line", Head() + "\r\n", false, 1, noMenu},
+        {"settings lines only", WithoutLine(File({}), 6), false, 1, noMenu},
+        {"settings lines and the empty line", WithLine(File({}), 6, ""), false, 1, noMenu},
     });
 }
 
@@ -317,8 +316,7 @@ TEST(LoadSettingsTest, ValidationRejectsBadValues) {
 
 TEST(LoadSettingsTest, SubmenuIsBuiltWhileReading) {
     ResetAll();
-    ASSERT_TRUE(LoadText(Head("10", "1", "0", "2") + Block("[A]B[C]", 1) + Block("Plain", 2) +
-                         Block("[]", 3) + Closing));
+    ASSERT_TRUE(LoadText(File({"[A]B[C]", "Plain", "[]"}, {10, 1, 0}, 1)));
     EXPECT_EQ(
         fake::NamesWithout({"CreateFileA", "ReadFile", "CloseHandle"}),
         (std::vector<std::string>{"CreatePopupMenu", "AppendMenuA", "AppendMenuA", "AppendMenuA"}));
@@ -385,16 +383,17 @@ TEST(LoadSettingsTest, FormatErrorKeepsWhatWasRead) {
 
 TEST(LoadSettingsTest, LargeFileReadsWholeThroughShortReads) {
     ResetAll();
-    std::string text = Head("10", "1", "0", "300");
+    std::vector<std::string> headers;
     for (int seed = 1; seed <= 300; ++seed)
-        text += Block("[P" + std::to_string(seed) + "]", seed);
+        headers.push_back("[P" + std::to_string(seed) + "]");
+    std::string text = File(headers, {10, 1, 0}, 299);
     ASSERT_GT(text.size(), 2u * 64 * 1024);
     // ReadFile may hand out less than asked before the end: every other call gives 777 bytes.
     fake::on.ReadFile = [](HANDLE f, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED o) {
         static int calls = 0;
         return fake::Defaults().ReadFile(f, buffer, ++calls % 2 ? 777 : size, read, o);
     };
-    ASSERT_TRUE(LoadText(text + Closing));
+    ASSERT_TRUE(LoadText(text));
     ASSERT_EQ(PresetTable.presetCount, 300);
     for (int seed = 1; seed <= 300; ++seed)
         ExpectBlock(Preset(seed - 1), "[P" + std::to_string(seed) + "]", seed);

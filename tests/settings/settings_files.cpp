@@ -12,40 +12,7 @@ void ResetAll() {
     AppSettings = TAppSettings{};
 }
 
-std::string Head(const std::string& interval, const std::string& secondPlayer,
-                 const std::string& repeat, const std::string& preset) {
-    return Title + "Interval=" + interval + "\r\nSecondPlayer=" + secondPlayer +
-           "\r\nRepeat=" + repeat + "\r\nPreset=" + preset + "\r\n";
-}
-
-std::string Block(const std::string& header, int seed) {
-    std::string text = "\r\n" + header + "\r\n";
-    for (int b = 1; b <= 12; ++b)
-        text += "1P:Fire" + std::to_string(b) + "=" + std::to_string(seed * 100 + b) + " " +
-                std::to_string(b + 10) + " " + std::to_string(b % 2) + "\r\n";
-    text += "\r\n";
-    for (int b = 1; b <= 12; ++b)
-        text += "2P:Key" + std::to_string(b) + "=" + std::to_string(seed * 100 + 50 + b) + " " +
-                std::to_string(b + 30) + " " + std::to_string((b + 1) % 2) + "\r\n";
-    return text;
-}
-
-void ExpectBlock(const TCodes& preset, const std::string& header, int seed) {
-    EXPECT_EQ(preset.header, header);
-    for (int b = 1; b <= 12; ++b) {
-        SCOPED_TRACE("button " + std::to_string(b));
-        EXPECT_EQ(preset.name1[b - 1], "Fire" + std::to_string(b));
-        EXPECT_EQ(preset.vk1[b - 1], seed * 100 + b);
-        EXPECT_EQ(preset.scan1[b - 1], b + 10);
-        EXPECT_EQ(preset.ext1[b - 1], b % 2);
-        EXPECT_EQ(preset.name2[b - 1], "Key" + std::to_string(b));
-        EXPECT_EQ(preset.vk2[b - 1], seed * 100 + 50 + b);
-        EXPECT_EQ(preset.scan2[b - 1], b + 30);
-        EXPECT_EQ(preset.ext2[b - 1], (b + 1) % 2);
-    }
-}
-
-void AddBlockPreset(const std::string& header, int seed) {
+TCodes BlockPreset(const std::string& header, int seed) {
     TCodes preset;
     preset.header = header;
     preset.caption = CaptionOf(header);
@@ -59,16 +26,36 @@ void AddBlockPreset(const std::string& header, int seed) {
         preset.scan2[b - 1] = b + 30;
         preset.ext2[b - 1] = (b + 1) % 2;
     }
-    PresetTable.presets.push_back(preset);
+    return preset;
+}
+
+std::vector<int32_t> Keys(const TCodes& p, int b) {
+    return {p.vk1[b], p.scan1[b], p.ext1[b], p.vk2[b], p.scan2[b], p.ext2[b]};
+}
+
+void ExpectBlock(const TCodes& preset, const std::string& header, int seed) {
+    TCodes want = BlockPreset(header, seed);
+    EXPECT_EQ(preset.header, header);
+    for (int b = 0; b < 12; ++b) {
+        SCOPED_TRACE("button " + std::to_string(b + 1));
+        EXPECT_EQ(preset.name1[b], want.name1[b]);
+        EXPECT_EQ(preset.name2[b], want.name2[b]);
+        EXPECT_EQ(Keys(preset, b), Keys(want, b));
+    }
+}
+
+void AddBlockPreset(const std::string& header, int seed) {
+    PresetTable.presets.push_back(BlockPreset(header, seed));
     PresetTable.presetCount += 1;
 }
 
-std::string File(std::initializer_list<std::string> headers) {
-    std::string text = Head();
+std::string File(const std::vector<std::string>& headers, const TAppSettings& app,
+                 int32_t current) {
+    std::vector<TCodes> presets;
     int seed = 1;
     for (const std::string& header : headers)
-        text += Block(header, seed++);
-    return text + Closing;
+        presets.push_back(BlockPreset(header, seed++));
+    return SettingsText(app, current, presets);
 }
 
 std::string WithLine(const std::string& file, size_t line, const std::string& text) {
