@@ -18,6 +18,9 @@ struct TDriverReport {
 // the driver file beside the program.
 TDriverReport DiagnoseDriver(TLptPortConnection& connection);
 
+// What to do so that this Windows loads a driver signed only for testing, as ours is.
+std::string SignatureAdvice(WORD native);
+
 // "error 577: Windows cannot verify the digital signature for this file."
 std::string ErrorText(DWORD code);
 
