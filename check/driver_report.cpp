@@ -240,8 +240,11 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
 
     if (!connection.serviceInstalled)
         return NoService(connection);
-    if (connection.serviceStartError)
-        return StartFailed(connection.serviceStartError, native);
+    if (connection.serviceStartError) {
+        TDriverReport report = StartFailed(connection.serviceStartError, native);
+        report.startFailed = true;
+        return report;
+    }
 
     // Started, yet no device: ask the device itself why.
     HANDLE device = OpenLptDevice();

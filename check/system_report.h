@@ -38,7 +38,9 @@ std::vector<std::string> SystemLines(const TSystemFacts& facts);
 // True when Windows answered that test signing is off: a test-signed driver cannot load.
 bool TestSigningOff(const TSystemFacts& facts);
 
-// When this 64-bit Windows runs without test signing and the driver did not load, the report
-// names that first, before the error, and puts the way to switch it on first in its advice.
+// When this 64-bit Windows runs without test signing and Windows refused to start the driver
+// (a refused signature, or a failure with no cause of its own such as a missing file), the
+// report names that first, before the error, and puts the way to switch it on first in its
+// advice.
 void LeadWithTestSigning(TDriverReport& report, const TSystemFacts& facts,
                          const std::string& signingAdvice);

@@ -92,6 +92,13 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
     failed.reason = "the driver did not start";
     failed.advice = "other advice";
     failed.code = 31;
+    failed.startFailed = true;
+    TDriverReport refused = failed;
+    refused.code = 577; // the signature
+    TDriverReport noFile = failed;
+    noFile.code = 2; // the start failed, but for a cause of its own
+    TDriverReport beforeStart = failed;
+    beforeStart.startFailed = false; // the file is missing, or it is not a driver for here
     TDriverReport ok;
     ok.ok = true;
     ok.reason = "ok";
@@ -101,6 +108,9 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
         bool leads;
     } rows[] = {
         {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), failed, true},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), refused, true},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), noFile, false},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), beforeStart, false},
         {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), ok, false},
         {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x03), failed, false},
         {CodeIntegrity(Facts(10, 0, 19045, X86), 0, 0x01), failed, false},
@@ -117,7 +127,7 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
         EXPECT_EQ(report.reason.find("test signing is off"), 0u) << report.reason;
         EXPECT_EQ(report.reason.substr(report.reason.size() - failed.reason.size()), failed.reason);
         EXPECT_EQ(report.advice, signing + "\n" + failed.advice);
-        EXPECT_EQ(report.code, failed.code);
+        EXPECT_EQ(report.code, row.report.code);
     }
 }
 
