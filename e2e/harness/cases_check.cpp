@@ -221,6 +221,89 @@ void NoPort(TEnv& env) {
     ExpectOnce(run, "", true, "none", "", 1);
 }
 
+// kavit-check's report and live view, started with its output caught and no console input.
+class TLiveCheck {
+  public:
+    explicit TLiveCheck(TEnv& env) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE outWrite;
+        if (!CreatePipe(&outRead, &outWrite, &inherit, 0))
+            Fail("CreatePipe: %s", Win32ErrorText(GetLastError()).c_str());
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        HANDLE nul =
+            CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        &inherit, OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nul;
+        startup.hStdOutput = outWrite;
+        startup.hStdError = nul;
+        PROCESS_INFORMATION info = {};
+        std::string exe = env.dir + "kavit-check.exe";
+        std::string commandLine = "\"" + exe + "\"";
+        BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                      nullptr, "C:\\", &startup, &info);
+        DWORD startError = GetLastError();
+        CloseHandle(outWrite);
+        if (nul != INVALID_HANDLE_VALUE)
+            CloseHandle(nul);
+        if (!started) {
+            CloseReader();
+            Fail("CreateProcessA(%s): %s", exe.c_str(), Win32ErrorText(startError).c_str());
+        }
+        CloseHandle(info.hThread);
+        process = info.hProcess;
+    }
+    ~TLiveCheck() {
+        CloseReader();
+        if (process) {
+            TerminateProcess(process, 999);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    // Waits until the output holds `text`; fails with `what` otherwise.
+    void ExpectPrinted(const char* text, const char* what) {
+        bool found = WaitUntil(
+            [&] {
+                if (outRead)
+                    Drain(outRead, out);
+                return out.find(text) != std::string::npos;
+            },
+            CheckDeadlineMs, 5);
+        if (!found)
+            Fail("%s; printed: %s", what, out.c_str());
+    }
+    // Waits for the end; fails with `what` when it does not come within 5 s.
+    DWORD ExpectEnd(const char* what) {
+        bool ended = WaitUntil(
+            [&] {
+                if (outRead)
+                    Drain(outRead, out);
+                return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+            },
+            5000, 5);
+        if (!ended)
+            Fail("%s; printed: %s", what, out.c_str());
+        if (outRead)
+            Drain(outRead, out);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process, &exitCode);
+        return exitCode;
+    }
+    void CloseReader() {
+        if (outRead)
+            CloseHandle(outRead);
+        outRead = nullptr;
+    }
+    std::string out;
+
+  private:
+    HANDLE outRead = nullptr;
+    HANDLE process = nullptr;
+};
+
 // The live view with Interval=-5 in Kavit.ini still follows a press, and ends, removing the
 // service it installed, once the reader of its output is gone (kavit-check | head -3).
 void LiveViewPaceAndReaderGone(TEnv& env) {
@@ -230,72 +313,35 @@ void LiveViewPaceAndReaderGone(TEnv& env) {
     ini.interval = static_cast<uint32_t>(-5);
     env.WriteIni(ini);
     env.UnloadDriver();
-
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0))
-        Fail("CreatePipe: %s", Win32ErrorText(GetLastError()).c_str());
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul =
-        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = nul;
-    PROCESS_INFORMATION info = {};
-    std::string exe = env.dir + "kavit-check.exe";
-    std::string commandLine = "\"" + exe + "\"";
-    BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  "C:\\", &startup, &info);
-    DWORD startError = GetLastError();
-    CloseHandle(outWrite);
-    if (nul != INVALID_HANDLE_VALUE)
-        CloseHandle(nul);
-    if (!started) {
-        CloseHandle(outRead);
-        Fail("CreateProcessA(%s): %s", exe.c_str(), Win32ErrorText(startError).c_str());
-    }
-    CloseHandle(info.hThread);
-    std::string out;
-    bool readerOpen = true;
-    auto finish = [&](const char* what) {
-        if (readerOpen)
-            CloseHandle(outRead);
-        TerminateProcess(info.hProcess, 999);
-        WaitForSingleObject(info.hProcess, 5000);
-        CloseHandle(info.hProcess);
-        Fail("%s; printed: %s", what, out.c_str());
-    };
-    auto printed = [&](const char* text) {
-        return WaitUntil(
-            [&] {
-                Drain(outRead, out);
-                return out.find(text) != std::string::npos;
-            },
-            CheckDeadlineMs, 5);
-    };
-    if (!printed("Pad 1:"))
-        finish("no live view within the deadline");
+    TLiveCheck check(env);
+    check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     env.OpenSim();
     Press(env, 1, 3);
-    if (!printed("\n 3 * "))
-        finish("the live view did not show pad 1 button 3 held (Interval=-5)");
+    check.ExpectPrinted("\n 3 * ", "the live view did not show pad 1 button 3 held (Interval=-5)");
 
-    CloseHandle(outRead);
-    readerOpen = false;
+    check.CloseReader();
     Release(env, 1, 3); // the next picture differs, so kavit-check writes, and that fails
     env.sim.Close();
-    if (WaitForSingleObject(info.hProcess, 5000) != WAIT_OBJECT_0)
-        finish("kavit-check still runs 5 s after the reader of its output went away");
-    DWORD exitCode = 0;
-    GetExitCodeProcess(info.hProcess, &exitCode);
-    CloseHandle(info.hProcess);
+    DWORD exitCode = check.ExpectEnd("kavit-check still runs 5 s after its output's reader left");
     Expect(exitCode == 0, "exit status %lu after the reader went away, expected 0 as after Esc",
            static_cast<unsigned long>(exitCode));
     env.ExpectServiceRemoved("after kavit-check's reader went away");
+}
+
+// The driver unloaded under the live view: the reason given is that, not the last error's text.
+void LiveViewDriverGone(TEnv& env) {
+    env.MakeProgramDir(true, false);
+    CopyCheck(env);
+    env.PreloadDriver(SIM_PORTS_DEFAULT);
+    TLiveCheck check(env);
+    check.ExpectPrinted("Pad 1:", "no live view within the deadline");
+    env.UnloadDriver();
+    DWORD exitCode = check.ExpectEnd("kavit-check still runs 5 s after the driver went away");
+    const char want[] = "The port stopped answering (the port driver went away";
+    Expect(check.out.find(want) != std::string::npos, "no \"%s\"; printed: %s", want,
+           check.out.c_str());
+    Expect(exitCode == 1, "exit status %lu after the driver went away, expected 1",
+           static_cast<unsigned long>(exitCode));
 }
 
 } // namespace
@@ -306,4 +352,5 @@ void AddCheckCases(std::vector<TCase>& cases) {
     cases.push_back({"check_once_ports_and_held", PortsAndHeld, false});
     cases.push_back({"check_once_no_port", NoPort, false});
     cases.push_back({"check_live_pace_and_reader_gone", LiveViewPaceAndReaderGone, false});
+    cases.push_back({"check_live_driver_gone", LiveViewDriverGone, false});
 }
