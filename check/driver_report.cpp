@@ -47,6 +47,8 @@ const char NotAdminAdvice[] =
     "Open a command prompt with \"Run as administrator\" and start kavit-check there (on Windows "
     "XP, log on as an administrator). Kavit.exe asks for these rights itself.";
 
+} // namespace
+
 std::string SignatureAdvice(WORD native) {
     if (native == MachineI386)
         return "32-bit Windows loads unsigned drivers unless a policy forbids it: ask whoever "
@@ -59,6 +61,8 @@ std::string SignatureAdvice(WORD native) {
            "Restart, then Troubleshoot > Advanced options > Startup Settings > \"Disable driver "
            "signature enforcement\" (F8 at start-up on Windows Vista and 7).";
 }
+
+namespace {
 
 // The service manager's answer to the start, in words.
 TDriverReport StartFailed(DWORD error, WORD native) {
@@ -236,8 +240,11 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
 
     if (!connection.serviceInstalled)
         return NoService(connection);
-    if (connection.serviceStartError)
-        return StartFailed(connection.serviceStartError, native);
+    if (connection.serviceStartError) {
+        TDriverReport report = StartFailed(connection.serviceStartError, native);
+        report.startFailed = true;
+        return report;
+    }
 
     // Started, yet no device: ask the device itself why.
     HANDLE device = OpenLptDevice();

@@ -12,11 +12,15 @@ struct TDriverReport {
     std::string reason; // one line: "ok", or why the driver did not load
     std::string advice; // what to do about it, may span lines; empty when there is nothing to do
     DWORD code = 0;     // the Windows error code behind the reason, 0 when there is none
+    bool startFailed = false; // the file looked right, the service was there, its start failed
 };
 
 // Looks at a connection just built (its service, if it installed one, still registered) and at
 // the driver file beside the program.
 TDriverReport DiagnoseDriver(TLptPortConnection& connection);
+
+// What to do so that this Windows loads a driver signed only for testing, as ours is.
+std::string SignatureAdvice(WORD native);
 
 // "error 577: Windows cannot verify the digital signature for this file."
 std::string ErrorText(DWORD code);

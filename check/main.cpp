@@ -13,6 +13,8 @@
 
 #include "check/driver_report.h"
 #include "check/pad_view.h"
+#include "check/port_report.h"
+#include "check/system_report.h"
 #include "common/notice.h"
 #include "common/program_state.h"
 #include "lptio/lptio.h"
@@ -47,12 +49,19 @@ const char HelpText[] =
     "Live view: for both pads, every button held or not with the key the current preset of\n"
     "Kavit.ini sends for it, and the status byte read in each of the six select steps, so that\n"
     "a missing diode or a swapped wire shows. Refreshed every Interval of Kavit.ini (10 ms\n"
-    "without one). It sends no key events.\n"
+    "without one), but at least every 100 ms. It sends no key events. It ends by itself when\n"
+    "its output can no longer be written (kavit-check | more, then q).\n"
     "\n"
-    "--once prints three lines:\n"
+    "--once prints these lines:\n"
     "  driver: ok            or  driver: <why it does not load> (error N: ...)\n"
-    "  port: LPT1            the port Kavit.exe would use: LPT1, LPT2, LPT3 or none\n"
+    "  port: LPT1            the port Kavit.exe would use: LPT1, LPT2, LPT3 or none, or\n"
+    "                        \"LPT1 in use by another program\" (a running Kavit.exe, say)\n"
     "  held: 1:3 2:12        the held buttons as pad:button, nothing after \"held:\" when none\n"
+    "  windows: 10.0.22631 x64           version and the architecture Windows runs on\n"
+    "  test signing: on|off              off: 64-bit Windows loads no test-signed driver\n"
+    "  secure boot: on|off|no UEFI\n"
+    "  memory integrity: on|off\n"
+    "  each of the last four may be \"unknown (<why>)\" where Windows does not tell.\n"
     "Exit status: 0 when the driver and a port answer, 1 otherwise, 2 for a bad argument.\n";
 
 // ---- ending from the console -----------------------------------------------------------------
@@ -82,16 +91,6 @@ std::string DriverLine(const TDriverReport& report) {
     return report.reason + " (" + ErrorText(report.code) + ")";
 }
 
-PortCode FirstPresent(const TLptPortConnection& connection) {
-    if (connection.lpt1Present)
-        return PortLpt1;
-    if (connection.lpt2Present)
-        return PortLpt2;
-    if (connection.lpt3Present)
-        return PortLpt3;
-    return 0;
-}
-
 void PrintIndented(const std::string& text) {
     size_t start = 0;
     while (start < text.size()) {
@@ -103,7 +102,8 @@ void PrintIndented(const std::string& text) {
     }
 }
 
-void PrintReport(const TLptPortConnection& connection, const TDriverReport& driver,
+void PrintReport(const TLptPortConnection& connection, const TDriverReport& driver, PortCode busy,
+                 const std::vector<std::string>& systemLines, const TViewSetup& setup,
                  const std::string& settingsNote) {
     printf("driver: %s\n", DriverLine(driver).c_str());
     if (!driver.advice.empty())
@@ -116,14 +116,25 @@ void PrintReport(const TLptPortConnection& connection, const TDriverReport& driv
         const bool present[] = {connection.lpt1Present, connection.lpt2Present,
                                 connection.lpt3Present};
         for (int i = 0; i < 3; ++i)
-            printf("%s: %s\n", PortName(codes[i]), present[i] ? "answers" : "no answer");
+            printf("%s: %s\n", PortName(codes[i]),
+                   present[i]         ? "answers"
+                   : codes[i] == busy ? "in use by another program"
+                                      : "no answer");
     }
     PortCode port = FirstPresent(connection);
-    printf("port: %s%s\n", PortName(port), port ? " (the one Kavit.exe uses)" : "");
-    if (driver.ok && !port)
+    printf("%s%s\n", PortLine(port, busy).c_str(), port ? " (the one Kavit.exe uses)" : "");
+    if (busy && !port)
+        PrintIndented("Another program holds the port, such as a running Kavit.exe: close it "
+                      "and try again.");
+    else if (driver.ok && !port)
         PrintIndented("No port answers the presence test: is the parallel port enabled in the "
                       "BIOS setup,\nand does Device Manager list it?");
+    for (const std::string& line : systemLines)
+        printf("%s\n", line.c_str());
     printf("%s\n", settingsNote.c_str());
+    std::string warning = IntervalWarning(setup.interval);
+    if (!warning.empty())
+        printf("%s\n", warning.c_str());
 }
 
 // ---- live view ---------------------------------------------------------------------------------
@@ -166,8 +177,8 @@ bool WaitTick(HANDLE input, DWORD ms) {
 }
 
 // Writes the frame's lines into the screen buffer from `origin` down, without moving the cursor
-// or scrolling anything.
-void DrawInPlace(HANDLE output, COORD origin, const std::string& frame) {
+// or scrolling anything. False when the console refused a line.
+bool DrawInPlace(HANDLE output, COORD origin, const std::string& frame) {
     COORD at = origin;
     size_t start = 0;
     while (start < frame.size()) {
@@ -175,14 +186,33 @@ void DrawInPlace(HANDLE output, COORD origin, const std::string& frame) {
         if (end == std::string::npos)
             end = frame.size();
         DWORD written = 0;
-        WriteConsoleOutputCharacterA(output, frame.data() + start, static_cast<DWORD>(end - start),
-                                     at, &written);
+        if (!WriteConsoleOutputCharacterA(output, frame.data() + start,
+                                          static_cast<DWORD>(end - start), at, &written))
+            return false;
         at.Y++;
         start = end + 1;
     }
+    return true;
 }
 
-// Redraws the frame in place on a console, elsewhere prints it anew, each time it changed.
+// Prints through the standard output; false when that fails, as it does once the pipe's reader
+// (`kavit-check | head -3`) or the console is gone.
+bool Emit(const std::string& text) {
+    return fputs(text.c_str(), stdout) >= 0 && fflush(stdout) == 0;
+}
+
+// Why reading stopped, in the plainest words that fit.
+std::string StoppedReason(DWORD error) {
+    HANDLE probe = OpenLptDevice();
+    bool opens = probe != INVALID_HANDLE_VALUE;
+    if (opens)
+        CloseHandle(probe);
+    std::string reason = PortStoppedReason(error, opens);
+    return reason.empty() ? ErrorText(error) : reason;
+}
+
+// Redraws the frame in place on a console, elsewhere prints it anew, each time it changed. Ends
+// on Esc, Ctrl-C, or when nobody can see the output any more.
 int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
@@ -207,19 +237,23 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
     do {
         TPadReading reading;
         if (!ReadPads(connection, setup.port, reading)) {
-            printf("The port stopped answering (%s).\n", ErrorText(GetLastError()).c_str());
+            std::string reason = StoppedReason(GetLastError());
+            printf("The port stopped answering (%s).\n", reason.c_str());
             result = 1;
             break;
         }
         std::string frame = Frame(setup, reading);
         // Only a changed picture is drawn: most passes find what the last one found.
         if (console && !first) {
-            if (frame != last)
-                DrawInPlace(output, origin, frame);
-        } else if (console || frame != last) {
-            fputs(frame.c_str(), stdout);
+            if (frame != last && !DrawInPlace(output, origin, frame)) {
+                // The console is gone, or its buffer shrank under the frame: print anew.
+                if (!GetConsoleScreenBufferInfo(output, &screen))
+                    break;
+                first = true;
+            }
         }
-        fflush(stdout);
+        if ((first || (!console && frame != last)) && !Emit(frame))
+            break;
         if (console && first && GetConsoleScreenBufferInfo(output, &screen)) {
             // Where the frame began, after whatever scrolling printing it caused.
             origin.X = 0;
@@ -229,7 +263,7 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
         }
         first = false;
         last = frame;
-    } while (WaitTick(input, setup.interval ? setup.interval : 1));
+    } while (WaitTick(input, ViewPeriodMs(setup.interval)));
 
     if (cursorHidden)
         SetConsoleCursorInfo(output, &cursor);
@@ -255,8 +289,13 @@ std::string LoadKeys(TViewSetup& setup) {
 
 int Run(bool once) {
     TLptPortConnection* connection = new TLptPortConnection;
+    WORD native = NativeMachine();
+    TSystemFacts facts = ReadSystemFacts(native);
+    std::vector<std::string> systemLines = SystemLines(facts);
     TDriverReport driver = DiagnoseDriver(*connection);
+    LeadWithTestSigning(driver, facts, SignatureAdvice(native));
     PortCode port = driver.ok ? FirstPresent(*connection) : 0;
+    PortCode busy = driver.ok && !port ? BusyPort(*connection) : 0;
     int result = driver.ok && port ? 0 : 1;
 
     if (once) {
@@ -265,13 +304,15 @@ int Run(bool once) {
         if (port && ReadPads(*connection, port, reading))
             held = HeldList(reading);
         printf("driver: %s\n", DriverLine(driver).c_str());
-        printf("port: %s\n", PortName(port));
+        printf("%s\n", PortLine(port, busy).c_str());
         printf("held:%s%s\n", held.empty() ? "" : " ", held.c_str());
+        for (const std::string& line : systemLines)
+            printf("%s\n", line.c_str());
     } else {
         TViewSetup setup;
         setup.port = port;
         std::string settingsNote = LoadKeys(setup);
-        PrintReport(*connection, driver, settingsNote);
+        PrintReport(*connection, driver, busy, systemLines, setup, settingsNote);
         fflush(stdout);
         if (result == 0 && !StopRequested() && LiveView(*connection, setup) != 0)
             result = 1;

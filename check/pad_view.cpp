@@ -4,9 +4,14 @@
 
 #include <cstdio>
 
+#include "check/port_report.h"
+
 namespace {
 
+// An 80-column console wraps a line of 80 characters onto the next row: one column is kept free.
 const int FrameWidth = 79;
+const int CellWidth = 39; // a button of each pad side by side, one blank between them
+const int KeyWidth = 21;  // the room a cell leaves for the key: "12 * " and a label of 12 before
 
 // The one data line of D0..D5 that a select pattern drives low; Dn is on connector pin n + 2.
 int LowDataLine(BYTE pattern) {
@@ -16,26 +21,40 @@ int LowDataLine(BYTE pattern) {
     return -1;
 }
 
+// Every line is padded to one width, so that a redraw in place leaves nothing of the one before.
+// The texts are made to fit: nothing is cut here.
 std::string Padded(std::string line) {
-    line.resize(FrameWidth, ' ');
+    if (line.size() < static_cast<size_t>(FrameWidth))
+        line.resize(FrameWidth, ' ');
     return line + "\n";
 }
 
-// The key a preset's codes stand for, as the keyboard layout names it, with the virtual-key code.
+// A text of the user's (a preset caption) shortened to `room`, marked where it was shortened.
+std::string Shortened(const std::string& text, size_t room) {
+    if (text.size() <= room)
+        return text;
+    return text.substr(0, room - 3) + "...";
+}
+
+// The key a preset's codes stand for, as the keyboard layout names it, with the virtual-key
+// code when there is room for both; a long name goes without the code, never cut.
 std::string KeyName(int32_t vk, int32_t scan, int32_t ext) {
     char name[64] = "";
     LONG lParam = static_cast<LONG>((scan & 0xFF) << 16 | (ext ? 1 << 24 : 0));
     if (scan & 0xFF)
         GetKeyNameTextA(lParam, name, sizeof name);
-    char text[96];
-    if (name[0])
-        snprintf(text, sizeof text, "%.16s (vk %d)", name, static_cast<int>(vk & 0xFF));
-    else
-        snprintf(text, sizeof text, "vk %d", static_cast<int>(vk & 0xFF));
-    return text;
+    char code[16];
+    snprintf(code, sizeof code, "vk %d", static_cast<int>(vk & 0xFF));
+    std::string named = name;
+    if (named.empty())
+        return code;
+    std::string both = named + " (" + code + ")";
+    if (both.size() <= static_cast<size_t>(KeyWidth))
+        return both;
+    return named.size() <= static_cast<size_t>(KeyWidth) ? named : code;
 }
 
-// "12 HELD Fire        Right Ctrl (vk 17)", at most 39 characters.
+// "12 * 1P:Select     Right Ctrl (vk 17)", at most 39 characters: "*" held, "." not.
 std::string ButtonCell(const TViewSetup& setup, const TPadReading& reading, int pad, int button) {
     int i = button - 1;
     std::string label, key = "-";
@@ -50,10 +69,10 @@ std::string ButtonCell(const TViewSetup& setup, const TPadReading& reading, int 
         if (static_cast<unsigned char>(c) < 32)
             c = ' ';
     char cell[128];
-    snprintf(cell, sizeof cell, "%2d %-4s %-12.12s %s", button,
-             reading.held[pad - 1][i] ? "HELD" : " .", label.c_str(), key.c_str());
+    snprintf(cell, sizeof cell, "%2d %c %-12.12s %s", button, reading.held[pad - 1][i] ? '*' : '.',
+             label.c_str(), key.c_str());
     std::string text = cell;
-    text.resize(39, ' ');
+    text.resize(CellWidth, ' ');
     return text;
 }
 
@@ -104,21 +123,25 @@ const char* PortName(PortCode port) {
 }
 
 int FrameLines() {
-    return 2 + 1 + StepCount + 4 + 1 + ButtonsPerPad;
+    return 1 + 1 + StepCount + 3 + 1 + ButtonsPerPad;
 }
 
+// 24 lines of at most 79 characters: the frame and the cursor below it fit an 80 x 25 console.
 std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
     char line[256];
     std::string frame;
-    if (setup.preset)
-        snprintf(line, sizeof line, "%s, read every %lu ms; keys of preset \"%.30s\"",
-                 PortName(setup.port), static_cast<unsigned long>(setup.interval),
-                 setup.preset->caption.c_str());
-    else
-        snprintf(line, sizeof line, "%s, read every %lu ms; keys unknown (no usable Kavit.ini)",
-                 PortName(setup.port), static_cast<unsigned long>(setup.interval));
-    frame += Padded(line);
-    frame += Padded("Esc or Ctrl-C ends. No key events are sent.");
+    snprintf(line, sizeof line, "%s every %lu ms, ", PortName(setup.port),
+             static_cast<unsigned long>(ViewPeriodMs(setup.interval)));
+    std::string head = line;
+    const std::string tail = ". Esc or Ctrl-C ends.";
+    if (setup.preset) {
+        head += "preset \"";
+        head += Shortened(setup.preset->caption, FrameWidth - head.size() - 1 - tail.size());
+        head += "\"";
+    } else {
+        head += "keys unknown (no usable Kavit.ini)";
+    }
+    frame += Padded(head + tail);
 
     // One column per input line, headed by its name and pin, as wiring.h has them.
     std::string header = "step  line low    status  ";
@@ -141,20 +164,25 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
                 LineReleasedIn(InputLines[k], reading.status[step]) ? '.' : '*';
         frame += Padded(row);
     }
-    frame += Padded("* the line is pulled low in this step: a held button. A button held alone");
     frame +=
-        Padded("  must show in its own step only: one press in two steps means two data lines");
-    frame += Padded("  touch (a missing diode); a press under the wrong line means swapped wires.");
-    std::string lines = "  pad/buttons:";
-    for (const TInputLine& input : InputLines) {
-        snprintf(line, sizeof line, "%s %s %d/%d-%d",
-                 input.pad == 1 && input.firstButton == 1 ? "" : ",", input.name, input.pad,
-                 input.firstButton, input.firstButton + StepCount - 1);
-        lines += line;
-    }
-    frame += Padded(lines);
+        Padded("* a line pulled low in this step: a held button. A button held alone shows in");
+    frame += Padded("  its own step only; in two steps, two data lines touch (a missing diode);");
+    frame += Padded("  under the wrong line, wires are swapped. No key events are sent.");
 
-    frame += Padded(std::string("Pad 1") + std::string(34, ' ') + " Pad 2");
+    // Each pad's heading names the input lines that carry its buttons.
+    std::string heads[PadCount];
+    for (int pad = 1; pad <= PadCount; ++pad) {
+        snprintf(line, sizeof line, "Pad %d:", pad);
+        heads[pad - 1] = line;
+        for (const TInputLine& input : InputLines)
+            if (input.pad == pad) {
+                snprintf(line, sizeof line, "%s %s %d-%d", input.firstButton == 1 ? "" : ",",
+                         input.name, input.firstButton, input.firstButton + StepCount - 1);
+                heads[pad - 1] += line;
+            }
+        heads[pad - 1].resize(CellWidth, ' ');
+    }
+    frame += Padded(heads[0] + " " + heads[1]);
     for (int button = 1; button <= ButtonsPerPad; ++button)
         frame += Padded(ButtonCell(setup, reading, 1, button) + " " +
                         ButtonCell(setup, reading, 2, button));

@@ -28,11 +28,12 @@ const char* PortName(PortCode port);
 // What the live view shows beside the buttons.
 struct TViewSetup {
     PortCode port = 0;
-    DWORD interval = 0;
+    DWORD interval = 0; // Interval of Kavit.ini; the view's own pace is ViewPeriodMs of it
     const TCodes* preset = nullptr; // the current preset of Kavit.ini; null without one
 };
 
 // The live view's picture: the same number of lines every time, each padded to one width, so
-// that a redraw in place leaves nothing of the previous one.
+// that a redraw in place leaves nothing of the previous one; FrameLines() lines of at most 79
+// characters, so that it fits an 80 x 25 console.
 std::string Frame(const TViewSetup& setup, const TPadReading& reading);
 int FrameLines();

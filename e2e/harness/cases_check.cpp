@@ -118,11 +118,23 @@ std::string Quoted(const TCheckRun& run) {
     return "[" + all + "]" + (run.err.empty() ? "" : "; error output: " + run.err);
 }
 
-// The three lines of --once, in order, and the exit status.
+// What --once says about the system after its first three lines, in this order. The values
+// depend on the Windows (or Wine) it runs on: only the lines' coming is checked here.
+const char* const SystemLinePrefixes[] = {
+    "windows: ", "test signing: ", "secure boot: ", "memory integrity: "};
+const size_t OnceLines = 3 + sizeof SystemLinePrefixes / sizeof SystemLinePrefixes[0];
+
+// The lines of --once, in order, and the exit status.
 void ExpectOnce(const TCheckRun& run, const char* driverPrefix, bool driverOk, const char* port,
                 const std::string& held, DWORD exitCode) {
-    Expect(run.lines.size() == 3, "--once printed %zu lines, expected 3: %s", run.lines.size(),
-           Quoted(run).c_str());
+    Expect(run.lines.size() == OnceLines, "--once printed %zu lines, expected %zu: %s",
+           run.lines.size(), OnceLines, Quoted(run).c_str());
+    for (size_t i = 3; i < OnceLines; ++i) {
+        const char* prefix = SystemLinePrefixes[i - 3];
+        Expect(run.lines[i].compare(0, strlen(prefix), prefix) == 0 &&
+                   run.lines[i].size() > strlen(prefix),
+               "line %zu is not \"%s...\": %s", i + 1, prefix, Quoted(run).c_str());
+    }
     const std::string& driver = run.lines[0];
     if (driverOk)
         Expect(driver == "driver: ok", "first line is not \"driver: ok\": %s", Quoted(run).c_str());
@@ -209,6 +221,129 @@ void NoPort(TEnv& env) {
     ExpectOnce(run, "", true, "none", "", 1);
 }
 
+// kavit-check's report and live view, started with its output caught and no console input.
+class TLiveCheck {
+  public:
+    explicit TLiveCheck(TEnv& env) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE outWrite;
+        if (!CreatePipe(&outRead, &outWrite, &inherit, 0))
+            Fail("CreatePipe: %s", Win32ErrorText(GetLastError()).c_str());
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        HANDLE nul =
+            CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        &inherit, OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nul;
+        startup.hStdOutput = outWrite;
+        startup.hStdError = nul;
+        PROCESS_INFORMATION info = {};
+        std::string exe = env.dir + "kavit-check.exe";
+        std::string commandLine = "\"" + exe + "\"";
+        BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                      nullptr, "C:\\", &startup, &info);
+        DWORD startError = GetLastError();
+        CloseHandle(outWrite);
+        if (nul != INVALID_HANDLE_VALUE)
+            CloseHandle(nul);
+        if (!started) {
+            CloseReader();
+            Fail("CreateProcessA(%s): %s", exe.c_str(), Win32ErrorText(startError).c_str());
+        }
+        CloseHandle(info.hThread);
+        process = info.hProcess;
+    }
+    ~TLiveCheck() {
+        CloseReader();
+        if (process) {
+            TerminateProcess(process, 999);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    // Waits until the output holds `text`; fails with `what` otherwise.
+    void ExpectPrinted(const char* text, const char* what) {
+        bool found = WaitUntil(
+            [&] {
+                if (outRead)
+                    Drain(outRead, out);
+                return out.find(text) != std::string::npos;
+            },
+            CheckDeadlineMs, 5);
+        if (!found)
+            Fail("%s; printed: %s", what, out.c_str());
+    }
+    // Waits for the end; fails with `what` when it does not come within 5 s.
+    DWORD ExpectEnd(const char* what) {
+        bool ended = WaitUntil(
+            [&] {
+                if (outRead)
+                    Drain(outRead, out);
+                return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+            },
+            5000, 5);
+        if (!ended)
+            Fail("%s; printed: %s", what, out.c_str());
+        if (outRead)
+            Drain(outRead, out);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process, &exitCode);
+        return exitCode;
+    }
+    void CloseReader() {
+        if (outRead)
+            CloseHandle(outRead);
+        outRead = nullptr;
+    }
+    std::string out;
+
+  private:
+    HANDLE outRead = nullptr;
+    HANDLE process = nullptr;
+};
+
+// The live view with Interval=-5 in Kavit.ini still follows a press, and ends, removing the
+// service it installed, once the reader of its output is gone (kavit-check | head -3).
+void LiveViewPaceAndReaderGone(TEnv& env) {
+    env.MakeProgramDir(true, false);
+    CopyCheck(env);
+    TIniValues ini = StandardIni(1);
+    ini.interval = static_cast<uint32_t>(-5);
+    env.WriteIni(ini);
+    env.UnloadDriver();
+    TLiveCheck check(env);
+    check.ExpectPrinted("Pad 1:", "no live view within the deadline");
+    env.OpenSim();
+    Press(env, 1, 3);
+    check.ExpectPrinted("\n 3 * ", "the live view did not show pad 1 button 3 held (Interval=-5)");
+
+    check.CloseReader();
+    Release(env, 1, 3); // the next picture differs, so kavit-check writes, and that fails
+    env.sim.Close();
+    DWORD exitCode = check.ExpectEnd("kavit-check still runs 5 s after its output's reader left");
+    Expect(exitCode == 0, "exit status %lu after the reader went away, expected 0 as after Esc",
+           static_cast<unsigned long>(exitCode));
+    env.ExpectServiceRemoved("after kavit-check's reader went away");
+}
+
+// The driver unloaded under the live view: the reason given is that, not the last error's text.
+void LiveViewDriverGone(TEnv& env) {
+    env.MakeProgramDir(true, false);
+    CopyCheck(env);
+    env.PreloadDriver(SIM_PORTS_DEFAULT);
+    TLiveCheck check(env);
+    check.ExpectPrinted("Pad 1:", "no live view within the deadline");
+    env.UnloadDriver();
+    DWORD exitCode = check.ExpectEnd("kavit-check still runs 5 s after the driver went away");
+    const char want[] = "The port stopped answering (the port driver went away";
+    Expect(check.out.find(want) != std::string::npos, "no \"%s\"; printed: %s", want,
+           check.out.c_str());
+    Expect(exitCode == 1, "exit status %lu after the driver went away, expected 1",
+           static_cast<unsigned long>(exitCode));
+}
+
 } // namespace
 
 void AddCheckCases(std::vector<TCase>& cases) {
@@ -216,4 +351,6 @@ void AddCheckCases(std::vector<TCase>& cases) {
     cases.push_back({"check_once_installs_and_removes", InstallsAndRemoves, false});
     cases.push_back({"check_once_ports_and_held", PortsAndHeld, false});
     cases.push_back({"check_once_no_port", NoPort, false});
+    cases.push_back({"check_live_pace_and_reader_gone", LiveViewPaceAndReaderGone, false});
+    cases.push_back({"check_live_driver_gone", LiveViewDriverGone, false});
 }

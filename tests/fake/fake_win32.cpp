@@ -299,6 +299,11 @@ Handlers MakeDefaults() {
     h.ChangeServiceConfigA = [](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR,
                                 LPCSTR, LPCSTR, LPCSTR) { return TRUE; };
     h.FindWindowA = [](LPCSTR, LPCSTR) -> HWND { return nullptr; };
+    h.GetKeyNameTextA = [](LONG, LPSTR name, int size) {
+        if (name && size > 0)
+            name[0] = 0;
+        return 0;
+    };
     h.MessageBoxA = [](HWND, LPCSTR, LPCSTR, UINT) { return IDOK; };
     h.LoadIconA = [](HINSTANCE, LPCSTR name) -> HICON {
         std::string n = ResourceName(name);
@@ -558,6 +563,10 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
     Log("FindWindowA", {}, {Str(className), Str(windowName)});
     return on.FindWindowA(className, windowName);
+}
+int WINAPI GetKeyNameTextA(LONG lParam, LPSTR name, int size) {
+    Log("GetKeyNameTextA", {static_cast<uint64_t>(lParam)});
+    return on.GetKeyNameTextA(lParam, name, size);
 }
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Log("MessageBoxA", {Num(owner), type}, {Str(text), Str(caption)});

@@ -125,6 +125,7 @@ struct Handlers {
         ChangeServiceConfigA;
     // user32, gdi32
     std::function<HWND(LPCSTR, LPCSTR)> FindWindowA;
+    std::function<int(LONG, LPSTR, int)> GetKeyNameTextA; // default: no name (0)
     std::function<int(HWND, LPCSTR, LPCSTR, UINT)> MessageBoxA;
     std::function<HICON(HINSTANCE, LPCSTR)> LoadIconA;
     std::function<ATOM(const WNDCLASSA*)> RegisterClassA;

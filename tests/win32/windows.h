@@ -16,6 +16,7 @@ typedef unsigned short WORD;
 typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef int32_t LONG;
+typedef uint32_t ULONG;
 typedef int INT;
 typedef char CHAR;
 typedef wchar_t WCHAR; // 32 bits here, 16 on Windows: nothing relies on its width
@@ -90,6 +91,7 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_WRITE_FAULT 29
 #define ERROR_DISK_FULL 112
+#define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_SERVICE_EXISTS 1073
 #define CP_ACP 0
@@ -151,6 +153,14 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
                                LPSTR bytes, int byteSize, LPCSTR defaultChar, LPBOOL usedDefault);
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
+// ---- advapi32 registry (reached only through GetProcAddress) ---------------------------------
+
+struct HKEY__;
+typedef HKEY__* HKEY;
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define KEY_QUERY_VALUE 0x0001
+#define REG_DWORD 4
+
 // ---- advapi32 service manager (reached only through GetProcAddress) --------------------------
 
 #define SC_MANAGER_ALL_ACCESS 0xF003F
@@ -173,6 +183,8 @@ struct SERVICE_STATUS {
 typedef SERVICE_STATUS* LPSERVICE_STATUS;
 
 // ---- user32 / gdi32 -------------------------------------------------------------------------
+
+int WINAPI GetKeyNameTextA(LONG lParam, LPSTR name, int size);
 
 #define WM_NULL 0x0000
 #define WM_DESTROY 0x0002

@@ -1,0 +1,67 @@
+#include "check/port_report.h"
+
+#include <cstdio>
+
+#include "check/pad_view.h"
+
+namespace {
+
+const DWORD ShortestViewPeriodMs = 10; // USER_TIMER_MINIMUM
+const DWORD LongestViewPeriodMs = 100;
+const DWORD LongestSensibleInterval = 1000;
+
+} // namespace
+
+PortCode FirstPresent(const TLptPortConnection& connection) {
+    if (connection.lpt1Present)
+        return PortLpt1;
+    if (connection.lpt2Present)
+        return PortLpt2;
+    if (connection.lpt3Present)
+        return PortLpt3;
+    return 0;
+}
+
+PortCode BusyPort(TLptPortConnection& connection) {
+    if (connection.deviceHandle == INVALID_HANDLE_VALUE)
+        return 0;
+    const PortCode codes[] = {PortLpt1, PortLpt2, PortLpt3};
+    for (PortCode code : codes) {
+        PortIoPair data = {static_cast<RegisterAddress>(code | RegData), 0};
+        if (!connection.ReadPorts(&data, 1) && GetLastError() == ERROR_BUSY)
+            return code;
+    }
+    return 0;
+}
+
+std::string PortLine(PortCode present, PortCode busy) {
+    if (!present && busy)
+        return std::string("port: ") + PortName(busy) + " in use by another program";
+    return std::string("port: ") + PortName(present);
+}
+
+std::string PortStoppedReason(DWORD error, bool deviceStillOpens) {
+    if (!deviceStillOpens)
+        return "the port driver went away: its service was stopped or the driver unloaded";
+    if (error == ERROR_BUSY)
+        return "another program, such as Kavit.exe, took the port";
+    return "";
+}
+
+DWORD ViewPeriodMs(DWORD interval) {
+    if (interval < ShortestViewPeriodMs)
+        return ShortestViewPeriodMs;
+    return interval > LongestViewPeriodMs ? LongestViewPeriodMs : interval;
+}
+
+std::string IntervalWarning(DWORD interval) {
+    if (interval != 0 && interval <= LongestSensibleInterval)
+        return "";
+    char text[200];
+    snprintf(text, sizeof text,
+             "warning: Interval=%lu in Kavit.ini: Kavit then hardly reads the pads%s. Set it to "
+             "10 (milliseconds between two reads).",
+             static_cast<unsigned long>(interval),
+             interval > 0x7FFFFFFFu ? " (a negative number reads as this)" : "");
+    return text;
+}

@@ -1,0 +1,245 @@
+// What kavit-check prints: the system's answers as report lines, the port line when another
+// program holds the port, the live view's pace and its picture in an 80 x 25 console.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check/pad_view.h"
+#include "check/port_report.h"
+#include "check/system_report.h"
+#include "tests/fake/fake_win32.h"
+
+namespace {
+
+typedef std::vector<std::string> Strings;
+
+const WORD X86 = 0x014C, X64 = 0x8664;
+const LONG InvalidInfoClass = static_cast<LONG>(0xC0000003);
+const LONG AccessDenied = static_cast<LONG>(0xC0000022);
+
+TSystemFacts Facts(DWORD major, DWORD minor, DWORD build, WORD machine) {
+    TSystemFacts facts;
+    facts.versionRead = true;
+    facts.major = major;
+    facts.minor = minor;
+    facts.build = build;
+    facts.machine = machine;
+    return facts;
+}
+
+TSystemFacts CodeIntegrity(TSystemFacts facts, LONG status, DWORD options) {
+    facts.ciQueried = true;
+    facts.ciStatus = status;
+    facts.ciOptions = options;
+    return facts;
+}
+
+TSystemFacts Firmware(TSystemFacts facts, TSystemFacts::TFirmware firmware, int secureBoot = -1) {
+    facts.firmware = firmware;
+    facts.secureBootValueRead = secureBoot >= 0;
+    facts.secureBootValue = secureBoot >= 0 ? static_cast<DWORD>(secureBoot) : 0;
+    return facts;
+}
+
+TEST(SystemReport, EachAnswerBecomesItsLine) {
+    const TSystemFacts none;
+    struct Row {
+        TSystemFacts facts;
+        Strings lines;
+    } rows[] = {
+        {Firmware(CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), TSystemFacts::FirmwareUefi, 1),
+         {"windows: 10.0.22631 x64", "test signing: off", "secure boot: on",
+          "memory integrity: off"}},
+        {Firmware(CodeIntegrity(Facts(10, 0, 19045, X64), 0, 0x403), TSystemFacts::FirmwareUefi, 0),
+         {"windows: 10.0.19045 x64", "test signing: on", "secure boot: off",
+          "memory integrity: on"}},
+        // A BIOS start says "no UEFI" whatever the registry holds.
+        {Firmware(CodeIntegrity(Facts(6, 1, 7601, X86), 0, 0x03), TSystemFacts::FirmwareBios, 1),
+         {"windows: 6.1.7601 x86", "test signing: on", "secure boot: no UEFI",
+          "memory integrity: off"}},
+        // Windows XP: no code integrity to ask.
+        {Firmware(CodeIntegrity(Facts(5, 1, 2600, X86), InvalidInfoClass, 0),
+                  TSystemFacts::FirmwareBios),
+         {"windows: 5.1.2600 x86",
+          "test signing: unknown (this Windows does not report code integrity)",
+          "secure boot: no UEFI",
+          "memory integrity: unknown (this Windows does not report code integrity)"}},
+        // Code integrity answers but does not run; UEFI without a recorded state.
+        {Firmware(CodeIntegrity(Facts(6, 2, 9200, X64), 0, 0), TSystemFacts::FirmwareUefi),
+         {"windows: 6.2.9200 x64", "test signing: unknown (code integrity is not active)",
+          "secure boot: unknown (UEFI, but Windows records no Secure Boot state)",
+          "memory integrity: off"}},
+        {CodeIntegrity(none, AccessDenied, 0x03),
+         {"windows: unknown version (ntdll has no RtlGetVersion), architecture unknown",
+          "test signing: unknown (code integrity query failed: status 0xC0000022)",
+          "secure boot: unknown (neither the firmware type nor a Secure Boot state can be read)",
+          "memory integrity: unknown (code integrity query failed: status 0xC0000022)"}},
+        {none,
+         {"windows: unknown version (ntdll has no RtlGetVersion), architecture unknown",
+          "test signing: unknown (ntdll has no NtQuerySystemInformation)",
+          "secure boot: unknown (neither the firmware type nor a Secure Boot state can be read)",
+          "memory integrity: unknown (ntdll has no NtQuerySystemInformation)"}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(SystemLines(row.facts), row.lines);
+}
+
+TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
+    const std::string signing = "run bcdedit /set testsigning on";
+    TDriverReport failed;
+    failed.reason = "the driver did not start";
+    failed.advice = "other advice";
+    failed.code = 31;
+    failed.startFailed = true;
+    TDriverReport refused = failed;
+    refused.code = 577; // the signature
+    TDriverReport noFile = failed;
+    noFile.code = 2; // the start failed, but for a cause of its own
+    TDriverReport beforeStart = failed;
+    beforeStart.startFailed = false; // the file is missing, or it is not a driver for here
+    TDriverReport ok;
+    ok.ok = true;
+    ok.reason = "ok";
+    struct Row {
+        TSystemFacts facts;
+        TDriverReport report;
+        bool leads;
+    } rows[] = {
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), failed, true},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), refused, true},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), noFile, false},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), beforeStart, false},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), ok, false},
+        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x03), failed, false},
+        {CodeIntegrity(Facts(10, 0, 19045, X86), 0, 0x01), failed, false},
+        {CodeIntegrity(Facts(5, 2, 3790, X64), InvalidInfoClass, 0), failed, false},
+    };
+    for (const Row& row : rows) {
+        TDriverReport report = row.report;
+        LeadWithTestSigning(report, row.facts, signing);
+        if (!row.leads) {
+            EXPECT_EQ(report.reason, row.report.reason);
+            EXPECT_EQ(report.advice, row.report.advice);
+            continue;
+        }
+        EXPECT_EQ(report.reason.find("test signing is off"), 0u) << report.reason;
+        EXPECT_EQ(report.reason.substr(report.reason.size() - failed.reason.size()), failed.reason);
+        EXPECT_EQ(report.advice, signing + "\n" + failed.advice);
+        EXPECT_EQ(report.code, row.report.code);
+    }
+}
+
+// ---- the port
+// ------------------------------------------------------------------------------------
+
+HANDLE const Device = reinterpret_cast<HANDLE>(0xD1);
+
+TEST(PortReport, APortAnotherHandleHoldsIsNamedAsInUse) {
+    fake::Reset();
+    fake::on.CreateFileA = [](LPCSTR name, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d,
+                              DWORD f, HANDLE t) {
+        if (std::string(name) == fake::DevicePath)
+            return Device;
+        return fake::Defaults().CreateFileA(name, a, s, sa, d, f, t);
+    };
+    // LPT1 is held by another handle; LPT2 and LPT3 are not there.
+    fake::on.DeviceIoControl = [](HANDLE, DWORD, LPVOID in, DWORD, LPVOID, DWORD, LPDWORD,
+                                  LPOVERLAPPED) {
+        const PortIoPair* pairs = static_cast<const PortIoPair*>(in);
+        SetLastError((pairs[0].address & 0xF0) == PortLpt1 ? ERROR_BUSY : ERROR_INVALID_FUNCTION);
+        return FALSE;
+    };
+    TLptPortConnection connection;
+    PortCode present = FirstPresent(connection);
+    EXPECT_EQ(present, 0);
+    PortCode busy = BusyPort(connection);
+    EXPECT_EQ(busy, PortLpt1);
+    EXPECT_EQ(PortLine(present, busy), "port: LPT1 in use by another program");
+    EXPECT_EQ(PortLine(0, 0), "port: none");
+}
+
+TEST(PortReport, ReasonsForAStopThatFitBetterThanTheErrorText) {
+    EXPECT_NE(PortStoppedReason(ERROR_ACCESS_DENIED, false).find("driver went away"),
+              std::string::npos);
+    EXPECT_NE(PortStoppedReason(ERROR_BUSY, true).find("another program"), std::string::npos);
+    EXPECT_EQ(PortStoppedReason(ERROR_ACCESS_DENIED, true), "");
+}
+
+TEST(PortReport, TheViewRefreshesAtLeastEvery100MsAndOddIntervalsAreWarnedOf) {
+    struct Row {
+        DWORD interval, period;
+        bool warned;
+    } rows[] = {
+        {0, 10, true},      {1, 10, false},    {10, 10, false},          {100, 100, false},
+        {1000, 100, false}, {1001, 100, true}, {4294967291u, 100, true}, // Interval=-5
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ViewPeriodMs(row.interval), row.period) << row.interval;
+        EXPECT_EQ(!IntervalWarning(row.interval).empty(), row.warned) << row.interval;
+    }
+}
+
+// ---- the live view
+// -------------------------------------------------------------------------------
+
+Strings Lines(const std::string& text) {
+    Strings lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+TEST(PadView, TheFrameFitsAn80By25ConsoleWithNothingCutOff) {
+    fake::Reset();
+    // The longest names a keyboard layout gives in practice.
+    fake::on.GetKeyNameTextA = [](LONG lParam, LPSTR name, int size) {
+        const char* text = (lParam >> 16 & 0xFF) == 0x5C ? "Right Windows" : "Num Enter Very Long";
+        snprintf(name, static_cast<size_t>(size), "%s", text);
+        return static_cast<int>(strlen(name));
+    };
+    TCodes preset;
+    preset.caption = std::string(70, 'C');
+    for (int i = 0; i < ButtonsPerPad; ++i) {
+        preset.name1[i] = "Pad1Label" + std::to_string(100 + i); // 12 characters
+        preset.name2[i] = "Pad2Label" + std::to_string(100 + i);
+        preset.vk1[i] = 92;
+        preset.scan1[i] = 0x5C; // "Right Windows": its name and "(vk 92)" fit together
+        preset.vk2[i] = 255;
+        preset.scan2[i] = 0x1C; // the long name leaves no room for the code
+    }
+    TPadReading reading;
+    for (int pad = 0; pad < PadCount; ++pad)
+        for (int button = 0; button < ButtonsPerPad; ++button)
+            reading.held[pad][button] = true;
+    for (const TCodes* keys :
+         {static_cast<const TCodes*>(&preset), static_cast<const TCodes*>(nullptr)}) {
+        TViewSetup setup;
+        setup.port = PortLpt1;
+        setup.interval = 4294967291u;
+        setup.preset = keys;
+        std::string frame = Frame(setup, reading);
+        Strings lines = Lines(frame);
+        EXPECT_EQ(static_cast<int>(lines.size()), FrameLines());
+        EXPECT_LE(lines.size(), 24u) << "the cursor below the frame needs the 25th row";
+        for (const std::string& line : lines)
+            EXPECT_LE(line.size(), 79u) << line;
+        EXPECT_EQ(lines[0].find("LPT1 every 100 ms"), 0u) << lines[0];
+        if (!keys)
+            continue;
+        EXPECT_NE(lines[0].find("CCC...\""), std::string::npos) << lines[0];
+        for (int i = 0; i < ButtonsPerPad; ++i) {
+            EXPECT_NE(frame.find(preset.name1[i] + " Right Windows (vk 92)"), std::string::npos)
+                << preset.name1[i];
+            EXPECT_NE(frame.find(preset.name2[i] + " Num Enter Very Long"), std::string::npos)
+                << preset.name2[i];
+        }
+    }
+}
+
+} // namespace
