@@ -19,7 +19,7 @@ void AddStartupCases(std::vector<TCase>& cases);
 void AddScanCases(std::vector<TCase>& cases);
 void AddMenuCases(std::vector<TCase>& cases);
 void AddCheckCases(std::vector<TCase>& cases);
-void AddSoundCases(std::vector<TCase>& cases);
+void AddRobustnessCases(std::vector<TCase>& cases);
 
 // Shared by the case files.
 const UCHAR Lpt1 = 0x10, Lpt2 = 0x20, Lpt3 = 0x30;

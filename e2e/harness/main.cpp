@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     AddScanCases(cases);
     AddMenuCases(cases);
     AddCheckCases(cases);
-    AddSoundCases(cases);
+    AddRobustnessCases(cases);
     if (list) {
         for (const TCase& c : cases)
             printf("%s\n", c.name);

@@ -169,7 +169,7 @@ void NonAnsiFolder(TEnv& env) {
 
 } // namespace
 
-void AddSoundCases(std::vector<TCase>& cases) {
+void AddRobustnessCases(std::vector<TCase>& cases) {
     cases.push_back({"sound_two_copies_at_once", TwoCopiesAtOnce, true});
     cases.push_back({"sound_set_keys_while_pad_held", SetKeysWhilePadHeld, true});
     cases.push_back({"sound_leftover_service_elsewhere", LeftoverServiceElsewhere, true});
