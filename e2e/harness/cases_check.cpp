@@ -211,9 +211,7 @@ void NoPort(TEnv& env) {
 
 } // namespace
 
-void AddCheckCases(std::vector<TCase>& cases) {
-    cases.push_back({"check_once_no_driver_file", NoDriverFile, false});
-    cases.push_back({"check_once_installs_and_removes", InstallsAndRemoves, false});
-    cases.push_back({"check_once_ports_and_held", PortsAndHeld, false});
-    cases.push_back({"check_once_no_port", NoPort, false});
-}
+KAVIT_E2E_CASE(check_once_no_driver_file, NoDriverFile)
+KAVIT_E2E_CASE(check_once_installs_and_removes, InstallsAndRemoves)
+KAVIT_E2E_CASE(check_once_ports_and_held, PortsAndHeld)
+KAVIT_E2E_CASE(check_once_no_port, NoPort)
