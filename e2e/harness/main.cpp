@@ -36,31 +36,21 @@ std::string WithSlash(std::string dir) {
     return dir;
 }
 
-// A case that outlives its deadline has hung in a way no wait of its own caught: report it and
-// end the run, so that CI sees a failure instead of a timeout.
-const DWORD CaseDeadlineMs = 120000;
-HANDLE caseChanged = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-const testing::TestInfo* volatile runningCase = nullptr;
-
-struct TWatchdog : testing::EmptyTestEventListener {
-    void OnTestStart(const testing::TestInfo& info) override {
-        runningCase = &info;
-        SetEvent(caseChanged);
+// A case still running at two looks two minutes apart has hung in a way no wait of its own
+// caught: report it and end the run, so that CI sees a failure instead of a timeout.
+DWORD WINAPI Watchdog(LPVOID) {
+    const testing::TestInfo* seen = nullptr;
+    for (;;) {
+        const testing::TestInfo* now = testing::UnitTest::GetInstance()->current_test_info();
+        if (now && now == seen) {
+            printf("kavit-e2e: %s still running after 2 minutes or more; run abandoned\n",
+                   now->name());
+            ExitProcess(1);
+        }
+        seen = now;
+        Sleep(120000);
     }
-    void OnTestEnd(const testing::TestInfo&) override {
-        runningCase = nullptr;
-        SetEvent(caseChanged);
-    }
-    static DWORD WINAPI Watch(LPVOID) {
-        const testing::TestInfo* hung;
-        while (WaitForSingleObject(caseChanged, CaseDeadlineMs) == WAIT_OBJECT_0 ||
-               !(hung = runningCase))
-            ;
-        printf("kavit-e2e: %s still running after %lu s; run abandoned\n", hung->name(),
-               static_cast<unsigned long>(CaseDeadlineMs / 1000));
-        ExitProcess(1);
-    }
-};
+}
 
 // Brings up what the cases rely on, so that they find it running: the desktop with its task bar
 // (which holds the tray) and the service manager.
@@ -119,8 +109,7 @@ int main(int argc, char** argv) {
     if (measure)
         return RunMeasurements(casePaths);
 
-    testing::UnitTest::GetInstance()->listeners().Append(new TWatchdog);
-    CreateThread(nullptr, 0, TWatchdog::Watch, nullptr, 0, nullptr);
+    CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
     int status = RUN_ALL_TESTS();
     DriverService::Remove(reason); // leave the prefix without a loaded driver
     KeyHook::Stop();
