@@ -75,13 +75,13 @@ run_e2e() { # run_e2e TITLE [run-e2e.sh options]
     shift
     echo "=== end-to-end under Wine: $title"
     bash e2e/run-e2e.sh "$@" >e2e.log 2>&1
-    local rc=$? line
+    local rc=$?
     cat e2e.log
-    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' e2e.log | tail -1)
-    if [ -n "$line" ]; then
-        passed=$((passed + $(echo "$line" | awk '{print $1}')))
-        failed=$((failed + $(echo "$line" | awk '{print $3}')))
-    elif [ "$rc" -ne 0 ]; then
+    # GoogleTest gives each case a line "[       OK ] E2e.name (N ms)" or "[  FAILED  ] E2e.name
+    # (N ms)". A run that ended before its summary (set-up, a hung case, a crash) is one failure.
+    passed=$((passed + $(grep -c '^\[       OK \] ' e2e.log)))
+    failed=$((failed + $(grep -cE '^\[  FAILED  \] [^ ]+ \([0-9]+ ms\)$' e2e.log)))
+    if [ "$rc" -ne 0 ] && ! grep -q '^\[==========\] .* ran\.' e2e.log; then
         failed=$((failed + 1))
     fi
     rm -f e2e.log

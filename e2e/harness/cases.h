@@ -2,24 +2,27 @@
 // own, and leaves nothing running.
 #pragma once
 
-#include <vector>
+#include <gtest/gtest.h>
 
 #include "e2e/harness/env.h"
 
-typedef void (*TCaseFunction)(TEnv& env);
+// The case directories and the program under test, from the command line.
+extern TPaths casePaths;
 
-struct TCase {
-    const char* name;
-    TCaseFunction run;
-    bool needsKavit; // false: exercises only the simulated driver
+// Every case gets an environment of its own, named after the case.
+class E2e : public testing::Test {
+  protected:
+    TEnv env{casePaths, testing::UnitTest::GetInstance()->current_test_info()->name()};
+    // Runs a case body, reporting its Fail or Expect at the place it was written.
+    void Run(void (*body)(TEnv& env));
 };
 
-void AddDriverCases(std::vector<TCase>& cases);
-void AddStartupCases(std::vector<TCase>& cases);
-void AddScanCases(std::vector<TCase>& cases);
-void AddMenuCases(std::vector<TCase>& cases);
-void AddCheckCases(std::vector<TCase>& cases);
-void AddSoundCases(std::vector<TCase>& cases);
+// One case: KAVIT_E2E_CASE(driver_pad_matrix, PadMatrix) runs `void PadMatrix(TEnv& env)` as
+// the GoogleTest case E2e.driver_pad_matrix.
+#define KAVIT_E2E_CASE(name, body)                                                                 \
+    TEST_F(E2e, name) {                                                                            \
+        Run(body);                                                                                 \
+    }
 
 // Shared by the case files.
 const UCHAR Lpt1 = 0x10, Lpt2 = 0x20, Lpt3 = 0x30;

@@ -346,11 +346,9 @@ void LiveViewDriverGone(TEnv& env) {
 
 } // namespace
 
-void AddCheckCases(std::vector<TCase>& cases) {
-    cases.push_back({"check_once_no_driver_file", NoDriverFile, false});
-    cases.push_back({"check_once_installs_and_removes", InstallsAndRemoves, false});
-    cases.push_back({"check_once_ports_and_held", PortsAndHeld, false});
-    cases.push_back({"check_once_no_port", NoPort, false});
-    cases.push_back({"check_live_pace_and_reader_gone", LiveViewPaceAndReaderGone, false});
-    cases.push_back({"check_live_driver_gone", LiveViewDriverGone, false});
-}
+KAVIT_E2E_CASE(check_once_no_driver_file, NoDriverFile)
+KAVIT_E2E_CASE(check_once_installs_and_removes, InstallsAndRemoves)
+KAVIT_E2E_CASE(check_once_ports_and_held, PortsAndHeld)
+KAVIT_E2E_CASE(check_once_no_port, NoPort)
+KAVIT_E2E_CASE(check_live_pace_and_reader_gone, LiveViewPaceAndReaderGone)
+KAVIT_E2E_CASE(check_live_driver_gone, LiveViewDriverGone)

@@ -382,13 +382,11 @@ void HardwareBuildFindsNoPort(TEnv& env) {
 
 } // namespace
 
-void AddDriverCases(std::vector<TCase>& cases) {
-    cases.push_back({"driver_pad_matrix", PadMatrix, false});
-    cases.push_back({"driver_absent_ports", AbsentPorts, false});
-    cases.push_back({"driver_bad_address_fails_batch", BadAddresses, false});
-    cases.push_back({"driver_faults_and_log", FaultsAndLog, false});
-    cases.push_back({"driver_unload_and_reload", UnloadAndReload, false});
-    cases.push_back({"driver_malformed_batches_refused", MalformedBatchesRefused, false});
-    cases.push_back({"driver_device_acl", DeviceAcl, false});
-    cases.push_back({"driver_shipped_build_finds_no_port", HardwareBuildFindsNoPort, true});
-}
+KAVIT_E2E_CASE(driver_pad_matrix, PadMatrix)
+KAVIT_E2E_CASE(driver_absent_ports, AbsentPorts)
+KAVIT_E2E_CASE(driver_bad_address_fails_batch, BadAddresses)
+KAVIT_E2E_CASE(driver_faults_and_log, FaultsAndLog)
+KAVIT_E2E_CASE(driver_unload_and_reload, UnloadAndReload)
+KAVIT_E2E_CASE(driver_malformed_batches_refused, MalformedBatchesRefused)
+KAVIT_E2E_CASE(driver_device_acl, DeviceAcl)
+KAVIT_E2E_CASE(driver_shipped_build_finds_no_port, HardwareBuildFindsNoPort)

@@ -313,14 +313,12 @@ void TrayMenuByKeyboard(TEnv& env) {
 
 } // namespace
 
-void AddMenuCases(std::vector<TCase>& cases) {
-    cases.push_back({"menu_preset_rewrites_ini", PresetMenuRewritesIni, true});
-    cases.push_back({"menu_preset_save_failure_keeps_ini", SaveFailureKeepsIni, true});
-    cases.push_back({"set_keys_one_pad", SetKeysOnePad, true});
-    cases.push_back({"set_keys_two_pads", SetKeysTwoPads, true});
-    cases.push_back({"assign_window_paints_blue", AssignWindowPaintsBlue, true});
-    cases.push_back({"menu_about", AboutBox, true});
-    cases.push_back({"tray_icon_restored", TrayIconRestored, true});
-    cases.push_back({"tray_click_flash", TrayClickFlash, true});
-    cases.push_back({"tray_menu_by_keyboard", TrayMenuByKeyboard, true});
-}
+KAVIT_E2E_CASE(menu_preset_rewrites_ini, PresetMenuRewritesIni)
+KAVIT_E2E_CASE(menu_preset_save_failure_keeps_ini, SaveFailureKeepsIni)
+KAVIT_E2E_CASE(set_keys_one_pad, SetKeysOnePad)
+KAVIT_E2E_CASE(set_keys_two_pads, SetKeysTwoPads)
+KAVIT_E2E_CASE(assign_window_paints_blue, AssignWindowPaintsBlue)
+KAVIT_E2E_CASE(menu_about, AboutBox)
+KAVIT_E2E_CASE(tray_icon_restored, TrayIconRestored)
+KAVIT_E2E_CASE(tray_click_flash, TrayClickFlash)
+KAVIT_E2E_CASE(tray_menu_by_keyboard, TrayMenuByKeyboard)

@@ -309,14 +309,12 @@ void ExitReleasesHeldKeys(TEnv& env) {
 
 } // namespace
 
-void AddScanCases(std::vector<TCase>& cases) {
-    cases.push_back({"keys_pad1_every_button", Pad1Keys, true});
-    cases.push_back({"keys_pad2_second_player", Pad2Keys, true});
-    cases.push_back({"keys_repeat_held_button", RepeatHeldButton, true});
-    cases.push_back({"scan_keeps_d6_d7", KeepsD6D7, true});
-    cases.push_back({"scan_read_failure_ends_pass", ReadFailureEndsPass, true});
-    cases.push_back({"scan_no_port_no_keys", NoPortNoKeys, true});
-    cases.push_back({"preset_change_releases_old_key", PresetChangeReleasesOldKey, true});
-    cases.push_back({"preset_change_with_repeat", PresetChangeWithRepeat, true});
-    cases.push_back({"exit_releases_held_keys", ExitReleasesHeldKeys, true});
-}
+KAVIT_E2E_CASE(keys_pad1_every_button, Pad1Keys)
+KAVIT_E2E_CASE(keys_pad2_second_player, Pad2Keys)
+KAVIT_E2E_CASE(keys_repeat_held_button, RepeatHeldButton)
+KAVIT_E2E_CASE(scan_keeps_d6_d7, KeepsD6D7)
+KAVIT_E2E_CASE(scan_read_failure_ends_pass, ReadFailureEndsPass)
+KAVIT_E2E_CASE(scan_no_port_no_keys, NoPortNoKeys)
+KAVIT_E2E_CASE(preset_change_releases_old_key, PresetChangeReleasesOldKey)
+KAVIT_E2E_CASE(preset_change_with_repeat, PresetChangeWithRepeat)
+KAVIT_E2E_CASE(exit_releases_held_keys, ExitReleasesHeldKeys)

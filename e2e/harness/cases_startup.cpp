@@ -34,7 +34,6 @@ void SecondCopyRefused(TEnv& env) {
 
 // Kavit.ini files the program must refuse (or accept with a notice), and what it says.
 struct TIniCase {
-    const char* name;
     bool writeFile;
     std::string (*bytes)();
     std::vector<std::string> notices;
@@ -64,11 +63,11 @@ std::string LabelTooLongIni() {
 }
 
 const TIniCase IniCases[] = {
-    {"ini_missing", false, EmptyIni, {BadIni}},
-    {"ini_empty", true, EmptyIni, {BadPresetNumber, BadIni}},
-    {"ini_malformed_number", true, MalformedNumberIni, {BadIni}},
-    {"ini_bad_extended_flag", true, BadExtendedFlagIni, {BadIni}},
-    {"ini_label_too_long", true, LabelTooLongIni, {BadIni}},
+    {false, EmptyIni, {BadIni}},                 // ini_missing
+    {true, EmptyIni, {BadPresetNumber, BadIni}}, // ini_empty
+    {true, MalformedNumberIni, {BadIni}},        // ini_malformed_number
+    {true, BadExtendedFlagIni, {BadIni}},        // ini_bad_extended_flag
+    {true, LabelTooLongIni, {BadIni}},           // ini_label_too_long
 };
 
 void RefusedIni(TEnv& env, const TIniCase& c) {
@@ -237,17 +236,15 @@ void Lpt2WhenNoLpt1(TEnv& env) {
 
 } // namespace
 
-void AddStartupCases(std::vector<TCase>& cases) {
-    cases.push_back({"second_copy_refused", SecondCopyRefused, true});
-    cases.push_back({IniCases[0].name, RefusedIniCase<0>, true});
-    cases.push_back({IniCases[1].name, RefusedIniCase<1>, true});
-    cases.push_back({IniCases[2].name, RefusedIniCase<2>, true});
-    cases.push_back({IniCases[3].name, RefusedIniCase<3>, true});
-    cases.push_back({IniCases[4].name, RefusedIniCase<4>, true});
-    cases.push_back({"ini_bad_preset_number_uses_first", BadPresetNumberUsesFirst, true});
-    cases.push_back({"no_driver_file_lpt_error", NoDriverFile, true});
-    cases.push_back({"service_installed_used_removed", ServiceLifecycle, true});
-    cases.push_back({"port_only_lpt3", OnlyLpt3, true});
-    cases.push_back({"port_lpt1_first", Lpt1First, true});
-    cases.push_back({"port_lpt2_without_lpt1", Lpt2WhenNoLpt1, true});
-}
+KAVIT_E2E_CASE(second_copy_refused, SecondCopyRefused)
+KAVIT_E2E_CASE(ini_missing, RefusedIniCase<0>)
+KAVIT_E2E_CASE(ini_empty, RefusedIniCase<1>)
+KAVIT_E2E_CASE(ini_malformed_number, RefusedIniCase<2>)
+KAVIT_E2E_CASE(ini_bad_extended_flag, RefusedIniCase<3>)
+KAVIT_E2E_CASE(ini_label_too_long, RefusedIniCase<4>)
+KAVIT_E2E_CASE(ini_bad_preset_number_uses_first, BadPresetNumberUsesFirst)
+KAVIT_E2E_CASE(no_driver_file_lpt_error, NoDriverFile)
+KAVIT_E2E_CASE(service_installed_used_removed, ServiceLifecycle)
+KAVIT_E2E_CASE(port_only_lpt3, OnlyLpt3)
+KAVIT_E2E_CASE(port_lpt1_first, Lpt1First)
+KAVIT_E2E_CASE(port_lpt2_without_lpt1, Lpt2WhenNoLpt1)

@@ -56,22 +56,22 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-void Fail(const char* format, ...) {
+void FailAt(const char* file, int line, const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string text = FormatList(format, args);
     va_end(args);
-    throw TCaseFailure{text};
+    throw TCaseFailure(text, file, line);
 }
 
-void Expect(bool condition, const char* format, ...) {
+void ExpectAt(const char* file, int line, bool condition, const char* format, ...) {
     if (condition)
         return;
     va_list args;
     va_start(args, format);
     std::string text = FormatList(format, args);
     va_end(args);
-    throw TCaseFailure{text};
+    throw TCaseFailure(text, file, line);
 }
 
 LONGLONG Now() {

@@ -5,15 +5,24 @@
 #include <windows.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
-// Thrown by a case to end it with "FAIL name: reason".
-struct TCaseFailure {
-    std::string reason;
+// Ends a case at its first failure: later steps build on earlier ones. The case's wrapper
+// (KAVIT_E2E_CASE) hands the reason to GoogleTest with the place of the Fail or Expect.
+struct TCaseFailure : std::runtime_error {
+    TCaseFailure(const std::string& reason, const char* f, int l)
+        : std::runtime_error(reason), file(f), line(l) {}
+    const char* file;
+    int line;
 };
 
-[[noreturn]] void Fail(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
-void Expect(bool condition, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+#define Fail(...) FailAt(__FILE__, __LINE__, __VA_ARGS__)
+#define Expect(...) ExpectAt(__FILE__, __LINE__, __VA_ARGS__)
+[[noreturn]] void FailAt(const char* file, int line, const char* format, ...)
+    __attribute__((format(gnu_printf, 3, 4)));
+void ExpectAt(const char* file, int line, bool condition, const char* format, ...)
+    __attribute__((format(gnu_printf, 4, 5)));
 std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 LONGLONG Now(); // performance counter

@@ -1,28 +1,34 @@
 // kavit-e2e: runs Kavit.exe end to end against the simulated port driver, under Wine or Windows.
 //
 //   kavit-e2e --dist C:\e2e\dist --driver C:\e2e\LPTWDMIO.SYS --work C:\e2e\work
-//             [--only name,name...] [--list] [--measure]
+//             [--gtest_filter=E2e.name:E2e.prefix_*] [--measure]
 //   kavit-e2e --warm-up   starts the Wine desktop and service manager, then ends
 //
-// Prints "PASS name" or "FAIL name: reason" per case and closes with "N passed, N failed".
-// With --measure it prints timing figures instead (see measure.cpp).
+// A GoogleTest program: its output and exit status report the cases. With --measure it prints
+// timing figures instead (see measure.cpp).
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
-#include <cstring>
-#include <exception>
 #include <string>
 
 #include "e2e/harness/cases.h"
 #include "e2e/harness/harness.h"
 #include "e2e/harness/measure.h"
 
-namespace {
+TPaths casePaths;
 
-const DWORD CaseDeadlineMs = 120000;
+void E2e::Run(void (*body)(TEnv& env)) {
+    try {
+        body(env);
+    } catch (const TCaseFailure& f) {
+        ADD_FAILURE_AT(f.file, f.line) << f.what();
+    }
+}
+
+namespace {
 
 std::string WithSlash(std::string dir) {
     if (!dir.empty() && dir.back() != '\\' && dir.back() != '/')
@@ -30,39 +36,19 @@ std::string WithSlash(std::string dir) {
     return dir;
 }
 
-bool Selected(const std::string& only, const char* name) {
-    if (only.empty())
-        return true;
-    size_t start = 0;
-    while (start <= only.size()) {
-        size_t end = only.find(',', start);
-        std::string item = only.substr(start, end == std::string::npos ? end : end - start);
-        // "driver_" selects every case whose name starts so.
-        if (!item.empty() &&
-            (item == name || (item.back() == '_' && strncmp(name, item.c_str(), item.size()) == 0)))
-            return true;
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return false;
-}
-
-// A case that outlives its deadline has hung in a way no wait of its own caught: report it and
-// end the run, so that CI sees a failure instead of a timeout.
-HANDLE caseDone = nullptr;
-const char* runningCase = nullptr;
-int passedSoFar = 0, failedSoFar = 0;
-
+// A case still running at two looks two minutes apart has hung in a way no wait of its own
+// caught: report it and end the run, so that CI sees a failure instead of a timeout.
 DWORD WINAPI Watchdog(LPVOID) {
+    const testing::TestInfo* seen = nullptr;
     for (;;) {
-        if (WaitForSingleObject(caseDone, CaseDeadlineMs) == WAIT_TIMEOUT && runningCase) {
-            printf("FAIL %s: still running after %lu s; run abandoned\n", runningCase,
-                   static_cast<unsigned long>(CaseDeadlineMs / 1000));
-            printf("%d passed, %d failed\n", passedSoFar, failedSoFar + 1);
-            fflush(stdout);
+        const testing::TestInfo* now = testing::UnitTest::GetInstance()->current_test_info();
+        if (now && now == seen) {
+            printf("kavit-e2e: %s still running after 2 minutes or more; run abandoned\n",
+                   now->name());
             ExitProcess(1);
         }
+        seen = now;
+        Sleep(120000);
     }
 }
 
@@ -89,21 +75,16 @@ int main(int argc, char** argv) {
     // Plain LF line ends and no buffering: the output goes to a Unix pipe and is read live.
     _setmode(_fileno(stdout), _O_BINARY);
     setvbuf(stdout, nullptr, _IONBF, 0);
-    TPaths paths;
-    std::string only;
-    bool list = false, measure = false;
+    testing::InitGoogleTest(&argc, argv);
+    bool measure = false;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--dist" && i + 1 < argc)
-            paths.dist = WithSlash(argv[++i]);
+            casePaths.dist = WithSlash(argv[++i]);
         else if (arg == "--driver" && i + 1 < argc)
-            paths.driver = argv[++i];
+            casePaths.driver = argv[++i];
         else if (arg == "--work" && i + 1 < argc)
-            paths.work = WithSlash(argv[++i]);
-        else if (arg == "--only" && i + 1 < argc)
-            only = argv[++i];
-        else if (arg == "--list")
-            list = true;
+            casePaths.work = WithSlash(argv[++i]);
         else if (arg == "--measure")
             measure = true;
         else if (arg == "--warm-up")
@@ -113,69 +94,24 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-
-    std::vector<TCase> cases;
-    AddDriverCases(cases);
-    AddStartupCases(cases);
-    AddScanCases(cases);
-    AddMenuCases(cases);
-    AddCheckCases(cases);
-    AddSoundCases(cases);
-    if (list) {
-        for (const TCase& c : cases)
-            printf("%s\n", c.name);
-        return 0;
-    }
-    if (paths.dist.empty() || paths.driver.empty() || paths.work.empty()) {
+    if (casePaths.dist.empty() || casePaths.driver.empty() || casePaths.work.empty()) {
         fprintf(stderr, "usage: kavit-e2e --dist DIR --driver LPTWDMIO.SYS --work DIR "
-                        "[--only a,b_] [--list] [--measure]\n");
+                        "[--gtest_filter=...] [--measure]\n");
         return 2;
     }
-    CreateDirectoryA(paths.work.c_str(), nullptr);
+    CreateDirectoryA(casePaths.work.c_str(), nullptr);
 
     std::string reason;
     if (!KeyHook::Start(reason)) {
-        printf("FAIL harness_setup: %s\n0 passed, 1 failed\n", reason.c_str());
+        fprintf(stderr, "kavit-e2e: no keyboard hook: %s\n", reason.c_str());
         return 1;
     }
     if (measure)
-        return RunMeasurements(paths);
+        return RunMeasurements(casePaths);
 
-    caseDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
-    LONGLONG runStart = Now();
-    for (const TCase& c : cases) {
-        if (!Selected(only, c.name))
-            continue;
-        runningCase = c.name;
-        SetEvent(caseDone); // restarts the deadline
-        std::string failure;
-        LONGLONG start = Now();
-        try {
-            TEnv env(paths, c.name);
-            c.run(env);
-        } catch (const TCaseFailure& f) {
-            failure = f.reason;
-        } catch (const std::exception& e) {
-            failure = std::string("exception: ") + e.what();
-        }
-        double seconds = MsBetween(start, Now()) / 1000.0;
-        if (failure.empty()) {
-            passedSoFar++;
-            printf("PASS %s\n", c.name);
-        } else {
-            failedSoFar++;
-            printf("FAIL %s: %s\n", c.name, failure.c_str());
-        }
-        if (seconds > 20)
-            printf("# %s took %.1f s\n", c.name, seconds);
-    }
-    runningCase = nullptr;
-    SetEvent(caseDone);
-    std::string cleanup;
-    DriverService::Remove(cleanup); // leave the prefix without a loaded driver
+    int status = RUN_ALL_TESTS();
+    DriverService::Remove(reason); // leave the prefix without a loaded driver
     KeyHook::Stop();
-    printf("# cases took %.1f s\n", MsBetween(runStart, Now()) / 1000.0);
-    printf("%d passed, %d failed\n", passedSoFar, failedSoFar);
-    return failedSoFar ? 1 : 0;
+    return status;
 }

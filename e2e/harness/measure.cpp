@@ -244,7 +244,7 @@ int RunMeasurements(const TPaths& paths) {
             env.ExitKavit(kavit);
         }
     } catch (const TCaseFailure& f) {
-        printf("measurement failed: %s\n", f.reason.c_str());
+        printf("measurement failed: %s\n", f.what());
         return 1;
     }
     std::string reason;

@@ -169,9 +169,7 @@ void NonAnsiFolder(TEnv& env) {
 
 } // namespace
 
-void AddSoundCases(std::vector<TCase>& cases) {
-    cases.push_back({"sound_two_copies_at_once", TwoCopiesAtOnce, true});
-    cases.push_back({"sound_set_keys_while_pad_held", SetKeysWhilePadHeld, true});
-    cases.push_back({"sound_leftover_service_elsewhere", LeftoverServiceElsewhere, true});
-    cases.push_back({"sound_non_ansi_folder", NonAnsiFolder, true});
-}
+KAVIT_E2E_CASE(sound_two_copies_at_once, TwoCopiesAtOnce)
+KAVIT_E2E_CASE(sound_set_keys_while_pad_held, SetKeysWhilePadHeld)
+KAVIT_E2E_CASE(sound_leftover_service_elsewhere, LeftoverServiceElsewhere)
+KAVIT_E2E_CASE(sound_non_ansi_folder, NonAnsiFolder)
