@@ -332,6 +332,40 @@ TEST_F(StartupTest, LptErrorIsToldOnceBeforeTheIconAndTheProgramRunsOn) {
     EXPECT_GE(Find("SetTimer", nullptr, notice), 0);
 }
 
+TEST_F(StartupTest, AFolderOthersCanChangeIsToldInsteadOfTheLptErrorAndNoServiceIsTouched) {
+    const fake::Ace everyoneWrites = {0, 0, 0x1301FF, "S-1-1-0"};
+    const fake::Ace usersModify = {0, 0, 0x1301BF, "S-1-5-32-545"};
+    struct Case {
+        const char* path; // the folder or the driver file
+        fake::Ace ace;
+        const char* reason;
+    } cases[] = {
+        {"C:\\Kavit\\", everyoneWrites,
+         "C:\\Kavit\\ can be changed by Everyone (S-1-1-0): write data"},
+        {"C:\\Kavit\\LPTWDMIO.SYS", usersModify,
+         "C:\\Kavit\\LPTWDMIO.SYS can be changed by Users (S-1-5-32-545): write data"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        SetUp();
+        fake::security[c.path] = fake::Descriptor("S-1-5-32-544", {c.ace});
+        Queue(WM_COMMAND, CmdAbout);
+        EXPECT_EQ(RunKavit(Instance), 0);
+        fake::Checked<std::string> notices = Notices();
+        ASSERT_EQ(notices.size(), 2u) << "one notice, then the About box from the loop";
+        EXPECT_EQ(notices[1], AboutText);
+        const std::string& text = notices[0];
+        for (const char* part :
+             {"folder\nC:\\Kavit\\\n", "Other users of this PC could change Kavit's driver",
+              c.reason, "only administrators can change, such as C:\\Program Files\\Kavit"})
+            EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+        for (const char* never :
+             {"CreateServiceA", "OpenServiceA", "ChangeServiceConfigA", "StartServiceA"})
+            EXPECT_EQ(fake::Count(never), 0u) << never;
+        EXPECT_GE(Find("Shell_NotifyIconA"), 0) << "runs on";
+    }
+}
+
 // ---- ways out -------------------------------------------------------------------------------
 
 TEST_F(StartupTest, ASecondCopyShowsTheNoticeAndCreatesNothing) {
