@@ -189,7 +189,7 @@ int RunKavit(HINSTANCE instance) {
         RunMessageLoop(message);
         StopRunning();
     }
-    // Closes the driver device, and removes the driver service if this run installed it.
+    // Closes the driver device, and removes the driver service when no other program holds it.
     delete PortConnection;
     PortConnection = nullptr;
     return static_cast<int>(message.wParam);

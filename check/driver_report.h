@@ -18,6 +18,10 @@ struct TDriverReport {
 // the driver file beside the program.
 TDriverReport DiagnoseDriver(TLptPortConnection& connection);
 
+// "folder: safe", or "folder: " and what lets others change the driver's folder or file, or why
+// that cannot be judged.
+std::string FolderLine(const TLptPortConnection& connection);
+
 // "error 577: Windows cannot verify the digital signature for this file."
 std::string ErrorText(DWORD code);
 

@@ -41,7 +41,8 @@ const char HelpText[] =
     "Driver: it opens the port driver's device; when that fails it installs and starts the\n"
     "service \"lptwdmio\" from LPTWDMIO.SYS as Kavit.exe does, says in plain words why the\n"
     "driver did not load and what to do, and removes the service again when it ends (Ctrl-C\n"
-    "and closing the window included).\n"
+    "and closing the window included) unless another program such as Kavit.exe still holds\n"
+    "the driver. It loads the driver only from a folder that only administrators can change.\n"
     "Ports: it runs the presence test on LPT1, LPT2 and LPT3; Kavit.exe uses the first that\n"
     "answers.\n"
     "Live view: for both pads, every button held or not with the key the current preset of\n"
@@ -49,8 +50,9 @@ const char HelpText[] =
     "a missing diode or a swapped wire shows. Refreshed every Interval of Kavit.ini (10 ms\n"
     "without one). It sends no key events.\n"
     "\n"
-    "--once prints three lines:\n"
+    "--once prints these lines:\n"
     "  driver: ok            or  driver: <why it does not load> (error N: ...)\n"
+    "  folder: safe          or  folder: <who else may change the driver there>\n"
     "  port: LPT1            the port Kavit.exe would use: LPT1, LPT2, LPT3 or none\n"
     "  held: 1:3 2:12        the held buttons as pad:button, nothing after \"held:\" when none\n"
     "Exit status: 0 when the driver and a port answer, 1 otherwise, 2 for a bad argument.\n";
@@ -108,6 +110,7 @@ void PrintReport(const TLptPortConnection& connection, const TDriverReport& driv
     printf("driver: %s\n", DriverLine(driver).c_str());
     if (!driver.advice.empty())
         PrintIndented(driver.advice);
+    printf("%s\n", FolderLine(connection).c_str());
     if (FindWindowA(MainWindowClassName, MainWindowTitle))
         PrintIndented("Kavit.exe is running: close it, or it and kavit-check read the pads at "
                       "the same time\nand both see nonsense.");
@@ -265,6 +268,7 @@ int Run(bool once) {
         if (port && ReadPads(*connection, port, reading))
             held = HeldList(reading);
         printf("driver: %s\n", DriverLine(driver).c_str());
+        printf("%s\n", FolderLine(*connection).c_str());
         printf("port: %s\n", PortName(port));
         printf("held:%s%s\n", held.empty() ? "" : " ", held.c_str());
     } else {
@@ -278,7 +282,7 @@ int Run(bool once) {
     }
     fflush(stdout);
 
-    // Closes the device and removes the service if this run installed it.
+    // Closes the device and removes the service when no other program holds the driver.
     delete connection;
     return result;
 }

@@ -293,7 +293,7 @@ bool TLptPortConnection::PointServiceAtOurDriver(SC_HANDLE service) {
 // A failed start (a missing driver file, a driver already running) does not stop anything: the
 // next opening of the device tells whether the driver is there. Its reason is kept for whoever
 // wants to tell the user.
-void TLptPortConnection::StartService(SC_HANDLE service) {
+void TLptPortConnection::RequestStart(SC_HANDLE service) {
     serviceArgs = nullptr;
     if (!StartServiceA(service, 0, &serviceArgs))
         serviceStartError = GetLastError();
@@ -325,7 +325,7 @@ void TLptPortConnection::InstallDriverService() {
     }
     if (service) {
         if (startable)
-            StartService(service);
+            RequestStart(service);
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
@@ -382,7 +382,7 @@ void TLptPortConnection::TakeOverLeftover() {
             std::memset(&status, 0, sizeof status);
             ControlService(service, SERVICE_CONTROL_STOP, &status);
             if (PointServiceAtOurDriver(service))
-                StartService(service);
+                RequestStart(service);
             deviceHandle = OpenLptDevice();
         }
         CloseServiceHandle(service);

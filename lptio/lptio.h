@@ -138,7 +138,7 @@ class TLptPortConnection {
     bool LoadServiceManager();
     bool PlaceAllowsDriver(const std::string& directory);
     bool PointServiceAtOurDriver(SC_HANDLE service);
-    void StartService(SC_HANDLE service);
+    void RequestStart(SC_HANDLE service);
     void InstallDriverService();
     void TakeOverLeftover();
     void RemoveDriverService(bool remove);
