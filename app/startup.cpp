@@ -95,11 +95,22 @@ void BuildPopupMenu() {
     AppendMenuA(PopupMenu, MF_STRING, CmdExit, "Exit");
 }
 
+// Why the connection would not load the driver from the program's folder, and what to do.
+std::string UnsafeFolderNotice(const TDriverPlace& place) {
+    return "Kavit did not load its driver from the folder\n" + programDir +
+           "\n\nOther users of this PC could change Kavit's driver there (" + place.reason +
+           ").\n\nMove Kavit into a folder that only administrators can change, such as " +
+           SafeFolderExample + ", and start it from there.";
+}
+
 // Port, tray icon, menu and the first timer: from here on the program only answers messages.
 void GetReady() {
     ChoosePort();
-    // Told before the icon exists; the program runs on, without pads.
-    if (!PortConnection->IsOpen())
+    // Told before the icon exists; the program runs on, without pads. A refused folder is the
+    // one thing to tell: the driver's absence follows from it.
+    if (PortConnection->driverPlace.verdict == PlaceUnsafe)
+        ShowNotice(UnsafeFolderNotice(PortConnection->driverPlace).c_str());
+    else if (!PortConnection->IsOpen())
         ShowNotice("LPT error, driver installed?");
     // Registered just before the icon is first added: a task bar restarted earlier needs nothing.
     ListenForTaskbarRestart();
@@ -178,7 +189,7 @@ int RunKavit(HINSTANCE instance) {
         RunMessageLoop(message);
         StopRunning();
     }
-    // Closes the driver device, and removes the driver service if this run installed it.
+    // Closes the driver device, and removes the driver service when no other program holds it.
     delete PortConnection;
     PortConnection = nullptr;
     return static_cast<int>(message.wParam);

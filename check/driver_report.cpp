@@ -83,9 +83,10 @@ TDriverReport StartFailed(DWORD error, WORD native) {
                           " Windows.",
                       error);
     case ErrorMarkedForDelete:
-        return Failed("the service lptwdmio is marked for deletion until Windows restarts",
-                      "Restart Windows, then try again. (It happens when the service was removed "
-                      "while its driver was still loaded.)",
+        return Failed("the service lptwdmio is marked for deletion",
+                      "Close the other program that holds the driver (Kavit or kavit-check) "
+                      "first, then try again: the service goes once the last of them has let go "
+                      "of the driver. Restart Windows only if it stays.",
                       error);
     case ErrorServiceDisabled:
         return Failed("the service lptwdmio is disabled",
@@ -130,6 +131,13 @@ TDriverReport NoService(TLptPortConnection& connection) {
 }
 
 } // namespace
+
+std::string FolderLine(const TLptPortConnection& connection) {
+    if (!connection.isNT)
+        return "folder: not judged, Windows 9x keeps no access rights";
+    TDriverPlace place = JudgeDriverPlace(ProgramDirectory());
+    return "folder: " + (place.verdict == PlaceSafe ? std::string("safe") : place.reason);
+}
 
 std::string ErrorText(DWORD code) {
     char text[512] = "";
@@ -214,6 +222,14 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
         return report;
     }
 
+    if (connection.driverPlace.verdict == PlaceUnsafe)
+        return Failed("not loaded, because " + connection.driverPlace.reason,
+                      "Other users of this PC could change Kavit's driver there. Move Kavit "
+                      "(all its files) into a folder that only administrators can change, such "
+                      "as " +
+                          std::string(SafeFolderExample) + ".",
+                      0);
+
     std::string path = connection.driverPath;
     if (path.empty())
         path = ProgramDirectory() + DriverFileName;
@@ -238,6 +254,9 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
                       connection.serviceStartError);
     }
 
+    // A service left behind that could not be pointed at our file was not started.
+    if (connection.serviceConfigError)
+        return StartFailed(connection.serviceConfigError, native);
     if (!connection.serviceInstalled)
         return NoService(connection);
     if (connection.serviceStartError) {

@@ -22,6 +22,10 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection);
 // What to do so that this Windows loads a driver signed only for testing, as ours is.
 std::string SignatureAdvice(WORD native);
 
+// "folder: safe", or "folder: " and what lets others change the driver's folder or file, or why
+// that cannot be judged.
+std::string FolderLine(const TLptPortConnection& connection);
+
 // "error 577: Windows cannot verify the digital signature for this file."
 std::string ErrorText(DWORD code);
 

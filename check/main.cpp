@@ -43,7 +43,8 @@ const char HelpText[] =
     "Driver: it opens the port driver's device; when that fails it installs and starts the\n"
     "service \"lptwdmio\" from LPTWDMIO.SYS as Kavit.exe does, says in plain words why the\n"
     "driver did not load and what to do, and removes the service again when it ends (Ctrl-C\n"
-    "and closing the window included).\n"
+    "and closing the window included) unless another program such as Kavit.exe still holds\n"
+    "the driver. It loads the driver only from a folder that only administrators can change.\n"
     "Ports: it runs the presence test on LPT1, LPT2 and LPT3; Kavit.exe uses the first that\n"
     "answers.\n"
     "Live view: for both pads, every button held or not with the key the current preset of\n"
@@ -61,7 +62,8 @@ const char HelpText[] =
     "  test signing: on|off              off: 64-bit Windows loads no test-signed driver\n"
     "  secure boot: on|off|no UEFI\n"
     "  memory integrity: on|off\n"
-    "  each of the last four may be \"unknown (<why>)\" where Windows does not tell.\n"
+    "  each of these four may be \"unknown (<why>)\" where Windows does not tell.\n"
+    "  folder: safe          or  folder: <who else may change the driver there>\n"
     "Exit status: 0 when the driver and a port answer, 1 otherwise, 2 for a bad argument.\n";
 
 // ---- ending from the console -----------------------------------------------------------------
@@ -108,6 +110,7 @@ void PrintReport(const TLptPortConnection& connection, const TDriverReport& driv
     printf("driver: %s\n", DriverLine(driver).c_str());
     if (!driver.advice.empty())
         PrintIndented(driver.advice);
+    printf("%s\n", FolderLine(connection).c_str());
     if (FindWindowA(MainWindowClassName, MainWindowTitle))
         PrintIndented("Kavit.exe is running: close it, or it and kavit-check read the pads at "
                       "the same time\nand both see nonsense.");
@@ -308,6 +311,7 @@ int Run(bool once) {
         printf("held:%s%s\n", held.empty() ? "" : " ", held.c_str());
         for (const std::string& line : systemLines)
             printf("%s\n", line.c_str());
+        printf("%s\n", FolderLine(*connection).c_str());
     } else {
         TViewSetup setup;
         setup.port = port;
@@ -319,7 +323,7 @@ int Run(bool once) {
     }
     fflush(stdout);
 
-    // Closes the device and removes the service if this run installed it.
+    // Closes the device and removes the service when no other program holds the driver.
     delete connection;
     return result;
 }

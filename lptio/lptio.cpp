@@ -42,6 +42,16 @@ HANDLE OpenLptDevice() {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool CountOpenHandles(HANDLE device, DWORD& count) {
+    DWORD answer = 0, returned = 0;
+    if (!DeviceIoControl(device, IoctlOpenHandles, nullptr, 0, &answer, sizeof answer, &returned,
+                         nullptr) ||
+        returned != sizeof answer || answer == 0)
+        return false;
+    count = answer;
+    return true;
+}
+
 WORD DirectIoAddress(RegisterAddress address) {
     WORD base;
     switch (address >> 4) {
@@ -125,7 +135,8 @@ std::string ProgramDirectory(std::string* problem) {
                    (plain ? "Its path is too long for Kavit."
                           : "Its name has characters outside the character set that Windows "
                             "gives Kavit, and Windows has no short (8.3) name for it.") +
-                   " Move the Kavit folder to one with a short, plain name, such as C:\\Kavit.";
+                   " Move the Kavit folder to one with a short, plain name, such as " +
+                   SafeFolderExample + ".";
     }
     return directory;
 }
@@ -136,7 +147,7 @@ TLptPortConnection::TLptPortConnection()
       CloseServiceHandle(nullptr), CreateServiceA(nullptr), StartServiceA(nullptr),
       OpenServiceA(nullptr), DeleteService(nullptr), ControlService(nullptr),
       ChangeServiceConfigA(nullptr), lpt1Present(false), lpt2Present(false), lpt3Present(false),
-      serviceStartError(0) {
+      serviceStartError(0), serviceConfigError(0), driverPlace() {
     OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -150,6 +161,8 @@ TLptPortConnection::TLptPortConnection()
     if (deviceHandle == INVALID_HANDLE_VALUE && isNT) {
         InstallDriverService();
         deviceHandle = OpenLptDevice();
+    } else if (isNT) {
+        TakeOverLeftover();
     }
 
     if (IsOpen()) {
@@ -160,12 +173,18 @@ TLptPortConnection::TLptPortConnection()
 }
 
 TLptPortConnection::~TLptPortConnection() {
-    // The device goes first, so that nothing of ours holds the driver when its service goes.
+    // The last one out removes the driver, whoever installed it: while another program holds the
+    // device, its service stays. A driver that cannot count goes only if this run installed it.
+    bool remove = serviceInstalled;
     if (deviceHandle != INVALID_HANDLE_VALUE) {
+        DWORD count = 0;
+        if (isNT && CountOpenHandles(deviceHandle, count))
+            remove = count == 1;
+        // The device goes first, so that nothing of ours holds the driver when its service goes.
         CloseHandle(deviceHandle);
         deviceHandle = INVALID_HANDLE_VALUE;
     }
-    RemoveDriverService();
+    RemoveDriverService(remove);
 }
 
 bool TLptPortConnection::IsOpen() const {
@@ -231,56 +250,148 @@ const char ServiceDisplayName[] = "LPT port direct access service";
 
 } // namespace
 
-void TLptPortConnection::InstallDriverService() {
-    advapiModule = LoadLibraryA(AdvapiLibrary);
-    if (!advapiModule)
-        return;
-    OpenSCManagerA = EntryPoint<TOpenSCManagerA>(advapiModule, "OpenSCManagerA");
-    CloseServiceHandle = EntryPoint<TCloseServiceHandle>(advapiModule, "CloseServiceHandle");
-    CreateServiceA = EntryPoint<TCreateServiceA>(advapiModule, "CreateServiceA");
-    StartServiceA = EntryPoint<TStartServiceA>(advapiModule, "StartServiceA");
-    OpenServiceA = EntryPoint<TOpenServiceA>(advapiModule, "OpenServiceA");
-    DeleteService = EntryPoint<TDeleteService>(advapiModule, "DeleteService");
-    ControlService = EntryPoint<TControlService>(advapiModule, "ControlService");
-    ChangeServiceConfigA = EntryPoint<TChangeServiceConfigA>(advapiModule, "ChangeServiceConfigA");
-    // A system without any one of them (Windows 95 has the DLL but no service manager) cannot
-    // take the driver; the library stays loaded until destruction frees it.
-    if (!OpenSCManagerA || !CloseServiceHandle || !CreateServiceA || !StartServiceA ||
-        !OpenServiceA || !DeleteService || !ControlService || !ChangeServiceConfigA)
-        return;
+// Loads ADVAPI32.DLL once and resolves the service-manager entry points; false when this system
+// lacks any of them (Windows 95 has the DLL but no service manager). The library stays loaded
+// until destruction frees it.
+bool TLptPortConnection::LoadServiceManager() {
+    if (!advapiModule) {
+        advapiModule = LoadLibraryA(AdvapiLibrary);
+        if (!advapiModule)
+            return false;
+        OpenSCManagerA = EntryPoint<TOpenSCManagerA>(advapiModule, "OpenSCManagerA");
+        CloseServiceHandle = EntryPoint<TCloseServiceHandle>(advapiModule, "CloseServiceHandle");
+        CreateServiceA = EntryPoint<TCreateServiceA>(advapiModule, "CreateServiceA");
+        StartServiceA = EntryPoint<TStartServiceA>(advapiModule, "StartServiceA");
+        OpenServiceA = EntryPoint<TOpenServiceA>(advapiModule, "OpenServiceA");
+        DeleteService = EntryPoint<TDeleteService>(advapiModule, "DeleteService");
+        ControlService = EntryPoint<TControlService>(advapiModule, "ControlService");
+        ChangeServiceConfigA =
+            EntryPoint<TChangeServiceConfigA>(advapiModule, "ChangeServiceConfigA");
+    }
+    return OpenSCManagerA && CloseServiceHandle && CreateServiceA && StartServiceA &&
+           OpenServiceA && DeleteService && ControlService && ChangeServiceConfigA;
+}
 
+// The folder rule, taken before any service is made to load our driver file.
+bool TLptPortConnection::PlaceAllowsDriver(const std::string& directory) {
+    driverPlace = JudgeDriverPlace(directory);
+    return driverPlace.verdict != PlaceUnsafe;
+}
+
+// A service left behind may point at a file that is gone, elsewhere or another version, and may
+// be disabled: it is set to load our file on demand. False, with the reason kept, when the
+// service manager refuses; the service must then not be started.
+bool TLptPortConnection::PointServiceAtOurDriver(SC_HANDLE service) {
+    if (ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                             SERVICE_ERROR_NORMAL, driverPath.c_str(), nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr))
+        return true;
+    serviceConfigError = GetLastError();
+    return false;
+}
+
+// A failed start (a missing driver file, a driver already running) does not stop anything: the
+// next opening of the device tells whether the driver is there. Its reason is kept for whoever
+// wants to tell the user.
+void TLptPortConnection::RequestStart(SC_HANDLE service) {
+    serviceArgs = nullptr;
+    if (!StartServiceA(service, 0, &serviceArgs))
+        serviceStartError = GetLastError();
+    serviceInstalled = true;
+}
+
+void TLptPortConnection::InstallDriverService() {
+    if (!LoadServiceManager())
+        return;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return;
-    driverPath = ProgramDirectory() + DriverFileName;
+    std::string directory = ProgramDirectory();
+    driverPath = directory + DriverFileName;
+    if (!PlaceAllowsDriver(directory)) {
+        CloseServiceHandle(manager);
+        return;
+    }
     SC_HANDLE service =
         CreateServiceA(manager, ServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS,
                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                        driverPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    // Left behind by an earlier run that did not end cleanly: take it over. Its driver file may be
-    // one that is gone or elsewhere (the folder was moved), so it is pointed at ours first.
+    bool startable = true;
+    // Left behind by an earlier run that did not end cleanly: take it over.
     if (!service) {
         service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
         if (service)
-            ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                 driverPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr);
+            startable = PointServiceAtOurDriver(service);
     }
     if (service) {
-        serviceArgs = nullptr;
-        // A failed start (a missing driver file, a driver already running) does not stop
-        // anything: the second opening of the device tells whether the driver is there. Its
-        // reason is kept for whoever wants to tell the user.
-        if (!StartServiceA(service, 0, &serviceArgs))
-            serviceStartError = GetLastError();
-        serviceInstalled = true;
+        if (startable)
+            RequestStart(service);
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
 }
 
-void TLptPortConnection::RemoveDriverService() {
-    if (serviceInstalled) {
+namespace {
+
+// "\??\C:\Kavit\LPTWDMIO.SYS" and "c:\kavit\lptwdmio.sys" name the same file as
+// "C:\Kavit\LPTWDMIO.SYS"; any other spelling counts as another file (repointing the service at
+// the file it already loads costs a restart of the driver, nothing more).
+bool SameDriverFile(std::string a, std::string b) {
+    const char NtPrefix[] = "\\??\\";
+    for (std::string* path : {&a, &b}) {
+        if (path->compare(0, 4, NtPrefix) == 0)
+            path->erase(0, 4);
+        for (char& c : *path)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+    }
+    return a == b;
+}
+
+} // namespace
+
+// The device opened at once. When nobody else holds it, it is a driver left behind by a run that
+// did not end cleanly: this run takes over its removal, and a service that loads another file
+// than ours is stopped, pointed at ours and started again, under the folder rule.
+void TLptPortConnection::TakeOverLeftover() {
+    DWORD count = 0;
+    if (!CountOpenHandles(deviceHandle, count) || count != 1 || !LoadServiceManager())
+        return;
+    TQueryServiceConfigA queryServiceConfigA =
+        EntryPoint<TQueryServiceConfigA>(advapiModule, "QueryServiceConfigA");
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return;
+    SC_HANDLE service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
+    if (service) {
+        serviceInstalled = true;
+        std::string directory = ProgramDirectory();
+        driverPath = directory + DriverFileName;
+        // 8 KB is the most a service's configuration can take.
+        std::vector<BYTE> buffer(8192);
+        auto* config = reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer.data());
+        DWORD needed = 0;
+        if (queryServiceConfigA &&
+            queryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed) &&
+            config->lpBinaryPathName && !SameDriverFile(config->lpBinaryPathName, driverPath) &&
+            PlaceAllowsDriver(directory)) {
+            // Our handle would keep the old driver loaded: it goes before the stop.
+            CloseHandle(deviceHandle);
+            deviceHandle = INVALID_HANDLE_VALUE;
+            SERVICE_STATUS status;
+            std::memset(&status, 0, sizeof status);
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
+            if (PointServiceAtOurDriver(service))
+                RequestStart(service);
+            deviceHandle = OpenLptDevice();
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+void TLptPortConnection::RemoveDriverService(bool remove) {
+    if (remove && isNT && LoadServiceManager()) {
         SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         if (manager) {
             SC_HANDLE service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
@@ -296,8 +407,8 @@ void TLptPortConnection::RemoveDriverService() {
             }
             CloseServiceHandle(manager);
         }
-        serviceInstalled = false;
     }
+    serviceInstalled = false;
     // Also when the installation stopped half way: the library is never left loaded.
     if (advapiModule) {
         FreeLibrary(advapiModule);

@@ -5,7 +5,10 @@
 //             register reads and writes through DeviceIoControl;
 //   direct  - x86 in/out instructions, only outside the NT family and only without the device.
 // On NT without the device the connection installs and starts the driver service "lptwdmio"
-// from LPTWDMIO.SYS beside the program, and stops and deletes it again when it is destroyed.
+// from LPTWDMIO.SYS beside the program, unless that folder or file can be changed by others
+// (lptio/driver_place.h). The driver belongs to whoever uses it last: at destruction the service
+// is stopped and deleted when this connection's handle is the only one open (by the driver's
+// own count), or, with a driver that cannot count, when this connection installed it.
 // The connection shows nothing and raises nothing: every failure is told by a result.
 #pragma once
 
@@ -15,6 +18,7 @@
 #include <string>
 
 #include "driver/lpt_protocol.h"
+#include "lptio/driver_place.h"
 
 // A port is named by its high nibble.
 typedef BYTE PortCode;
@@ -37,14 +41,18 @@ const BYTE StatusAck = 0x40;      // bit 6  Acknowledge  10
 const BYTE StatusBusy = 0x80;     // bit 7  Busy         11 (read inverted by the port)
 
 // Driver control codes.
-const DWORD IoctlReadPorts = LPT_IOCTL_READ_PORTS;   // fill each pair's value from its register
-const DWORD IoctlWritePorts = LPT_IOCTL_WRITE_PORTS; // write each pair's value to its register
+const DWORD IoctlReadPorts = LPT_IOCTL_READ_PORTS;     // fill each pair's value from its register
+const DWORD IoctlWritePorts = LPT_IOCTL_WRITE_PORTS;   // write each pair's value to its register
+const DWORD IoctlOpenHandles = LPT_IOCTL_OPEN_HANDLES; // how many handles to the device are open
 
 extern const char LptDevicePath[];  // "\\.\LptAccessAgent"
 extern const char DriverFileName[]; // "LPTWDMIO.SYS", beside the program
 
 // Opens the driver's device for batches; INVALID_HANDLE_VALUE when it cannot be opened.
 HANDLE OpenLptDevice();
+// Asks the driver how many handles to its device are open, `device` included. False when the
+// driver does not answer (one older than the question, or another driver of the same name).
+bool CountOpenHandles(HANDLE device, DWORD& count);
 
 // An entry point of a library looked up at run time, as its real type. GetProcAddress hands out
 // a generic function pointer; going through void(*)() converts it without a function-cast
@@ -77,6 +85,8 @@ typedef BOOL(WINAPI* TChangeServiceConfigA)(SC_HANDLE service, DWORD serviceType
                                             LPCSTR loadOrderGroup, LPDWORD tagId,
                                             LPCSTR dependencies, LPCSTR account, LPCSTR password,
                                             LPCSTR displayName);
+typedef BOOL(WINAPI* TQueryServiceConfigA)(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config,
+                                           DWORD size, LPDWORD needed);
 
 class TLptPortConnection {
   public:
@@ -116,10 +126,22 @@ class TLptPortConnection {
     // GetLastError() right after a StartServiceA that failed; 0 when the start succeeded or was
     // not tried. Only for telling the user why the driver did not load.
     DWORD serviceStartError;
+    // GetLastError() right after a ChangeServiceConfigA that failed to point a service left
+    // behind at our driver file (the service was then not started); 0 otherwise.
+    DWORD serviceConfigError;
+    // The folder rule's verdict on the program's folder and driver file, taken before a service
+    // was created, repointed or started; PlaceSafe when that never came up. PlaceUnsafe means
+    // that nothing was loaded from there.
+    TDriverPlace driverPlace;
 
   private:
+    bool LoadServiceManager();
+    bool PlaceAllowsDriver(const std::string& directory);
+    bool PointServiceAtOurDriver(SC_HANDLE service);
+    void RequestStart(SC_HANDLE service);
     void InstallDriverService();
-    void RemoveDriverService();
+    void TakeOverLeftover();
+    void RemoveDriverService(bool remove);
 };
 
 // I/O address used by the direct transport for a register address.

@@ -33,5 +33,8 @@ void Release(TEnv& env, int pad, int button);
 // Starts Kavit with `ini` written to its Kavit.ini, the driver installed by Kavit itself, and
 // waits until it scans (two passes): the usual start of a case.
 TKavit& StartScanning(TEnv& env, const TIniValues& ini);
+// Gives Everyone every right on a file or folder, as a folder made at the root of C: gives
+// every user the right to change what is in it (under Wine the Unix mode becomes 0777).
+void OpenToEveryone(const std::string& path);
 // Taps a button: press, wait for its key-down, release, wait for its key-up.
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button);

@@ -1,4 +1,4 @@
-// kavit-check.exe --once: the three lines a script reads, and the driver service it leaves.
+// kavit-check.exe --once: the lines a script reads, and the driver service it leaves.
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -118,34 +118,36 @@ std::string Quoted(const TCheckRun& run) {
     return "[" + all + "]" + (run.err.empty() ? "" : "; error output: " + run.err);
 }
 
-// What --once says about the system after its first three lines, in this order. The values
-// depend on the Windows (or Wine) it runs on: only the lines' coming is checked here.
-const char* const SystemLinePrefixes[] = {
-    "windows: ", "test signing: ", "secure boot: ", "memory integrity: "};
-const size_t OnceLines = 3 + sizeof SystemLinePrefixes / sizeof SystemLinePrefixes[0];
+// The line of --once that starts with `prefix` ("driver: "), empty when there is none.
+std::string LineStarting(const TCheckRun& run, const std::string& prefix) {
+    for (const std::string& line : run.lines)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return line;
+    return std::string();
+}
 
-// The lines of --once, in order, and the exit status.
+// What --once says about the system and the folder. The values depend on the Windows (or Wine)
+// it runs on: only the lines' coming is checked here.
+const char* const SystemLinePrefixes[] = {
+    "windows: ", "test signing: ", "secure boot: ", "memory integrity: ", "folder: "};
+
+// The driver, port and held lines of --once, the system lines after them, and the exit status.
 void ExpectOnce(const TCheckRun& run, const char* driverPrefix, bool driverOk, const char* port,
                 const std::string& held, DWORD exitCode) {
-    Expect(run.lines.size() == OnceLines, "--once printed %zu lines, expected %zu: %s",
-           run.lines.size(), OnceLines, Quoted(run).c_str());
-    for (size_t i = 3; i < OnceLines; ++i) {
-        const char* prefix = SystemLinePrefixes[i - 3];
-        Expect(run.lines[i].compare(0, strlen(prefix), prefix) == 0 &&
-                   run.lines[i].size() > strlen(prefix),
-               "line %zu is not \"%s...\": %s", i + 1, prefix, Quoted(run).c_str());
-    }
-    const std::string& driver = run.lines[0];
+    for (const char* prefix : SystemLinePrefixes)
+        Expect(LineStarting(run, prefix).size() > strlen(prefix), "no line \"%s...\": %s", prefix,
+               Quoted(run).c_str());
+    std::string driver = LineStarting(run, "driver: ");
     if (driverOk)
-        Expect(driver == "driver: ok", "first line is not \"driver: ok\": %s", Quoted(run).c_str());
+        Expect(driver == "driver: ok", "no line \"driver: ok\": %s", Quoted(run).c_str());
     else
         Expect(driver.compare(0, strlen(driverPrefix), driverPrefix) == 0,
-               "first line does not start \"%s\": %s", driverPrefix, Quoted(run).c_str());
+               "no line starts \"%s\": %s", driverPrefix, Quoted(run).c_str());
     std::string wantPort = std::string("port: ") + port;
-    Expect(run.lines[1] == wantPort, "second line is not \"%s\": %s", wantPort.c_str(),
+    Expect(LineStarting(run, "port: ") == wantPort, "no line \"%s\": %s", wantPort.c_str(),
            Quoted(run).c_str());
     std::string wantHeld = held.empty() ? "held:" : "held: " + held;
-    Expect(run.lines[2] == wantHeld, "third line is not \"%s\": %s", wantHeld.c_str(),
+    Expect(LineStarting(run, "held:") == wantHeld, "no line \"%s\": %s", wantHeld.c_str(),
            Quoted(run).c_str());
     Expect(run.exitCode == exitCode, "exit status %lu, expected %lu; printed %s",
            static_cast<unsigned long>(run.exitCode), static_cast<unsigned long>(exitCode),
@@ -185,7 +187,26 @@ void InstallsAndRemoves(TEnv& env) {
     env.UnloadDriver();
     TCheckRun run = RunCheck(env, "--once");
     ExpectOnce(run, "", true, FirstPortName(SIM_PORTS_DEFAULT), "", 0);
+    Expect(LineStarting(run, "folder: ") == "folder: safe", "no line \"folder: safe\": %s",
+           Quoted(run).c_str());
     env.ExpectServiceRemoved("after kavit-check installed the driver");
+}
+
+// A folder every user may change: kavit-check installs nothing, says why on its driver and
+// folder lines, and fails.
+void UnsafeFolder(TEnv& env) {
+    env.MakeProgramDir(true, false);
+    CopyCheck(env);
+    env.UnloadDriver();
+    OpenToEveryone(env.dir);
+    TCheckRun run = RunCheck(env, "--once");
+    std::string reason = env.dir + " can be changed by Everyone (S-1-1-0): write data";
+    ExpectOnce(run, ("driver: not loaded, because " + reason).c_str(), false, "none", "", 1);
+    Expect(LineStarting(run, "folder: ") == "folder: " + reason, "no line \"folder: %s\": %s",
+           reason.c_str(), Quoted(run).c_str());
+    std::string detail;
+    Expect(DriverService::Probe(detail) == DriverService::Absent,
+           "kavit-check left a service behind: %s", detail.c_str());
 }
 
 void PortsAndHeld(TEnv& env) {
@@ -350,5 +371,6 @@ KAVIT_E2E_CASE(check_once_no_driver_file, NoDriverFile)
 KAVIT_E2E_CASE(check_once_installs_and_removes, InstallsAndRemoves)
 KAVIT_E2E_CASE(check_once_ports_and_held, PortsAndHeld)
 KAVIT_E2E_CASE(check_once_no_port, NoPort)
+KAVIT_E2E_CASE(check_once_unsafe_folder, UnsafeFolder)
 KAVIT_E2E_CASE(check_live_pace_and_reader_gone, LiveViewPaceAndReaderGone)
 KAVIT_E2E_CASE(check_live_driver_gone, LiveViewDriverGone)

@@ -1,6 +1,29 @@
 #include "e2e/harness/cases.h"
 #include "e2e/harness/harness.h"
 
+void OpenToEveryone(const std::string& path) {
+    // A DACL of one entry: Everyone (S-1-1-0), all file rights.
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    union {
+        ACL acl;
+        BYTE bytes[256];
+    } dacl;
+    SECURITY_DESCRIPTOR descriptor;
+    bool done =
+        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone) &&
+        InitializeAcl(&dacl.acl, sizeof dacl, ACL_REVISION) &&
+        AddAccessAllowedAce(&dacl.acl, ACL_REVISION, FILE_ALL_ACCESS, everyone) &&
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorDacl(&descriptor, TRUE, &dacl.acl, FALSE) &&
+        SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor);
+    DWORD error = GetLastError();
+    if (everyone)
+        FreeSid(everyone);
+    if (!done)
+        Fail("cannot open %s to everyone: %s", path.c_str(), Win32ErrorText(error).c_str());
+}
+
 void Press(TEnv& env, int pad, int button) {
     if (!env.sim.ChangeButtons(pad, ButtonBit(button), 0))
         Fail("driver refused to press pad %d button %d: %s", pad, button,

@@ -140,6 +140,44 @@ void NoDriverFile(TEnv& env) {
     env.ExpectServiceRemoved("after a run whose driver would not start");
 }
 
+// A folder or driver file that every user may change: Kavit creates, changes and starts no
+// service, says so in one notice, and runs on without pads.
+void UnsafePlaceRefused(TEnv& env, bool fileOnly) {
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni());
+    env.UnloadDriver();
+    std::string place = fileOnly ? env.dir + "LPTWDMIO.SYS" : env.dir;
+    OpenToEveryone(place);
+    TKavit& kavit = env.StartKavit(false);
+    TNotice notice = kavit.WaitNotice(15000);
+    std::string reason = place + " can be changed by Everyone (S-1-1-0)";
+    for (const std::string& part :
+         {"folder\n" + env.dir + "\n",
+          std::string("Other users of this PC could change Kavit's driver"), reason,
+          std::string("such as C:\\Program Files\\Kavit")})
+        Expect(notice.text.find(part) != std::string::npos, "notice \"%s\" lacks \"%s\"",
+               notice.text.c_str(), part.c_str());
+    std::string detail;
+    DriverService::TPresence presence = DriverService::Probe(detail);
+    Expect(presence == DriverService::Absent, "a service is there while Kavit runs: %s",
+           detail.c_str());
+    CloseNotice(notice);
+    kavit.WaitReady(10000);
+    Sleep(1600); // past the first pass
+    Expect(kavit.Notices().empty(), "a second notice appeared: \"%s\"",
+           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after a run that refused its folder");
+}
+
+void UnsafeFolderRefused(TEnv& env) {
+    UnsafePlaceRefused(env, false);
+}
+
+void UnsafeDriverFileRefused(TEnv& env) {
+    UnsafePlaceRefused(env, true);
+}
+
 void ServiceLifecycle(TEnv& env) {
     env.MakeProgramDir();
     env.WriteIni(StandardIni());
@@ -245,6 +283,8 @@ KAVIT_E2E_CASE(ini_label_too_long, RefusedIniCase<4>)
 KAVIT_E2E_CASE(ini_bad_preset_number_uses_first, BadPresetNumberUsesFirst)
 KAVIT_E2E_CASE(no_driver_file_lpt_error, NoDriverFile)
 KAVIT_E2E_CASE(service_installed_used_removed, ServiceLifecycle)
+KAVIT_E2E_CASE(unsafe_folder_refused, UnsafeFolderRefused)
+KAVIT_E2E_CASE(unsafe_driver_file_refused, UnsafeDriverFileRefused)
 KAVIT_E2E_CASE(port_only_lpt3, OnlyLpt3)
 KAVIT_E2E_CASE(port_lpt1_first, Lpt1First)
 KAVIT_E2E_CASE(port_lpt2_without_lpt1, Lpt2WhenNoLpt1)

@@ -76,7 +76,8 @@ std::vector<std::string> Steps() {
             steps.push_back("close device");
         } else if (fn == "keybd_event") {
             steps.push_back(fn + " " + std::to_string(c.args[2]));
-        } else if (fn == "DeviceIoControl" && (steps.empty() || steps.back() != "port access")) {
+        } else if (fn == "DeviceIoControl" && c.args[1] != IoctlOpenHandles &&
+                   (steps.empty() || steps.back() != "port access")) {
             steps.push_back("port access");
         }
     }
@@ -332,6 +333,40 @@ TEST_F(StartupTest, LptErrorIsToldOnceBeforeTheIconAndTheProgramRunsOn) {
     EXPECT_GE(Find("SetTimer", nullptr, notice), 0);
 }
 
+TEST_F(StartupTest, AFolderOthersCanChangeIsToldInsteadOfTheLptErrorAndNoServiceIsTouched) {
+    const fake::Ace everyoneWrites = {0, 0, 0x1301FF, "S-1-1-0"};
+    const fake::Ace usersModify = {0, 0, 0x1301BF, "S-1-5-32-545"};
+    struct Case {
+        const char* path; // the folder or the driver file
+        fake::Ace ace;
+        const char* reason;
+    } cases[] = {
+        {"C:\\Kavit\\", everyoneWrites,
+         "C:\\Kavit\\ can be changed by Everyone (S-1-1-0): write data"},
+        {"C:\\Kavit\\LPTWDMIO.SYS", usersModify,
+         "C:\\Kavit\\LPTWDMIO.SYS can be changed by Users (S-1-5-32-545): write data"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        SetUp();
+        fake::security[c.path] = fake::Descriptor("S-1-5-32-544", {c.ace});
+        Queue(WM_COMMAND, CmdAbout);
+        EXPECT_EQ(RunKavit(Instance), 0);
+        fake::Checked<std::string> notices = Notices();
+        ASSERT_EQ(notices.size(), 2u) << "one notice, then the About box from the loop";
+        EXPECT_EQ(notices[1], AboutText);
+        const std::string& text = notices[0];
+        for (const char* part :
+             {"folder\nC:\\Kavit\\\n", "Other users of this PC could change Kavit's driver",
+              c.reason, "only administrators can change, such as C:\\Program Files\\Kavit"})
+            EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+        for (const char* never :
+             {"CreateServiceA", "OpenServiceA", "ChangeServiceConfigA", "StartServiceA"})
+            EXPECT_EQ(fake::Count(never), 0u) << never;
+        EXPECT_GE(Find("Shell_NotifyIconA"), 0) << "runs on";
+    }
+}
+
 // ---- ways out -------------------------------------------------------------------------------
 
 TEST_F(StartupTest, ASecondCopyShowsTheNoticeAndCreatesNothing) {
@@ -416,10 +451,11 @@ TEST_F(StartupTest, EachFailedStepTellsWhyAndDestroysTheConnection) {
             int shown = FindText("MessageBoxA", c.notice);
             ASSERT_GE(shown, 0);
             // Straight from the notice to the end of the connection: the device closed (when
-            // open), the service this run installed deleted.
+            // open, after asking how many handles it has), the service this run installed
+            // deleted.
             std::vector<std::string> after = app_test::NamesAfter(shown);
             if (withDriver) {
-                EXPECT_EQ(after, std::vector<std::string>{"CloseHandle"});
+                EXPECT_EQ(after, (std::vector<std::string>{"DeviceIoControl", "CloseHandle"}));
             } else {
                 ASSERT_FALSE(after.empty());
                 EXPECT_EQ(std::count(after.begin(), after.end(), "DeleteService"), 1);

@@ -144,11 +144,12 @@ TEST(PortReport, APortAnotherHandleHoldsIsNamedAsInUse) {
             return Device;
         return fake::Defaults().CreateFileA(name, a, s, sa, d, f, t);
     };
-    // LPT1 is held by another handle; LPT2 and LPT3 are not there.
-    fake::on.DeviceIoControl = [](HANDLE, DWORD, LPVOID in, DWORD, LPVOID, DWORD, LPDWORD,
+    // LPT1 is held by another handle; LPT2 and LPT3 are not there. The driver counts no handles.
+    fake::on.DeviceIoControl = [](HANDLE, DWORD code, LPVOID in, DWORD, LPVOID, DWORD, LPDWORD,
                                   LPOVERLAPPED) {
         const PortIoPair* pairs = static_cast<const PortIoPair*>(in);
-        SetLastError((pairs[0].address & 0xF0) == PortLpt1 ? ERROR_BUSY : ERROR_INVALID_FUNCTION);
+        bool lpt1 = code != IoctlOpenHandles && (pairs[0].address & 0xF0) == PortLpt1;
+        SetLastError(lpt1 ? ERROR_BUSY : ERROR_INVALID_FUNCTION);
         return FALSE;
     };
     TLptPortConnection connection;

@@ -27,6 +27,10 @@ std::string modulePath = "C:\\Kavit\\Kavit.exe";
 std::wstring modulePathWide;
 std::map<std::wstring, std::wstring> shortPaths;
 LPARAM messageExtraInfo = 0;
+std::map<std::string, std::vector<uint8_t>> security;
+std::string userSid = "S-1-5-21-1-2-3-1001";
+DWORD volumeFlags = FS_PERSISTENT_ACLS;
+std::string servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
 
 const char DevicePath[] = "\\\\.\\LptAccessAgent";
 HMODULE const AdvapiModule = reinterpret_cast<HMODULE>(0xADA0);
@@ -122,6 +126,39 @@ BOOL WINAPI FakeChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD start,
         {Str(path), Str(group), Str(dependencies), Str(account), Str(password), Str(display)});
     return on.ChangeServiceConfigA(service, type, start, errorControl, path, group, tag,
                                    dependencies, account, password, display);
+}
+BOOL WINAPI FakeQueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
+                                    LPDWORD needed) {
+    Log("QueryServiceConfigA", {Num(service), size});
+    return on.QueryServiceConfigA(service, config, size, needed);
+}
+BOOL WINAPI FakeGetFileSecurityA(LPCSTR name, SECURITY_INFORMATION what,
+                                 PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) {
+    Log("GetFileSecurityA", {what, size}, {Str(name)});
+    return on.GetFileSecurityA(name, what, descriptor, size, needed);
+}
+HANDLE const TokenHandle = reinterpret_cast<HANDLE>(0x70C1);
+BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    Log("OpenProcessToken", {Num(process), access});
+    *token = TokenHandle;
+    return TRUE;
+}
+BOOL WINAPI FakeGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, LPVOID buffer,
+                                    DWORD size, PDWORD needed) {
+    Log("GetTokenInformation", {Num(token), DWORD(what), size});
+    std::vector<uint8_t> sid = Sid(userSid);
+    DWORD total = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    *needed = total;
+    if (what != TokenUser || size < total) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    auto* user = static_cast<TOKEN_USER*>(buffer);
+    uint8_t* at = static_cast<uint8_t*>(buffer) + sizeof(TOKEN_USER);
+    std::copy(sid.begin(), sid.end(), at);
+    user->User.Sid = at;
+    user->User.Attributes = 0;
+    return TRUE;
 }
 
 // Through void(*)(), the one function type that every other converts to without a warning.
@@ -249,6 +286,14 @@ Handlers MakeDefaults() {
             return AsFarProc(&FakeControlService);
         if (n == "ChangeServiceConfigA")
             return AsFarProc(&FakeChangeServiceConfigA);
+        if (n == "QueryServiceConfigA")
+            return AsFarProc(&FakeQueryServiceConfigA);
+        if (n == "GetFileSecurityA")
+            return AsFarProc(&FakeGetFileSecurityA);
+        if (n == "OpenProcessToken")
+            return AsFarProc(&FakeOpenProcessToken);
+        if (n == "GetTokenInformation")
+            return AsFarProc(&FakeGetTokenInformation);
         return nullptr;
     };
     h.FreeLibrary = [](HMODULE) { return TRUE; };
@@ -298,6 +343,40 @@ Handlers MakeDefaults() {
     h.ControlService = [](SC_HANDLE, DWORD, LPSERVICE_STATUS) { return TRUE; };
     h.ChangeServiceConfigA = [](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR,
                                 LPCSTR, LPCSTR, LPCSTR) { return TRUE; };
+    h.QueryServiceConfigA = [](SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD size,
+                               LPDWORD needed) {
+        DWORD total = static_cast<DWORD>(sizeof *config + servicePath.size() + 1);
+        *needed = total;
+        if (size < total) {
+            lastError = ERROR_INSUFFICIENT_BUFFER;
+            return FALSE;
+        }
+        *config = QUERY_SERVICE_CONFIGA{};
+        config->dwServiceType = SERVICE_KERNEL_DRIVER;
+        config->dwStartType = SERVICE_DEMAND_START;
+        char* path = reinterpret_cast<char*>(config + 1);
+        std::memcpy(path, servicePath.c_str(), servicePath.size() + 1);
+        config->lpBinaryPathName = path;
+        return TRUE;
+    };
+    h.GetFileSecurityA = [](LPCSTR name, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR descriptor,
+                            DWORD size, LPDWORD needed) {
+        auto known = security.find(Str(name));
+        std::vector<uint8_t> bytes = known == security.end() ? SafeDescriptor() : known->second;
+        *needed = static_cast<DWORD>(bytes.size());
+        if (size < bytes.size()) {
+            lastError = ERROR_INSUFFICIENT_BUFFER;
+            return FALSE;
+        }
+        std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(descriptor));
+        return TRUE;
+    };
+    h.GetVolumeInformationA = [](LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPSTR,
+                                 DWORD) {
+        if (flags)
+            *flags = volumeFlags;
+        return TRUE;
+    };
     h.FindWindowA = [](LPCSTR, LPCSTR) -> HWND { return nullptr; };
     h.GetKeyNameTextA = [](LONG, LPSTR name, int size) {
         if (name && size > 0)
@@ -376,6 +455,10 @@ void Reset() {
     modulePathWide.clear();
     shortPaths.clear();
     messageExtraInfo = 0;
+    security.clear();
+    userSid = "S-1-5-21-1-2-3-1001";
+    volumeFlags = FS_PERSISTENT_ACLS;
+    servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
     lastError = 0;
     nextMenu = 0x3001;
 }
@@ -425,6 +508,67 @@ Checked<Call> CallsTo(const std::string& fn) {
 size_t Count(const std::string& fn) {
     return static_cast<size_t>(
         std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.fn == fn; }));
+}
+
+std::vector<uint8_t> Sid(const std::string& text) {
+    // S-1-<authority>-<sub>...
+    std::vector<uint32_t> parts;
+    size_t at = 2;
+    while (at < text.size()) {
+        size_t end = text.find('-', at);
+        parts.push_back(static_cast<uint32_t>(std::stoul(text.substr(at, end - at))));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    std::vector<uint8_t> sid = {uint8_t(parts[0]), uint8_t(parts.size() - 2), 0, 0, 0, 0, 0,
+                                uint8_t(parts[1])};
+    for (size_t i = 2; i < parts.size(); ++i)
+        for (int b = 0; b < 4; ++b)
+            sid.push_back(uint8_t(parts[i] >> (8 * b)));
+    return sid;
+}
+
+namespace {
+void PutWord(std::vector<uint8_t>& v, size_t at, uint32_t value, int bytes) {
+    for (int b = 0; b < bytes; ++b)
+        v[at + b] = uint8_t(value >> (8 * b));
+}
+} // namespace
+
+std::vector<uint8_t> Descriptor(const std::string& owner, const std::vector<Ace>& aces, bool dacl) {
+    std::vector<uint8_t> d(20, 0);
+    d[0] = 1;
+    PutWord(d, 2, 0x8000 | (dacl ? 0x0004 : 0), 2);
+    if (!owner.empty()) {
+        PutWord(d, 4, uint32_t(d.size()), 4);
+        std::vector<uint8_t> sid = Sid(owner);
+        d.insert(d.end(), sid.begin(), sid.end());
+    }
+    if (dacl) {
+        size_t aclAt = d.size();
+        PutWord(d, 16, uint32_t(aclAt), 4);
+        d.resize(aclAt + 8, 0);
+        d[aclAt] = 2;
+        for (const Ace& ace : aces) {
+            std::vector<uint8_t> sid = Sid(ace.sid);
+            size_t at = d.size();
+            d.resize(at + 8 + sid.size(), 0);
+            d[at] = ace.type;
+            d[at + 1] = ace.flags;
+            PutWord(d, at + 2, uint32_t(8 + sid.size()), 2);
+            PutWord(d, at + 4, ace.mask, 4);
+            std::copy(sid.begin(), sid.end(), d.begin() + long(at) + 8);
+        }
+        PutWord(d, aclAt + 2, uint32_t(d.size() - aclAt), 2);
+        PutWord(d, aclAt + 4, uint32_t(aces.size()), 2);
+    }
+    return d;
+}
+
+std::vector<uint8_t> SafeDescriptor() {
+    return Descriptor("S-1-5-32-544", {{0, 0, 0x1F01FF, "S-1-5-18"},
+                                       {0, 0, 0x1F01FF, "S-1-5-32-544"},
+                                       {0, 0, 0x1200A9, "S-1-5-32-545"},
+                                       {0, 0x0B, 0x10000000, "S-1-3-0"}});
 }
 
 size_t OpenFileCount() {
@@ -491,6 +635,16 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
     if (fake::recording && in)
         call.bytes.assign(static_cast<uint8_t*>(in), static_cast<uint8_t*>(in) + inSize);
     return on.DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
+}
+HANDLE WINAPI GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(-1);
+}
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                                  LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
+                                  LPSTR fileSystemName, DWORD fileSystemNameSize) {
+    Log("GetVolumeInformationA", {}, {Str(root)});
+    return on.GetVolumeInformationA(root, volumeName, volumeNameSize, serial, maxComponent, flags,
+                                    fileSystemName, fileSystemNameSize);
 }
 BOOL WINAPI CloseHandle(HANDLE handle) {
     Log("CloseHandle", {Num(handle)});

@@ -123,6 +123,14 @@ struct Handlers {
     std::function<BOOL(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR, LPCSTR,
                        LPCSTR, LPCSTR)>
         ChangeServiceConfigA;
+    // default: a service of type 1, demand start, loading `servicePath`
+    std::function<BOOL(SC_HANDLE, LPQUERY_SERVICE_CONFIGA, DWORD, LPDWORD)> QueryServiceConfigA;
+    // default: the descriptor in `security` for the path, else SafeDescriptor()
+    std::function<BOOL(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD)>
+        GetFileSecurityA;
+    // default: `volumeFlags`
+    std::function<BOOL(LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPSTR, DWORD)>
+        GetVolumeInformationA;
     // user32, gdi32
     std::function<HWND(LPCSTR, LPCSTR)> FindWindowA;
     std::function<int(LONG, LPSTR, int)> GetKeyNameTextA; // default: no name (0)
@@ -163,6 +171,27 @@ extern std::string modulePath;           // GetModuleFileNameA(nullptr, ..), "C:
 extern std::wstring modulePathWide;      // GetModuleFileNameW; empty: modulePath widened
 extern std::map<std::wstring, std::wstring> shortPaths; // GetShortPathNameW; others unchanged
 extern LPARAM messageExtraInfo;                         // GetMessageExtraInfo
+
+// ---- access rights ------------------------------------------------------------------------------
+// Self-relative security descriptors as GetFileSecurityA hands them out, built from SIDs written
+// as text. Ace flags: 0x08 inherit only.
+struct Ace {
+    uint8_t type; // 0 allow, 1 deny
+    uint8_t flags;
+    uint32_t mask;
+    std::string sid;
+};
+std::vector<uint8_t> Sid(const std::string& text); // "S-1-5-32-544"
+// No owner when `owner` is empty; no DACL at all (a NULL DACL) when `dacl` is false.
+std::vector<uint8_t> Descriptor(const std::string& owner, const std::vector<Ace>& aces,
+                                bool dacl = true);
+// Owner Administrators; SYSTEM and Administrators full, Users read and execute, CREATOR OWNER
+// full on what is created inside (inherit only).
+std::vector<uint8_t> SafeDescriptor();
+extern std::map<std::string, std::vector<uint8_t>> security; // path -> descriptor
+extern std::string userSid;     // the running user, "S-1-5-21-1-2-3-1001"
+extern DWORD volumeFlags;       // GetVolumeInformationA, FS_PERSISTENT_ACLS
+extern std::string servicePath; // QueryServiceConfigA's binary path, "C:\Kavit\LPTWDMIO.SYS"
 
 // ---- files: path -> content --------------------------------------------------------------------
 extern std::map<std::string, std::string> files;

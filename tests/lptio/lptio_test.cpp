@@ -22,6 +22,19 @@ struct Bus {
     }
 } bus;
 
+// How many handles the driver counts when asked; 0: a driver that does not answer the question.
+DWORD openHandles = 0;
+
+BOOL AnswerOpenHandles(LPVOID out, DWORD outSize, LPDWORD returned) {
+    if (openHandles == 0 || outSize < sizeof(DWORD)) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    *static_cast<DWORD*>(out) = openHandles;
+    *returned = sizeof(DWORD);
+    return TRUE;
+}
+
 // The device opens from the given attempt of CreateFileA on, and acts on `bus`.
 void DriverFromAttempt(int first) {
     auto attempts = std::make_shared<int>(0);
@@ -31,8 +44,10 @@ void DriverFromAttempt(int first) {
             return Device;
         return fake::Defaults().CreateFileA(name, a, s, sa, d, f, t);
     };
-    fake::on.DeviceIoControl = [](HANDLE, DWORD code, LPVOID in, DWORD size, LPVOID, DWORD, LPDWORD,
-                                  LPOVERLAPPED) {
+    fake::on.DeviceIoControl = [](HANDLE, DWORD code, LPVOID in, DWORD size, LPVOID out,
+                                  DWORD outSize, LPDWORD returned, LPOVERLAPPED) {
+        if (code == IoctlOpenHandles)
+            return AnswerOpenHandles(out, outSize, returned);
         auto* pairs = static_cast<PortIoPair*>(in);
         for (DWORD i = 0; i < size / 2; ++i)
             if (code == IoctlReadPorts)
@@ -86,6 +101,7 @@ class LptTest : public ::testing::Test {
     void SetUp() override {
         fake::Reset();
         bus = Bus{};
+        openHandles = 0;
     }
 };
 using LptTransportTest = LptTest;
@@ -196,8 +212,10 @@ TEST_F(LptTransportTest, DriverSuccessIsTheLastErrorNotTheResult) {
         SetUp();
         DriverFromAttempt(1);
         TLptPortConnection lpt;
-        fake::on.DeviceIoControl = [c](HANDLE, DWORD, LPVOID in, DWORD, LPVOID, DWORD, LPDWORD,
-                                       LPOVERLAPPED) {
+        fake::on.DeviceIoControl = [c](HANDLE, DWORD code, LPVOID in, DWORD, LPVOID out,
+                                       DWORD outSize, LPDWORD returned, LPOVERLAPPED) {
+            if (code == IoctlOpenHandles)
+                return AnswerOpenHandles(out, outSize, returned);
             static_cast<PortIoPair*>(in)[0].value = 0x44;
             if (c.error)
                 SetLastError(c.error);
@@ -345,12 +363,26 @@ TEST_F(PortPresentTest, ConstructionTestsTheThreePortsInOrder) {
 
 // ---- driver service ---------------------------------------------------------------------------
 
-const Strings Installation = {"GetVersionExA",      "CreateFileA",        "LoadLibraryA",
-                              "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
-                              "GetProcAddress",     "GetProcAddress",     "GetProcAddress",
-                              "GetProcAddress",     "GetProcAddress",     "OpenSCManagerA",
-                              "GetModuleFileNameA", "CreateServiceA",     "StartServiceA",
-                              "CloseServiceHandle", "CloseServiceHandle", "CreateFileA"};
+// Who may change the folder and the driver file, read before any service is made to load it.
+const Strings PlaceCheck = {"GetVolumeInformationA", "LoadLibraryA",   "GetProcAddress",
+                            "GetProcAddress",        "GetProcAddress", "OpenProcessToken",
+                            "GetTokenInformation",   "CloseHandle",    "GetFileSecurityA",
+                            "GetFileSecurityA",      "FreeLibrary"};
+Strings Joined(std::initializer_list<Strings> parts) {
+    Strings all;
+    for (const Strings& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+const Strings Installation =
+    Joined({{"GetVersionExA", "CreateFileA", "LoadLibraryA", "GetProcAddress", "GetProcAddress",
+             "GetProcAddress", "GetProcAddress", "GetProcAddress", "GetProcAddress",
+             "GetProcAddress", "GetProcAddress", "OpenSCManagerA", "GetModuleFileNameA"},
+            PlaceCheck,
+            {"CreateServiceA", "StartServiceA", "CloseServiceHandle", "CloseServiceHandle",
+             "CreateFileA"}});
+// A driver that does not answer how many handles are open: asked, it fails.
+const Strings UnansweredCount = {"DeviceIoControl", "SetLastError"};
 const Strings Removal = {"OpenSCManagerA", "OpenServiceA",       "ControlService",
                          "DeleteService",  "CloseServiceHandle", "CloseServiceHandle",
                          "FreeLibrary"};
@@ -376,6 +408,7 @@ TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
         Strings resolved;
         for (const fake::Call& c : fake::CallsTo("GetProcAddress"))
             resolved.push_back(c.text[0]);
+        resolved.resize(ServiceEntryPoints.size());
         EXPECT_EQ(resolved, ServiceEntryPoints);
         fake::Call manager = fake::CallsTo("OpenSCManagerA")[0];
         EXPECT_EQ(manager.args[0], 0xF003Fu);
@@ -505,7 +538,9 @@ TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksThe
              Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
              Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
          },
-         Prefix(Installation, 14, {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}), true},
+         Prefix(Installation, 14 + PlaceCheck.size(),
+                {"OpenServiceA", "CloseServiceHandle", "CreateFileA"}),
+         true},
         WithoutEntryPoint("OpenSCManagerA"),
         WithoutEntryPoint("CloseServiceHandle"),
         WithoutEntryPoint("CreateServiceA"),
@@ -553,8 +588,8 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
                 Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
             fake::calls.clear();
         }
-        EXPECT_EQ(fake::Names(), Prefix({"CloseHandle"}, 1, c.removal));
-        EXPECT_EQ(fake::calls[0].args[0], uintptr_t(Device));
+        EXPECT_EQ(fake::Names(), Joined({UnansweredCount, {"CloseHandle"}, c.removal}));
+        EXPECT_EQ(fake::CallsTo("CloseHandle")[0].args[0], uintptr_t(Device));
     }
 }
 
@@ -590,7 +625,8 @@ TEST_F(DriverServiceTest, AFolderTheAnsiFunctionsCannotSpellIsUsedByItsShortName
         EXPECT_EQ(ProgramDirectory(&problem), c.directory);
         if (c.problem) {
             EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
-            EXPECT_NE(problem.find("C:\\Kavit"), std::string::npos) << "says where to move it";
+            EXPECT_NE(problem.find("C:\\Program Files\\Kavit"), std::string::npos)
+                << "says where to move it";
         } else {
             EXPECT_EQ(problem, "");
         }
@@ -598,3 +634,303 @@ TEST_F(DriverServiceTest, AFolderTheAnsiFunctionsCannotSpellIsUsedByItsShortName
 }
 
 } // namespace
+
+// ---- the folder rule --------------------------------------------------------------------------
+
+namespace place {
+
+const char Admins[] = "S-1-5-32-544";
+const char System[] = "S-1-5-18";
+const char Installer[] = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+const char User[] = "S-1-5-21-1-2-3-1001";
+const char Everyone[] = "S-1-1-0";
+const char Users[] = "S-1-5-32-545";
+const char AuthUsers[] = "S-1-5-11";
+const char CreatorOwner[] = "S-1-3-0";
+const char Other[] = "S-1-5-21-1-2-3-1002";
+
+const uint8_t InheritOnly = 0x08, InheritToFiles = 0x01;
+const uint32_t ReadExecute = 0x1200A9;
+
+struct RuleCase {
+    const char* what;
+    std::string owner;
+    std::vector<fake::Ace> aces;
+    bool folder;
+    std::string expected; // empty: safe
+    bool dacl = true;
+};
+
+} // namespace place
+
+TEST(DriverPlaceRule, WhoMayChangeTheFolderOrFile) {
+    using namespace place;
+    auto allow = [](uint32_t mask, const char* sid, uint8_t flags = 0) {
+        return fake::Ace{0, flags, mask, sid};
+    };
+    const RuleCase cases[] = {
+        {"Program Files as installed",
+         Installer,
+         {allow(0x1F01FF, Installer), allow(0x1F01FF, System), allow(0x1F01FF, Admins),
+          allow(ReadExecute, Users), allow(0x10000000, CreatorOwner, InheritOnly | 0x03)},
+         true,
+         ""},
+        {"owned by the user who runs it", User, {allow(0x1F01FF, User)}, true, ""},
+        {"a deny entry takes nothing away", Admins, {{1, 0, 0x1F01FF, Everyone}}, true, ""},
+        {"reading and running are fine", Admins, {allow(ReadExecute, Everyone)}, false, ""},
+        // Each right that can change the file, given to someone else.
+        {"write data",
+         Admins,
+         {allow(0x2, AuthUsers)},
+         true,
+         " can be changed by Authenticated Users (S-1-5-11): write data"},
+        {"append data",
+         Admins,
+         {allow(0x4, Users)},
+         false,
+         " can be changed by Users (S-1-5-32-545): append data"},
+        {"write EA",
+         Admins,
+         {allow(0x10, Users)},
+         false,
+         " can be changed by Users (S-1-5-32-545): write extended attributes"},
+        {"write attributes",
+         Admins,
+         {allow(0x100, Users)},
+         false,
+         " can be changed by Users (S-1-5-32-545): write attributes"},
+        {"delete",
+         Admins,
+         {allow(0x10000, Other)},
+         false,
+         " can be changed by S-1-5-21-1-2-3-1002: delete"},
+        {"delete child, folder",
+         Admins,
+         {allow(0x40, Users)},
+         true,
+         " can be changed by Users (S-1-5-32-545): delete files in it"},
+        {"0x40 means nothing on a file", Admins, {allow(0x40, Users)}, false, ""},
+        {"WRITE_DAC",
+         Admins,
+         {allow(0x40000, Users)},
+         false,
+         " can be changed by Users (S-1-5-32-545): change its permissions"},
+        {"WRITE_OWNER",
+         Admins,
+         {allow(0x80000, Users)},
+         false,
+         " can be changed by Users (S-1-5-32-545): take ownership"},
+        {"GENERIC_WRITE",
+         Admins,
+         {allow(0x40000000, Users, InheritOnly | InheritToFiles)},
+         true,
+         " can be changed by Users (S-1-5-32-545): generic write"},
+        {"GENERIC_ALL",
+         Admins,
+         {allow(0x10000000, Users)},
+         false,
+         " can be changed by Users (S-1-5-32-545): generic all"},
+        {"MAXIMUM_ALLOWED",
+         Admins,
+         {allow(0x02000000, Users)},
+         false,
+         " can be changed by Users (S-1-5-32-545): maximum allowed"},
+        {"Wine's 0777 folder",
+         "S-1-5-21-0-0-0-1000",
+         {allow(0x1F01FF, "S-1-5-21-0-0-0-1000"), allow(0x1F01FF, System),
+          allow(0x1301FF, Everyone)},
+         true,
+         " is owned by S-1-5-21-0-0-0-1000"},
+        // CREATOR OWNER is trusted only where it applies to what is created later.
+        {"CREATOR OWNER, inherit only",
+         Admins,
+         {allow(0x10000000, CreatorOwner, InheritOnly)},
+         true,
+         ""},
+        {"CREATOR OWNER on the object",
+         Admins,
+         {allow(0x10000000, CreatorOwner)},
+         true,
+         " can be changed by CREATOR OWNER (S-1-3-0): generic all"},
+        {"owned by another user",
+         Other,
+         {allow(0x1F01FF, Admins)},
+         false,
+         " is owned by S-1-5-21-1-2-3-1002"},
+        {"NULL DACL", Admins, {}, false, " has no access list, so anyone can change it", false},
+        {"empty DACL", Admins, {}, false, ""},
+    };
+    std::vector<uint8_t> user = fake::Sid(User);
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> descriptor = fake::Descriptor(c.owner, c.aces, c.dacl);
+        EXPECT_EQ(JudgeSecurity(descriptor.data(), DWORD(descriptor.size()), user.data(), c.folder),
+                  c.expected);
+    }
+}
+
+TEST(DriverPlaceRule, ACutOffDescriptorIsNeverSafe) {
+    std::vector<uint8_t> user = fake::Sid(place::User);
+    std::vector<uint8_t> whole = fake::SafeDescriptor();
+    ASSERT_EQ(JudgeSecurity(whole.data(), DWORD(whole.size()), user.data(), true), "");
+    for (size_t size = 0; size < whole.size(); ++size) {
+        std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(size));
+        EXPECT_EQ(JudgeSecurity(cut.data(), DWORD(size), user.data(), true),
+                  ": its access rights cannot be read")
+            << size << " bytes";
+    }
+}
+
+TEST_F(DriverServiceTest, NothingLoadsFromAPlaceOthersCanChangeUnlessTheVolumeKeepsNoRights) {
+    struct Case {
+        const char* what;
+        const char* path;
+        DWORD volumeFlags;
+        TPlaceVerdict verdict;
+    } cases[] = {
+        {"folder", "C:\\Kavit\\", FS_PERSISTENT_ACLS, PlaceUnsafe},
+        {"driver file", "C:\\Kavit\\LPTWDMIO.SYS", FS_PERSISTENT_ACLS, PlaceUnsafe},
+        {"FAT32: not judged, installed as before", "C:\\Kavit\\", 0, PlaceNotJudged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake::volumeFlags = c.volumeFlags;
+        fake::security[c.path] =
+            fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Everyone}});
+        TLptPortConnection lpt;
+        EXPECT_EQ(lpt.driverPlace.verdict, c.verdict);
+        EXPECT_EQ(fake::CallsTo("GetVolumeInformationA")[0].text[0], "C:\\");
+        bool installs = c.verdict != PlaceUnsafe;
+        EXPECT_EQ(lpt.serviceInstalled, installs);
+        for (const char* fn : {"CreateServiceA", "StartServiceA"})
+            EXPECT_EQ(fake::Count(fn), installs ? 1u : 0u) << fn;
+        if (c.verdict == PlaceNotJudged)
+            EXPECT_NE(lpt.driverPlace.reason.find("keeps no access rights"), std::string::npos);
+        else
+            EXPECT_EQ(lpt.driverPlace.reason,
+                      std::string(c.path) + " can be changed by Everyone (S-1-1-0): write data");
+    }
+}
+
+TEST_F(DriverServiceTest, ALeftOverServiceIsPointedAtOurFileOnDemandAndNotStartedWhenThatFails) {
+    static const DWORD errors[] = {0, 1072};
+    for (DWORD error : errors) {
+        SCOPED_TRACE(error);
+        SetUp();
+        Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
+        if (error)
+            fake::on.ChangeServiceConfigA = [error](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
+                                                    LPDWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
+                SetLastError(error);
+                return FALSE;
+            };
+        {
+            TLptPortConnection lpt;
+            // A disabled service left behind would not start: set to start on demand.
+            fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
+            EXPECT_EQ(change.args,
+                      (std::vector<uint64_t>{uintptr_t(fake::OpenedService), 1, 3, 1, 0}));
+            EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
+            EXPECT_EQ(lpt.serviceConfigError, error);
+            EXPECT_EQ(fake::Count("StartServiceA"), error ? 0u : 1u);
+            EXPECT_EQ(lpt.serviceInstalled, !error);
+            fake::calls.clear();
+        }
+        EXPECT_EQ(fake::Count("DeleteService"), error ? 0u : 1u);
+    }
+}
+
+// Who removes the service at exit: the last one out, by the driver's count; with a driver that
+// cannot count, the run that installed it.
+TEST_F(DriverServiceTest, TheLastProgramHoldingTheDeviceRemovesTheService) {
+    struct Case {
+        const char* what;
+        int opensAt;   // 1: the device was there already; 2: this run installed the driver
+        DWORD atStart; // handles counted at start (0: no answer)
+        DWORD atExit;  // handles counted at exit (0: no answer)
+        bool removed;
+    } cases[] = {
+        {"another program installed it and has gone", 1, 2, 1, true},
+        {"another program still holds it", 1, 2, 2, false},
+        {"installed here, another program holds it now", 2, 2, 2, false},
+        {"installed here, the last one out", 2, 1, 1, true},
+        {"installed here, a driver that cannot count", 2, 0, 0, true},
+        {"there already, a driver that cannot count", 1, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        DriverFromAttempt(c.opensAt);
+        openHandles = c.atStart;
+        size_t exitFrom = 0;
+        {
+            TLptPortConnection lpt;
+            ASSERT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
+            openHandles = c.atExit;
+            exitFrom = fake::calls.size();
+        }
+        auto at = [&](const char* fn) {
+            for (size_t i = exitFrom; i < fake::calls.size(); ++i)
+                if (fake::calls[i].fn == fn)
+                    return i;
+            return fake::calls.size();
+        };
+        ASSERT_LT(at("CloseHandle"), fake::calls.size());
+        EXPECT_EQ(fake::calls[at("CloseHandle")].args[0], uintptr_t(Device));
+        EXPECT_EQ(at("DeleteService") < fake::calls.size(), c.removed);
+        if (c.removed) {
+            EXPECT_EQ(fake::calls[at("ControlService")].args[1], DWORD(SERVICE_CONTROL_STOP));
+            EXPECT_LT(at("CloseHandle"), at("ControlService"))
+                << "the device is closed before its driver is stopped";
+        }
+        EXPECT_EQ(fake::Count("LoadLibraryA"), fake::Count("FreeLibrary"));
+    }
+}
+
+// A device that opens while nobody else holds it was left behind: this run takes it over, and
+// a service that loads another file is stopped, pointed at ours and started again.
+TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndRepointedAtOurFile) {
+    struct Case {
+        const char* what;
+        DWORD atStart;
+        const char* servicePath;
+        bool unsafeFolder;
+        bool repointed;
+        bool owned;
+    } cases[] = {
+        {"ours, another spelling", 1, "\\??\\c:\\kavit\\lptwdmio.sys", false, false, true},
+        {"another file", 1, "C:\\Old\\LPTWDMIO.SYS", false, true, true},
+        {"another file, our folder unsafe", 1, "C:\\Old\\LPTWDMIO.SYS", true, false, true},
+        {"another program holds it", 2, "C:\\Old\\LPTWDMIO.SYS", false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        DriverFromAttempt(1);
+        openHandles = c.atStart;
+        fake::servicePath = c.servicePath;
+        if (c.unsafeFolder)
+            fake::security["C:\\Kavit\\"] =
+                fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Users}});
+        TLptPortConnection lpt;
+        EXPECT_EQ(lpt.serviceInstalled, c.owned);
+        EXPECT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(lpt.driverPlace.verdict, c.unsafeFolder ? PlaceUnsafe : PlaceSafe);
+        Strings steps;
+        for (const fake::Call& call : fake::calls)
+            if ((call.fn == "CloseHandle" && call.args[0] == uintptr_t(Device)) ||
+                call.fn == "ControlService" || call.fn == "ChangeServiceConfigA" ||
+                call.fn == "StartServiceA" || call.fn == "CreateFileA")
+                steps.push_back(call.fn);
+        if (c.repointed) {
+            EXPECT_EQ(steps, (Strings{"CreateFileA", "CloseHandle", "ControlService",
+                                      "ChangeServiceConfigA", "StartServiceA", "CreateFileA"}));
+            fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
+            EXPECT_EQ(change.args[2], DWORD(SERVICE_DEMAND_START));
+            EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
+        } else {
+            EXPECT_EQ(steps, Strings{"CreateFileA"});
+        }
+    }
+}

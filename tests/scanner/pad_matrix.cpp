@@ -39,6 +39,10 @@ void PadMatrix::Install() {
     fake::on.DeviceIoControl = [this](HANDLE device, DWORD code, LPVOID in, DWORD inSize,
                                       LPVOID out, DWORD outSize, LPDWORD returned,
                                       LPOVERLAPPED) -> BOOL {
+        // A driver that cannot tell how many handles are open: the program keeps the older
+        // rule for its service. Not a port access.
+        if (code == IoctlOpenHandles)
+            return FALSE;
         ++deviceCalls;
         if (device != DeviceHandle || in != out || inSize != outSize || deviceCalls == failAt) {
             SetLastError(ERROR_INVALID_FUNCTION);

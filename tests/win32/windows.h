@@ -152,6 +152,32 @@ DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
                                LPSTR bytes, int byteSize, LPCSTR defaultChar, LPBOOL usedDefault);
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define FS_PERSISTENT_ACLS 0x00000008
+typedef HANDLE* PHANDLE;
+typedef DWORD* PDWORD;
+HANDLE WINAPI GetCurrentProcess();
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                                  LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
+                                  LPSTR fileSystemName, DWORD fileSystemNameSize);
+
+// ---- advapi32 security (reached only through GetProcAddress) ---------------------------------
+
+typedef void* PSID;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x1
+#define DACL_SECURITY_INFORMATION 0x4
+#define TOKEN_QUERY 0x0008
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+struct SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+};
+struct TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+};
 
 // ---- advapi32 registry (reached only through GetProcAddress) ---------------------------------
 
@@ -170,6 +196,20 @@ typedef HKEY__* HKEY;
 #define SERVICE_ERROR_NORMAL 0x1
 #define SERVICE_NO_CHANGE 0xFFFFFFFF
 #define SERVICE_CONTROL_STOP 0x1
+#define SERVICE_DISABLED 0x4
+
+struct QUERY_SERVICE_CONFIGA {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPSTR lpBinaryPathName;
+    LPSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPSTR lpDependencies;
+    LPSTR lpServiceStartName;
+    LPSTR lpDisplayName;
+};
+typedef QUERY_SERVICE_CONFIGA* LPQUERY_SERVICE_CONFIGA;
 
 struct SERVICE_STATUS {
     DWORD dwServiceType;
