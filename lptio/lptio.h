@@ -44,6 +44,10 @@ extern const char DriverFileName[]; // "LPTWDMIO.SYS", beside the program
 // Opens the driver's device for batches; INVALID_HANDLE_VALUE when it cannot be opened.
 HANDLE OpenLptDevice();
 
+// Whether the last error of a batch that failed says the device will not answer again through
+// this handle, rather than that the port is busy for a moment (ERROR_BUSY while printing).
+bool LptDeviceGone(DWORD lastError);
+
 // An entry point of a library looked up at run time, as its real type. GetProcAddress hands out
 // a generic function pointer; going through void(*)() converts it without a function-cast
 // warning.

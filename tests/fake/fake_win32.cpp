@@ -27,6 +27,7 @@ std::string modulePath = "C:\\Kavit\\Kavit.exe";
 std::wstring modulePathWide;
 std::map<std::wstring, std::wstring> shortPaths;
 LPARAM messageExtraInfo = 0;
+DWORD tickCount = 0;
 
 const char DevicePath[] = "\\\\.\\LptAccessAgent";
 HMODULE const AdvapiModule = reinterpret_cast<HMODULE>(0xADA0);
@@ -371,6 +372,7 @@ void Reset() {
     modulePathWide.clear();
     shortPaths.clear();
     messageExtraInfo = 0;
+    tickCount = 0;
     lastError = 0;
     nextMenu = 0x3001;
 }
@@ -522,6 +524,14 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 void WINAPI Sleep(DWORD ms) {
     Log("Sleep", {ms});
     on.Sleep(ms);
+}
+DWORD WINAPI GetTickCount() {
+    Log("GetTickCount", {});
+    return fake::tickCount;
+}
+void WINAPI ExitProcess(UINT exitCode) {
+    Log("ExitProcess", {exitCode});
+    throw fake::ProcessExit{exitCode};
 }
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
     Log("CreateMutexA", {Num(security), static_cast<uint64_t>(initialOwner)}, {Str(name)});

@@ -40,8 +40,12 @@ void PadMatrix::Install() {
                                       LPVOID out, DWORD outSize, LPDWORD returned,
                                       LPOVERLAPPED) -> BOOL {
         ++deviceCalls;
-        if (device != DeviceHandle || in != out || inSize != outSize || deviceCalls == failAt) {
+        if (device != DeviceHandle || in != out || inSize != outSize) {
             SetLastError(ERROR_INVALID_FUNCTION);
+            return FALSE;
+        }
+        if (deviceCalls == failAt || failing) {
+            SetLastError(failError);
             return FALSE;
         }
         if (!Transfer(code, static_cast<BYTE*>(in), inSize)) {
