@@ -99,8 +99,7 @@ void RunCommand(WPARAM id) {
     }
     switch (id) {
     case CmdSetKeys:
-        // Shows and activates the window; an unfinished sequence goes on where it stopped.
-        ShowWindow(MainWindow, SW_SHOWNORMAL);
+        StartTeaching();
         break;
     case CmdHelp:
         OpenHelp();
@@ -130,6 +129,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam)
             EndSession();
         return 0;
+    case WM_CLOSE:
+        // Only the key assignment window can be closed (Alt+F4, the task bar): that cancels the
+        // teaching, not the program. Closed while hidden, by another program, the program ends.
+        if (IsWindowVisible(window)) {
+            CancelTeaching();
+            return 0;
+        }
+        break;
     case WM_PAINT:
         PaintAssignWindow(window);
         return 0;

@@ -286,8 +286,10 @@ TEST_F(WindowProcTest, EveryOtherMessageGoesToDefWindowProcWithItsAnswer) {
         SCOPED_TRACE("message " + std::to_string(message));
         fake::calls.clear();
         EXPECT_EQ(MainWindowProc(fake::Window, message, 0x12, 0x34), 1000 + message);
-        ASSERT_EQ(fake::Names(), std::vector<std::string>{"DefWindowProcA"});
-        EXPECT_EQ(fake::calls[0].args,
+        // WM_CLOSE of the hidden window, from another program: it ends the program as ever.
+        ASSERT_EQ(fake::NamesWithout({"IsWindowVisible"}),
+                  std::vector<std::string>{"DefWindowProcA"});
+        EXPECT_EQ(fake::CallsTo("DefWindowProcA")[0].args,
                   (std::vector<uint64_t>{Num(fake::Window), message, 0x12, 0x34}));
     }
 }
@@ -327,7 +329,9 @@ TEST_F(WindowProcTest, SetKeysShowsAndActivatesTheWindowOnly) {
     bool visible = false;
     atEnd = ([&] { visible = fake::windowVisible; });
     Run();
-    EXPECT_EQ(NamesDuringLoop(), (std::vector<std::string>{"ShowWindow", "ShowWindow"}));
+    std::vector<std::string> names = NamesDuringLoop();
+    names.erase(std::remove(names.begin(), names.end(), "IsWindowVisible"), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"ShowWindow", "ShowWindow"}));
     for (const fake::Call& c : fake::CallsTo("ShowWindow"))
         EXPECT_EQ(c.args, (std::vector<uint64_t>{Num(fake::Window), SW_SHOWNORMAL}));
     EXPECT_TRUE(visible);
