@@ -46,9 +46,11 @@ class WindowProcTest : public ::testing::Test {
     void TearDown() override { app_test::ResetProgram(); }
 
     // Runs the program over the queued messages; `atEnd` looks at the running program when the
-    // loop takes its last message.
+    // loop takes its last message. The exit code is 0, whether the program returns it or ends
+    // the process with it (`exited`).
     void Run() {
         started = -1;
+        exited = false;
         fake::on.GetMessageA = [this](LPMSG msg, HWND window, UINT low, UINT high) {
             if (started < 0)
                 started = static_cast<int>(fake::calls.size()) - 1;
@@ -57,7 +59,14 @@ class WindowProcTest : public ::testing::Test {
                 atEnd();
             return more;
         };
-        ASSERT_EQ(RunKavit(Instance), 0);
+        int code;
+        try {
+            code = RunKavit(Instance);
+        } catch (const fake::ProcessExit& exit) {
+            exited = true;
+            code = static_cast<int>(exit.code);
+        }
+        ASSERT_EQ(code, 0);
     }
     // The calls made while the loop handled the queued messages, without the loop's own.
     fake::Checked<fake::Call> DuringLoop() {
@@ -86,6 +95,7 @@ class WindowProcTest : public ::testing::Test {
 
     padsim::PadMatrix matrix;
     int started = -1; // index of the loop's first GetMessageA
+    bool exited = false;
     std::function<void()> atEnd;
 };
 
@@ -515,9 +525,9 @@ TEST_F(WindowProcTest, WithoutACursorPositionTheMenuOpensAtTheMessagePosition) {
     EXPECT_EQ(static_cast<int>(menu.args[3]), 700);
 }
 
-// Log-off or shut-down: Windows ends the process soon after WM_ENDSESSION, so the keys still
-// held, the icon and the driver service this run installed go then, once, and not again when the
-// program does get to its own end.
+// Log-off, shut-down or the Restart Manager: the keys still held, the icon and the driver service
+// this run installed go while WM_ENDSESSION is handled, once, and then the process ends with exit
+// code 0, taking no other message. A session that goes on changes nothing.
 TEST_F(WindowProcTest, TheEndOfTheSessionReleasesEverythingOnce) {
     static const WPARAM endings[] = {FALSE, TRUE};
     for (WPARAM ending : endings) {
@@ -556,14 +566,15 @@ TEST_F(WindowProcTest, TheEndOfTheSessionReleasesEverythingOnce) {
                   -1);
         EXPECT_EQ(Find("keybd_event", nullptr, keyUp + 1), -1);
         EXPECT_LT(stopped, deleted);
+        EXPECT_EQ(exited, ending != FALSE);
         if (ending) {
-            // All of it while the session's end is handled, before the loop takes anything else.
-            int next = Find("GetMessageA", nullptr, ended);
+            int exit = Find("ExitProcess");
+            ASSERT_EQ(exit, static_cast<int>(fake::calls.size()) - 1) << "the last thing done";
             for (int step : {keyUp, iconGone, stopped, deleted}) {
                 EXPECT_GT(step, ended);
-                EXPECT_LT(step, next);
+                EXPECT_LT(step, exit);
             }
-            EXPECT_EQ(Find("DeviceIoControl", nullptr, ended), -1) << "scanned after the end";
+            EXPECT_EQ(Find("GetMessageA", nullptr, ended), -1) << "a message taken after the end";
         } else {
             // Nothing then: the program's own end lets go of the key and the service.
             EXPECT_GT(keyUp, LoopEnd());
