@@ -146,11 +146,14 @@ bool HandleButton(int pad, int button, TLineTest test) {
         return false;
     int index = ButtonIndex(pad, button);
 
+    // Each flag is set or cleared before its events go out: the hooks' and the shell's calls let
+    // messages of other programs in while they wait, and one of them may be the session's end,
+    // which lets go of what the flags call held.
     if (released) {
         if (ButtonState[index]) {
+            ButtonState[index] = 0;
             KeyUp(sentKey[index]);
             ShowTrayIcon(FirstIcon);
-            ButtonState[index] = 0;
         }
         return true;
     }
@@ -160,14 +163,16 @@ bool HandleButton(int pad, int button, TLineTest test) {
     TKey key;
     if (!AssignedKey(pad, button, key))
         return false;
-    // With repeat, a held button whose key was changed under it lets go of the old key first;
-    // otherwise the old key would stay down for good.
-    if (ButtonState[index] && !SameKey(sentKey[index], key))
-        KeyUp(sentKey[index]);
-    KeyDown(key);
-    ShowTrayIcon(SecondIcon);
+    TKey previous = sentKey[index];
+    bool wasDown = ButtonState[index] != 0;
     sentKey[index] = key;
     ButtonState[index] = 1;
+    // With repeat, a held button whose key was changed under it lets go of the old key first;
+    // otherwise the old key would stay down for good.
+    if (wasDown && !SameKey(previous, key))
+        KeyUp(previous);
+    KeyDown(key);
+    ShowTrayIcon(SecondIcon);
     return true;
 }
 
@@ -188,8 +193,8 @@ bool ScanStep(int step, BYTE keep) {
 void ReleaseAll() {
     for (int index = 0; index < PadCount * ButtonsPerPad; ++index) {
         if (ButtonState[index]) {
-            KeyUp(sentKey[index]);
             ButtonState[index] = 0;
+            KeyUp(sentKey[index]);
         }
     }
 }

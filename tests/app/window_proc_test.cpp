@@ -583,4 +583,23 @@ TEST_F(WindowProcTest, TheEndOfTheSessionReleasesEverythingOnce) {
     }
 }
 
+// The session may end while a pass is sending: the shell's icon call, like the keyboard hooks'
+// calls, lets messages sent by other programs in while it waits. The key that pass pressed is
+// let go of all the same.
+TEST_F(WindowProcTest, TheSessionEndingInTheMiddleOfAPassLetsGoOfTheKeyItPressed) {
+    matrix.Press(1, 6);
+    fake::on.Shell_NotifyIconA = [](DWORD message, NOTIFYICONDATAA*) {
+        if (message == NIM_MODIFY)
+            fake::Send(WM_ENDSESSION, TRUE, 0);
+        return TRUE;
+    };
+    Queue(WM_TIMER, TimerPoll); // button 6 goes down, and the icon changes
+    Run();
+    ASSERT_TRUE(exited);
+    std::vector<DWORD> flags;
+    for (const fake::Call& c : fake::CallsTo("keybd_event"))
+        flags.push_back(static_cast<DWORD>(c.args[2]) & KEYEVENTF_KEYUP);
+    EXPECT_EQ(flags, (std::vector<DWORD>{0, KEYEVENTF_KEYUP})) << "a key-down, then its key-up";
+}
+
 } // namespace
