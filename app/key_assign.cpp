@@ -1,5 +1,7 @@
 #include "app/key_assign.h"
 
+#include <vector>
+
 #include "app/app_state.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
@@ -17,6 +19,10 @@ const char PromptLine[] = "Press key for emulation:";
 const int LabelX = 16;
 const int PromptY = 10;
 const int ButtonLineY = 30;
+
+// The presets as they were when the sequence under way began. All of them: a preset chosen in
+// the middle of a sequence takes its remaining keys.
+std::vector<TCodes> presetsBeforeTeaching;
 
 int32_t SequenceLength() {
     return ButtonsPerPad + ButtonsPerPad * AppSettings.secondPlayer;
@@ -41,6 +47,22 @@ void StoreKey(int32_t n, int32_t vk, int32_t scan, int32_t ext) {
 }
 
 } // namespace
+
+void StartTeaching() {
+    // The window is hidden only between sequences.
+    if (!IsWindowVisible(MainWindow))
+        presetsBeforeTeaching = PresetTable.presets;
+    ShowWindow(MainWindow, SW_SHOWNORMAL);
+}
+
+void CancelTeaching() {
+    ShowWindow(MainWindow, SW_HIDE);
+    assignIndex = 0;
+    // The table never changes its length while the program runs; the check only guards against
+    // a cancel with no sequence begun.
+    if (presetsBeforeTeaching.size() == PresetTable.presets.size())
+        PresetTable.presets = presetsBeforeTeaching;
+}
 
 void TakeKey(WPARAM wParam, LPARAM lParam) {
     // A hidden window can keep the keyboard focus when nothing else takes it: keys that reach it

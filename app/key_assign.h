@@ -8,6 +8,14 @@
 #include <cstdint>
 #include <string>
 
+// "Set keys": shows and activates the window. A sequence still under way goes on where it
+// stopped; a new one first notes the keys of every preset, for a cancel to go back to.
+void StartTeaching();
+
+// Closing the window: hides it and puts back the keys of every preset as they were when the
+// sequence began; nothing is written, and the next sequence starts with the first button.
+void CancelTeaching();
+
 // WM_KEYDOWN of MainWindow: wParam the virtual-key code, lParam the key data.
 void TakeKey(WPARAM wParam, LPARAM lParam);
 

@@ -99,8 +99,7 @@ void RunCommand(WPARAM id) {
     }
     switch (id) {
     case CmdSetKeys:
-        // Shows and activates the window; an unfinished sequence goes on where it stopped.
-        ShowWindow(MainWindow, SW_SHOWNORMAL);
+        StartTeaching();
         break;
     case CmdHelp:
         OpenHelp();
@@ -125,11 +124,22 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PostQuitMessage(0);
         return 0;
     case WM_ENDSESSION:
-        // Windows ends the process soon after this returns, without the shutdown after the
-        // message loop: what must not outlive the program goes now.
-        if (wParam)
+        // What must not outlive the program goes now, then the process ends: nothing else would
+        // end it (the Restart Manager waits for that), and a copy left running without its icon
+        // would turn every later start away as "Another copy already running".
+        if (wParam) {
             EndSession();
+            ExitProcess(0);
+        }
         return 0;
+    case WM_CLOSE:
+        // Only the key assignment window can be closed (Alt+F4, the task bar): that cancels the
+        // teaching, not the program. Closed while hidden, by another program, the program ends.
+        if (IsWindowVisible(window)) {
+            CancelTeaching();
+            return 0;
+        }
+        break;
     case WM_PAINT:
         PaintAssignWindow(window);
         return 0;

@@ -52,6 +52,20 @@ bool CountOpenHandles(HANDLE device, DWORD& count) {
     return true;
 }
 
+bool LptDeviceGone(DWORD lastError) {
+    switch (lastError) {
+    case ERROR_FILE_NOT_FOUND: // the port is not there any more (STATUS_NO_SUCH_DEVICE)
+    case ERROR_ACCESS_DENIED:  // the device is being deleted: its driver was stopped under us
+                               // (STATUS_DELETE_PENDING; Wine unloads the driver at once)
+    case ERROR_INVALID_HANDLE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 WORD DirectIoAddress(RegisterAddress address) {
     WORD base;
     switch (address >> 4) {

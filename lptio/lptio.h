@@ -54,6 +54,10 @@ HANDLE OpenLptDevice();
 // driver does not answer (one older than the question, or another driver of the same name).
 bool CountOpenHandles(HANDLE device, DWORD& count);
 
+// Whether the last error of a batch that failed says the device will not answer again through
+// this handle, rather than that the port is busy for a moment (ERROR_BUSY while printing).
+bool LptDeviceGone(DWORD lastError);
+
 // An entry point of a library looked up at run time, as its real type. GetProcAddress hands out
 // a generic function pointer; going through void(*)() converts it without a function-cast
 // warning.

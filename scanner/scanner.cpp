@@ -33,6 +33,26 @@ int ButtonIndex(int pad, int button) {
     return (pad - 1) * ButtonsPerPad + (button - 1);
 }
 
+// ---- a port that stops answering ---------------------------------------------------------------
+// A printer may hold the port for a moment: one failed pass changes nothing. But once passes
+// keep failing, no pass will ever see the held buttons let go, and their keys would stay down in
+// Windows; so after half a second of failing passes, or at once when the device says it is gone,
+// every held key is let go.
+
+const DWORD PortLostMilliseconds = 500;
+
+bool passFailed;    // a register access of the running pass did not go through...
+DWORD passError;    // ...and left this last error
+bool passesFailing; // every pass since failingSince has failed
+DWORD failingSince; // GetTickCount() at the first of them
+
+// Where an access fails; answers false for the caller to pass on.
+bool AccessFailed() {
+    passFailed = true;
+    passError = GetLastError();
+    return false;
+}
+
 // ---- port access -------------------------------------------------------------------------------
 // Single-register batches, as the driver gets them from ReadPort and WritePort, but with the
 // outcome in hand: a read that did not happen gives no value at all rather than a 0 that looks
@@ -41,13 +61,13 @@ int ButtonIndex(int pad, int button) {
 bool ReadRegister(BYTE reg, BYTE& value) {
     PortIoPair pair = {static_cast<RegisterAddress>(selectedPort | reg), 0};
     if (!PortConnection->ReadPorts(&pair, 1))
-        return false;
+        return AccessFailed();
     value = pair.value;
     return true;
 }
 
 bool WriteData(BYTE value) {
-    return PortConnection->WritePort(selectedPort, RegData, value);
+    return PortConnection->WritePort(selectedPort, RegData, value) || AccessFailed();
 }
 
 // ---- the four input lines ----------------------------------------------------------------------
@@ -126,11 +146,14 @@ bool HandleButton(int pad, int button, TLineTest test) {
         return false;
     int index = ButtonIndex(pad, button);
 
+    // Each flag is set or cleared before its events go out: the hooks' and the shell's calls let
+    // messages of other programs in while they wait, and one of them may be the session's end,
+    // which lets go of what the flags call held.
     if (released) {
         if (ButtonState[index]) {
+            ButtonState[index] = 0;
             KeyUp(sentKey[index]);
             ShowTrayIcon(FirstIcon);
-            ButtonState[index] = 0;
         }
         return true;
     }
@@ -140,14 +163,16 @@ bool HandleButton(int pad, int button, TLineTest test) {
     TKey key;
     if (!AssignedKey(pad, button, key))
         return false;
-    // With repeat, a held button whose key was changed under it lets go of the old key first;
-    // otherwise the old key would stay down for good.
-    if (ButtonState[index] && !SameKey(sentKey[index], key))
-        KeyUp(sentKey[index]);
-    KeyDown(key);
-    ShowTrayIcon(SecondIcon);
+    TKey previous = sentKey[index];
+    bool wasDown = ButtonState[index] != 0;
     sentKey[index] = key;
     ButtonState[index] = 1;
+    // With repeat, a held button whose key was changed under it lets go of the old key first;
+    // otherwise the old key would stay down for good.
+    if (wasDown && !SameKey(previous, key))
+        KeyUp(previous);
+    KeyDown(key);
+    ShowTrayIcon(SecondIcon);
     return true;
 }
 
@@ -165,12 +190,16 @@ bool ScanStep(int step, BYTE keep) {
            HandleButton(2, step + 6, Pad2SecondReleased);
 }
 
-} // namespace
+void ReleaseAll() {
+    for (int index = 0; index < PadCount * ButtonsPerPad; ++index) {
+        if (ButtonState[index]) {
+            ButtonState[index] = 0;
+            KeyUp(sentKey[index]);
+        }
+    }
+}
 
-void ScanPads() {
-    // Without a way to the ports every read would come back 0, which reads as buttons held.
-    if (!PortConnection || !PortConnection->IsOpen())
-        return;
+void ScanPass() {
     BYTE data;
     if (!ReadRegister(RegData, data))
         return;
@@ -182,12 +211,38 @@ void ScanPads() {
             return;
 }
 
+// After each pass. Letting go again on later failing passes finds nothing held, and the icon
+// already resting: each key goes up once.
+void WatchPort() {
+    if (!passFailed) {
+        passesFailing = false;
+        return;
+    }
+    DWORD now = GetTickCount();
+    if (!passesFailing) {
+        passesFailing = true;
+        failingSince = now;
+    }
+    // Unsigned, so right across the wrap of the tick count too.
+    if (LptDeviceGone(passError) || now - failingSince > PortLostMilliseconds) {
+        ReleaseAll();
+        ShowTrayIcon(FirstIcon);
+    }
+}
+
+} // namespace
+
+void ScanPads() {
+    // Without a way to the ports every read would come back 0, which reads as buttons held.
+    if (!PortConnection || !PortConnection->IsOpen())
+        return;
+    passFailed = false;
+    ScanPass();
+    WatchPort();
+}
+
 // The tray icon is left alone: at shutdown it has already been removed.
 void ReleaseHeldKeys() {
-    for (int index = 0; index < PadCount * ButtonsPerPad; ++index) {
-        if (ButtonState[index]) {
-            KeyUp(sentKey[index]);
-            ButtonState[index] = 0;
-        }
-    }
+    ReleaseAll();
+    passesFailing = false;
 }

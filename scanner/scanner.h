@@ -11,8 +11,11 @@ const ULONG_PTR KavitKeyMark = 0x4B415654;
 
 // One pass: drives the six select lines of selectedPort, reads the pads' status lines and sends
 // the key-down and key-up events of the buttons that changed (or, with repeat, of every held one).
+// When passes keep failing for more than half a second, or the device is gone, it lets go of
+// every held key, once, and shows the resting icon.
 void ScanPads();
 
-// Sends the key-up of every button still down, with the key its key-down sent, and clears it.
-// Called at shutdown, before the port connection is destroyed.
+// Sends the key-up of every button still down, with the key its key-down sent, and clears it;
+// failed passes before it no longer count. Called at shutdown, before the port connection is
+// destroyed.
 void ReleaseHeldKeys();

@@ -1,6 +1,7 @@
 // Kavit in the hands of an unlucky user: two copies started at once, a pad held while keys are
 // taught, a service left behind by an earlier run, a folder whose name the ANSI functions cannot
-// spell.
+// spell, the driver stopped under a held button, the key assignment window closed, the session's
+// end.
 #include "e2e/harness/cases.h"
 #include "e2e/harness/harness.h"
 
@@ -167,9 +168,123 @@ void NonAnsiFolder(TEnv& env) {
     env.ExpectServiceRemoved("after Exit");
 }
 
+// The driver service stopped under the running program while a pad button is held, as
+// "sc stop lptwdmio" does: Wine unloads the driver at once, and the program's device handle
+// answers every batch with "access denied" from then on. The held key goes up, once, and the
+// program runs on until "Exit", which still removes the service.
+void DriverStoppedWhileHeld(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    TKavit& kavit = StartScanning(env, ini);
+    const TPresetValues& keys = ini.presets[0];
+    Press(env, 1, 4);
+    env.WaitKeys(1);
+    env.sim.Close(); // the harness holds no handle of its own
+
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
+    SERVICE_STATUS status = {};
+    BOOL stopped = service && ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DWORD error = GetLastError();
+    LONGLONG stopTime = Now();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    Expect(stopped, "the service could not be stopped: %s", Win32ErrorText(error).c_str());
+
+    std::vector<TKeyEvent> got = env.WaitKeys(2, 3000);
+    ExpectKeys(got, {KeyOf(keys, 1, 4, false), KeyOf(keys, 1, 4, true)},
+               "the button held while the driver was stopped");
+    Expect(MsBetween(stopTime, got[1].time) < 400,
+           "the key went up %.0f ms after the stop: the device's \"gone\" answer was not "
+           "taken as such",
+           MsBetween(stopTime, got[1].time));
+    Sleep(700); // failing passes go on, past the half second
+    Expect(KeyHook::Count() == 2, "%zu key events after the stop, expected one key-up",
+           KeyHook::Count() - 1);
+    Expect(kavit.Running(), "the program ended when its driver was stopped");
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after Exit");
+}
+
+// Alt+F4 on the key assignment window after one key was taught: the teaching is cancelled, not
+// the program. The window goes, the pads send the keys of Kavit.ini again, the file is not
+// written, and the program runs on until "Exit".
+void TeachWindowAltF4(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    TKavit& kavit = StartScanning(env, ini);
+    const std::string original = env.ReadIni();
+    TEnv::TStamp stamp = env.IniStamp();
+    KeyHook::PassOn(true); // keys reach the window with the focus
+    kavit.Command(CmdSetKeys);
+    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) != FALSE; }, 3000),
+           "the key assignment window did not appear");
+    Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
+           "the key assignment window did not come to the foreground");
+    Type(Typed[0]);
+    TPresetValues taught = ini.presets[0];
+    taught.Key(1, 1) = Typed[0];
+    Tap(env, taught, 1, 1); // learnt, and in force at once
+
+    keybd_event(VK_MENU, 0x38, 0, 0);
+    keybd_event(VK_F4, 0x3E, 0, 0);
+    keybd_event(VK_F4, 0x3E, KEYEVENTF_KEYUP, 0);
+    keybd_event(VK_MENU, 0x38, KEYEVENTF_KEYUP, 0);
+    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) == FALSE; }, 3000),
+           "the key assignment window still shows after Alt+F4");
+    KeyHook::PassOn(false);
+    Sleep(300);
+    Expect(kavit.Running(), "the program ended on Alt+F4");
+    Expect(TrayIconPresent(kavit.window), "the tray icon went with the window");
+    Expect(env.IniStamp() == stamp, "Kavit.ini was written when the teaching was cancelled");
+    Tap(env, ini.presets[0], 1, 1); // the key from before "Set keys"
+    env.ExitKavit(kavit);
+    std::string now = env.ReadIni();
+    Expect(now == original, "Kavit.ini after Exit: %s", DescribeDifference(original, now).c_str());
+}
+
+// The Restart Manager's way to close a program: WM_QUERYENDSESSION, then WM_ENDSESSION (TRUE)
+// with ENDSESSION_CLOSEAPP. The program agrees, lets go of the held key, removes its icon and
+// its driver service, and the process ends with exit code 0; the next start is not refused.
+void SessionEndCloseApp(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    TKavit& kavit = StartScanning(env, ini);
+    const TPresetValues& keys = ini.presets[0];
+    Press(env, 1, 2);
+    env.WaitKeys(1);
+    env.sim.Close();
+    HWND window = kavit.window;
+    DWORD_PTR answer = 0;
+    Expect(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                               5000, &answer) != 0,
+           "WM_QUERYENDSESSION not answered within 5 s");
+    Expect(answer != 0, "WM_QUERYENDSESSION answered FALSE: the program refuses to end");
+    // The process may end before it answers.
+    SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000,
+                        &answer);
+    DWORD code = 0;
+    Expect(kavit.WaitExit(5000, code), "still running 5 s after WM_ENDSESSION");
+    Expect(code == 0, "exit code %lu after WM_ENDSESSION, expected 0",
+           static_cast<unsigned long>(code));
+    Expect(!TrayIconPresent(window), "tray icon left after the session's end");
+    ExpectKeys(env.WaitKeys(2), {KeyOf(keys, 1, 2, false), KeyOf(keys, 1, 2, true)},
+               "the button held when the session ended");
+    env.ExpectServiceRemoved("after the session's end");
+
+    TKavit& next = env.StartKavit();
+    Expect(next.Notices().empty(), "the next start shows \"%s\"",
+           next.Notices().empty() ? "" : next.Notices()[0].text.c_str());
+    env.ExitKavit(next);
+    env.ExpectServiceRemoved("after the next start's Exit");
+}
+
 } // namespace
 
-KAVIT_E2E_CASE(sound_two_copies_at_once, TwoCopiesAtOnce)
-KAVIT_E2E_CASE(sound_set_keys_while_pad_held, SetKeysWhilePadHeld)
-KAVIT_E2E_CASE(sound_leftover_service_elsewhere, LeftoverServiceElsewhere)
-KAVIT_E2E_CASE(sound_non_ansi_folder, NonAnsiFolder)
+KAVIT_E2E_CASE(robust_two_copies_at_once, TwoCopiesAtOnce)
+KAVIT_E2E_CASE(robust_set_keys_while_pad_held, SetKeysWhilePadHeld)
+KAVIT_E2E_CASE(robust_leftover_service_elsewhere, LeftoverServiceElsewhere)
+KAVIT_E2E_CASE(robust_non_ansi_folder, NonAnsiFolder)
+KAVIT_E2E_CASE(robust_driver_stopped_while_held, DriverStoppedWhileHeld)
+KAVIT_E2E_CASE(robust_teach_window_alt_f4, TeachWindowAltF4)
+KAVIT_E2E_CASE(robust_session_end_closeapp, SessionEndCloseApp)

@@ -155,6 +155,51 @@ TEST_F(KeyAssignTest, EachKeyRepaintsTheWholeWindowAtOnce) {
     EXPECT_EQ(app_test::NamesAfter(invalidate).at(1), "BeginPaint") << "painted before the next";
 }
 
+// Closing the window (Alt+F4, the task bar) cancels the teaching: the window hides, every key
+// taught goes back to what it was before "Set keys", nothing is written and the program runs
+// on; the next "Set keys" starts again with the first button.
+TEST_F(KeyAssignTest, ClosingTheWindowCancelsTheTeachingAndTheProgramRunsOn) {
+    Start(1);
+    const std::string file = fake::files[IniPath];
+    std::vector<int> keysDown;
+    fake::on.keybd_event = [&](BYTE vk, BYTE, DWORD flags, ULONG_PTR) {
+        if (!(flags & KEYEVENTF_KEYUP))
+            keysDown.push_back(vk);
+    };
+    matrix.Press(1, 1);
+    matrix.Press(2, 1);
+    Queue(WM_COMMAND, CmdSetKeys);
+    QueueKeys(1, 12);
+    Queue(WM_COMMAND, CmdSetKeys); // shown again: the same sequence goes on
+    QueueKeys(13, 1);              // pad 2 button 1
+    Queue(WM_CLOSE);
+    Queue(WM_TIMER, TimerPoll); // the pads send the keys of the file again
+    Queue(WM_COMMAND, CmdSetKeys);
+    QueueKeys(14, 1);
+    Run();
+
+    int closed =
+        Find("DispatchMessageA", [](const fake::Call& c) { return c.args[1] == WM_CLOSE; });
+    ASSERT_GE(closed, 0);
+    int hidden = Find(
+        "ShowWindow", [](const fake::Call& c) { return c.args[1] == SW_HIDE; }, closed);
+    EXPECT_GT(hidden, closed);
+    EXPECT_LT(hidden, Find("DispatchMessageA", nullptr, closed + 1));
+    EXPECT_EQ(fake::Count("DefWindowProcA"), 0u) << "closing the window would end the program";
+    EXPECT_EQ(fake::Count("PostQuitMessage"), 0u);
+    EXPECT_EQ(keysDown, (std::vector<int>{101, 151}));
+    EXPECT_EQ(fake::files[IniPath], file);
+
+    const TCodes& preset = PresetTable.presets[0];
+    EXPECT_EQ(preset.vk1[0], NthKey(14).vk) << "the next sequence begins with button 1";
+    EXPECT_EQ(ButtonLines().back(), "Player 1: for [Fire2] Button");
+    for (int b = 2; b <= 12; ++b)
+        EXPECT_EQ(preset.vk1[b - 1], 100 + b);
+    EXPECT_EQ(preset.vk2[0], 151);
+    EXPECT_EQ(preset.scan2[0], 31);
+    EXPECT_EQ(preset.ext2[0], 0);
+}
+
 // ---- keys that are not taken ------------------------------------------------------------------
 
 TEST_F(KeyAssignTest, KeysWhileTheWindowIsHiddenAreIgnored) {
@@ -164,7 +209,7 @@ TEST_F(KeyAssignTest, KeysWhileTheWindowIsHiddenAreIgnored) {
     QueueKeys(4, 13); // a whole sequence and the key that saves it
     QueueKeys(17, 2); // hidden again
     Run();
-    EXPECT_EQ(fake::Count("IsWindowVisible"), 18u);
+    EXPECT_EQ(fake::Count("IsWindowVisible"), 18u + 1) << "each key, and Set keys";
     EXPECT_EQ(PresetTable.presets[0].vk1[0], NthKey(4).vk) << "the first key taken is the 4th";
     EXPECT_EQ(PresetTable.presets[0].vk1[11], NthKey(15).vk);
     EXPECT_EQ(assignIndex, 0);

@@ -31,6 +31,7 @@ std::map<std::string, std::vector<uint8_t>> security;
 std::string userSid = "S-1-5-21-1-2-3-1001";
 DWORD volumeFlags = FS_PERSISTENT_ACLS;
 std::string servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
+DWORD tickCount = 0;
 
 const char DevicePath[] = "\\\\.\\LptAccessAgent";
 HMODULE const AdvapiModule = reinterpret_cast<HMODULE>(0xADA0);
@@ -459,6 +460,7 @@ void Reset() {
     userSid = "S-1-5-21-1-2-3-1001";
     volumeFlags = FS_PERSISTENT_ACLS;
     servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
+    tickCount = 0;
     lastError = 0;
     nextMenu = 0x3001;
 }
@@ -681,6 +683,14 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 void WINAPI Sleep(DWORD ms) {
     Log("Sleep", {ms});
     on.Sleep(ms);
+}
+DWORD WINAPI GetTickCount() {
+    Log("GetTickCount", {});
+    return fake::tickCount;
+}
+void WINAPI ExitProcess(UINT exitCode) {
+    Log("ExitProcess", {exitCode});
+    throw fake::ProcessExit{exitCode};
 }
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
     Log("CreateMutexA", {Num(security), static_cast<uint64_t>(initialOwner)}, {Str(name)});

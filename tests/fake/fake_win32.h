@@ -171,6 +171,12 @@ extern std::string modulePath;           // GetModuleFileNameA(nullptr, ..), "C:
 extern std::wstring modulePathWide;      // GetModuleFileNameW; empty: modulePath widened
 extern std::map<std::wstring, std::wstring> shortPaths; // GetShortPathNameW; others unchanged
 extern LPARAM messageExtraInfo;                         // GetMessageExtraInfo
+extern DWORD tickCount;                                 // GetTickCount, 0 after Reset
+
+// What ExitProcess throws: the process would end here, with this code.
+struct ProcessExit {
+    UINT code;
+};
 
 // ---- access rights ------------------------------------------------------------------------------
 // Self-relative security descriptors as GetFileSecurityA hands them out, built from SIDs written

@@ -44,8 +44,12 @@ void PadMatrix::Install() {
         if (code == IoctlOpenHandles)
             return FALSE;
         ++deviceCalls;
-        if (device != DeviceHandle || in != out || inSize != outSize || deviceCalls == failAt) {
+        if (device != DeviceHandle || in != out || inSize != outSize) {
             SetLastError(ERROR_INVALID_FUNCTION);
+            return FALSE;
+        }
+        if (deviceCalls == failAt || failing) {
+            SetLastError(failError);
             return FALSE;
         }
         if (!Transfer(code, static_cast<BYTE*>(in), inSize)) {

@@ -41,8 +41,10 @@ class PadMatrix {
 
     unsigned deviceCalls = 0; // DeviceIoControl calls so far
     // The device call with this number (counting deviceCalls from 1) fails with the last error
-    // ERROR_INVALID_FUNCTION, touching neither register nor buffer. 0: none fails.
+    // failError, touching neither register nor buffer. 0: none fails.
     unsigned failAt = 0;
+    bool failing = false; // every device call fails so, as after the port or driver went away
+    DWORD failError = ERROR_INVALID_FUNCTION;
 
   private:
     bool Transfer(DWORD code, BYTE* pairs, DWORD size);

@@ -334,6 +334,65 @@ TEST_F(ScanPadsTest, EventsSentBeforeAFailureStand) {
     EXPECT_EQ(events, (Events{Down(1, 1), Down(1, 6)})) << "button 1 stayed down in between";
 }
 
+// A port that stops answering: no pass will see the held buttons let go, so their keys go up once
+// passes have kept failing for more than half a second. Until then a failed pass changes
+// nothing: a printer may hold the port for a moment. The tick count wraps on the way.
+TEST_F(ScanPadsTest, PassesFailingForMoreThanHalfASecondLetGoOfHeldKeysOnce) {
+    constexpr DWORD start = 0xFFFFFF00u;
+    auto passAt = [](DWORD ms) {
+        fake::tickCount = start + ms;
+        ScanPads();
+    };
+    AppSettings.secondPlayer = 1;
+    matrix.Press(1, 3);
+    matrix.Press(2, 9);
+    passAt(0);
+    ASSERT_EQ(events, (Events{Down(1, 3), Down(2, 9)}));
+    matrix.failError = ERROR_BUSY;
+
+    // The half second counts from the first failure after the last whole pass.
+    matrix.failing = true;
+    passAt(100);
+    matrix.failing = false;
+    passAt(400);
+    matrix.failing = true;
+    for (DWORD ms : {700u, 1000u, 1200u})
+        passAt(ms);
+    EXPECT_EQ(events, (Events{Down(1, 3), Down(2, 9)})) << "failing for 500 ms only";
+    passAt(1201);
+    EXPECT_EQ(events, (Events{Down(1, 3), Down(2, 9), Up(1, 3), Up(2, 9)}));
+    EXPECT_EQ(IconChanges(), (std::vector<HICON>{second, first}));
+    passAt(1500);
+    passAt(9000);
+    EXPECT_EQ(events.size(), 4u) << "each key goes up once";
+    EXPECT_EQ(IconChanges().size(), 2u);
+
+    // The port answers again: the buttons still held go down anew.
+    matrix.failing = false;
+    passAt(9100);
+    EXPECT_EQ(std::vector<KeyEvent>(events.begin() + 4, events.end()),
+              (std::vector<KeyEvent>{Down(1, 3), Down(2, 9)}));
+}
+
+// A device that answers that it is gone (the port removed; the driver stopped under the open
+// handle) will not answer again: its held keys go up with the first failed pass.
+TEST_F(ScanPadsTest, ADeviceThatIsGoneLetsGoAtTheFirstFailedPass) {
+    for (DWORD error : {DWORD(ERROR_FILE_NOT_FOUND), DWORD(ERROR_ACCESS_DENIED)}) {
+        SCOPED_TRACE(testing::Message() << "last error " << error);
+        matrix.failing = false;
+        matrix.Press(1, 9);
+        ScanPads();
+        Clear();
+        matrix.failing = true;
+        matrix.failError = error;
+        ScanPads();
+        EXPECT_EQ(events, Events{Up(1, 9)});
+        EXPECT_EQ(IconChanges(), std::vector<HICON>{first});
+        ScanPads();
+        EXPECT_EQ(events.size(), 1u);
+    }
+}
+
 TEST_F(ScanPadsTest, NoPassRunsWithoutAWayToThePorts) {
     PressAll();
     AppSettings.secondPlayer = 1;

@@ -89,11 +89,14 @@ typedef INT_PTR(WINAPI* FARPROC)();
 #define ERROR_INVALID_FUNCTION 1
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
 #define ERROR_WRITE_FAULT 29
+#define ERROR_DEV_NOT_EXIST 55
 #define ERROR_DISK_FULL 112
 #define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_SERVICE_EXISTS 1073
+#define ERROR_DEVICE_REMOVED 1617
 #define CP_ACP 0
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 
@@ -146,6 +149,9 @@ BOOL WINAPI FreeLibrary(HMODULE module);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 void WINAPI Sleep(DWORD ms);
+DWORD WINAPI GetTickCount();
+// Does return here: the stand-in throws fake::ProcessExit instead of ending the test program.
+void WINAPI ExitProcess(UINT exitCode);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
 DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
