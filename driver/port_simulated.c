@@ -175,8 +175,9 @@ static void LogRefused(ULONGLONG time, ULONG call, BOOLEAN isRead, const UCHAR* 
         LogAccess(time, call, op, pairs[2 * i], pairs[2 * i + 1]);
 }
 
-NTSTATUS PortBackendLoad(void) {
+NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
     UNICODE_STRING routine;
+    UNREFERENCED_PARAMETER(driver);
     KeInitializeSpinLock(&StateLock);
     ResetPorts();
     RtlInitUnicodeString(&routine, L"KeQueryPerformanceCounter");
