@@ -77,7 +77,7 @@ static ULONGLONG ClockFrequency, LoadStamp;
 typedef LARGE_INTEGER(NTAPI* TQueryPerformanceCounter)(PLARGE_INTEGER frequency);
 static TQueryPerformanceCounter QueryCounter;
 
-static ULONGLONG Now(void) {
+static ULONGLONG SimNow(void) {
     LARGE_INTEGER counter;
     if (!QueryCounter)
         return 0;
@@ -85,7 +85,7 @@ static ULONGLONG Now(void) {
     return (ULONGLONG)counter.QuadPart;
 }
 
-static void ResetPorts(void) {
+static void SimResetPorts(void) {
     ULONG i;
     for (i = 0; i < LPT_PORT_COUNT; i++) {
         Ports[i].data = 0x00;
@@ -93,7 +93,7 @@ static void ResetPorts(void) {
     }
 }
 
-static UCHAR PadStatus(const TPort* port) {
+static UCHAR SimPadStatus(const TPort* port) {
     UCHAR lowSelects = (UCHAR)(~port->data & 0x3F);
     UCHAR status = STATUS_IDLE;
     ULONG pad, b;
@@ -111,28 +111,28 @@ static UCHAR PadStatus(const TPort* port) {
     return status;
 }
 
-static BOOLEAN PortPresent(ULONG index) {
+static BOOLEAN SimPortPresent(ULONG index) {
     return (PresentPorts & (1u << index)) != 0;
 }
 
-static UCHAR ReadRegister(UCHAR address) {
+static UCHAR SimReadRegister(UCHAR address) {
     ULONG index = BatchPortIndex(address);
     TPort* port = &Ports[index];
-    if (!PortPresent(index))
+    if (!SimPortPresent(index))
         return ABSENT_REGISTER;
     switch (BatchRegister(address)) {
     case LPT_REG_DATA:
         return port->data;
     case LPT_REG_STATUS:
-        return PadStatus(port);
+        return SimPadStatus(port);
     default:
         return (UCHAR)(port->control | CONTROL_UNUSED_BITS);
     }
 }
 
-static void WriteRegister(UCHAR address, UCHAR value) {
+static void SimWriteRegister(UCHAR address, UCHAR value) {
     ULONG index = BatchPortIndex(address);
-    if (!PortPresent(index))
+    if (!SimPortPresent(index))
         return;
     switch (BatchRegister(address)) {
     case LPT_REG_DATA:
@@ -146,7 +146,7 @@ static void WriteRegister(UCHAR address, UCHAR value) {
     }
 }
 
-static void LogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UCHAR value) {
+static void SimLogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UCHAR value) {
     TSimLogEntry* entry = &Log[LogTotal % SIM_LOG_CAPACITY];
     entry->time = time;
     entry->call = call;
@@ -158,7 +158,7 @@ static void LogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UCHAR
 }
 
 /* Numbers the batch (1-based over reads and writes) and counts it. Under StateLock. */
-static ULONG CountCall(BOOLEAN isRead) {
+static ULONG SimCountCall(BOOLEAN isRead) {
     if (isRead)
         ReadCalls++;
     else
@@ -166,20 +166,20 @@ static ULONG CountCall(BOOLEAN isRead) {
     return ReadCalls + WriteCalls;
 }
 
-static void LogRefused(ULONGLONG time, ULONG call, BOOLEAN isRead, const UCHAR* pairs,
-                       ULONG count) {
+static void SimLogRefused(ULONGLONG time, ULONG call, BOOLEAN isRead, const UCHAR* pairs,
+                          ULONG count) {
     UCHAR op = (UCHAR)((isRead ? SIM_OP_READ : SIM_OP_WRITE) | SIM_OP_REFUSED);
     ULONG i;
     FailedCalls++;
     for (i = 0; i < count; i++)
-        LogAccess(time, call, op, pairs[2 * i], pairs[2 * i + 1]);
+        SimLogAccess(time, call, op, pairs[2 * i], pairs[2 * i + 1]);
 }
 
 NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
     UNICODE_STRING routine;
     UNREFERENCED_PARAMETER(driver);
     KeInitializeSpinLock(&StateLock);
-    ResetPorts();
+    SimResetPorts();
     RtlInitUnicodeString(&routine, L"KeQueryPerformanceCounter");
     QueryCounter = (TQueryPerformanceCounter)MmGetSystemRoutineAddress(&routine);
     if (QueryCounter) {
@@ -222,42 +222,42 @@ ULONG PortSetFound(TPortSet* set) {
 }
 
 void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count) {
-    ULONGLONG time = Now();
+    ULONGLONG time = SimNow();
     KIRQL irql;
     UNREFERENCED_PARAMETER(set);
     KeAcquireSpinLock(&StateLock, &irql);
-    LogRefused(time, CountCall(isRead), isRead, pairs, count);
+    SimLogRefused(time, SimCountCall(isRead), isRead, pairs, count);
     KeReleaseSpinLock(&StateLock, irql);
 }
 
 NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
     UCHAR op = isRead ? SIM_OP_READ : SIM_OP_WRITE;
-    ULONGLONG time = Now();
+    ULONGLONG time = SimNow();
     ULONG i, call;
     KIRQL irql;
     UNREFERENCED_PARAMETER(set);
 
     KeAcquireSpinLock(&StateLock, &irql);
-    call = CountCall(isRead);
+    call = SimCountCall(isRead);
     /* An injected fault stands for a port gone away, or busy with printing. */
     if (Faults & (isRead ? SIM_FAULT_READS : SIM_FAULT_WRITES)) {
-        LogRefused(time, call, isRead, pairs, count);
+        SimLogRefused(time, call, isRead, pairs, count);
         KeReleaseSpinLock(&StateLock, irql);
         return STATUS_DEVICE_NOT_CONNECTED;
     }
     for (i = 0; i < count; i++) {
         UCHAR address = pairs[2 * i];
         if (isRead)
-            pairs[2 * i + 1] = ReadRegister(address);
+            pairs[2 * i + 1] = SimReadRegister(address);
         else
-            WriteRegister(address, pairs[2 * i + 1]);
-        LogAccess(time, call, op, address, pairs[2 * i + 1]);
+            SimWriteRegister(address, pairs[2 * i + 1]);
+        SimLogAccess(time, call, op, address, pairs[2 * i + 1]);
     }
     KeReleaseSpinLock(&StateLock, irql);
     return STATUS_SUCCESS;
 }
 
-static void FillState(TSimState* state) {
+static void SimFillState(TSimState* state) {
     ULONG i;
     RtlZeroMemory(state, sizeof(*state));
     state->frequency = ClockFrequency;
@@ -277,12 +277,12 @@ static void FillState(TSimState* state) {
     }
 }
 
-static void ClearLog(void) {
+static void SimClearLog(void) {
     ReadCalls = WriteCalls = FailedCalls = 0;
     LogTotal = 0;
 }
 
-static ULONG ReadLog(ULONG first, UCHAR* out, ULONG outLength) {
+static ULONG SimReadLog(ULONG first, UCHAR* out, ULONG outLength) {
     TSimLogHeader* header = (TSimLogHeader*)out;
     TSimLogEntry* entries = (TSimLogEntry*)(header + 1);
     ULONG room = (outLength - sizeof(*header)) / sizeof(TSimLogEntry);
@@ -299,19 +299,19 @@ static ULONG ReadLog(ULONG first, UCHAR* out, ULONG outLength) {
     return sizeof(*header) + n * sizeof(TSimLogEntry);
 }
 
-static void ChangeButtons(const TSimButtons* change) {
+static void SimChangeButtons(const TSimButtons* change) {
     ULONG pad;
     for (pad = 0; pad < PAD_COUNT; pad++)
         Buttons[pad] =
             (USHORT)(((Buttons[pad] & ~change->release[pad]) | change->press[pad]) & 0x0FFF);
 }
 
-static void ResetMachine(void) {
-    ResetPorts();
+static void SimResetMachine(void) {
+    SimResetPorts();
     PresentPorts = SIM_PORTS_DEFAULT;
     Buttons[0] = Buttons[1] = 0;
     Faults = 0;
-    ClearLog();
+    SimClearLog();
 }
 
 /* The private codes of the simulation. Under StateLock. */
@@ -321,7 +321,7 @@ static NTSTATUS SimControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outL
     case SIM_IOCTL_SET_BUTTONS:
         if (inLength < sizeof(TSimButtons))
             return STATUS_INVALID_PARAMETER;
-        ChangeButtons((const TSimButtons*)buffer);
+        SimChangeButtons((const TSimButtons*)buffer);
         return STATUS_SUCCESS;
     case SIM_IOCTL_SET_PORTS:
         if (inLength < sizeof(ULONG))
@@ -334,21 +334,21 @@ static NTSTATUS SimControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outL
         Faults = *(const ULONG*)buffer & (SIM_FAULT_READS | SIM_FAULT_WRITES);
         return STATUS_SUCCESS;
     case SIM_IOCTL_RESET:
-        ResetMachine();
+        SimResetMachine();
         return STATUS_SUCCESS;
     case SIM_IOCTL_CLEAR_LOG:
-        ClearLog();
+        SimClearLog();
         return STATUS_SUCCESS;
     case SIM_IOCTL_GET_STATE:
         if (outLength < sizeof(TSimState))
             return STATUS_BUFFER_TOO_SMALL;
-        FillState((TSimState*)buffer);
+        SimFillState((TSimState*)buffer);
         *information = sizeof(TSimState);
         return STATUS_SUCCESS;
     case SIM_IOCTL_READ_LOG:
         if (inLength < sizeof(ULONG) || outLength < sizeof(TSimLogHeader))
             return STATUS_BUFFER_TOO_SMALL;
-        *information = ReadLog(*(const ULONG*)buffer, buffer, outLength);
+        *information = SimReadLog(*(const ULONG*)buffer, buffer, outLength);
         return STATUS_SUCCESS;
     default:
         return STATUS_INVALID_DEVICE_REQUEST;
