@@ -158,7 +158,7 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     else if (!buffer && (inLength || outLength))
         status = STATUS_INVALID_PARAMETER;
     else
-        status = PortBackendControl(code, buffer, inLength, outLength, &information);
+        status = PortBackendControl(SetOf(irp), code, buffer, inLength, outLength, &information);
     return Complete(irp, status, information);
 }
 

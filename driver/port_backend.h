@@ -32,8 +32,8 @@ NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count);
 /* Told of a batch refused by the checks, `count` pairs long. */
 void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count);
 
-/* Any control code other than the two batch codes. */
-NTSTATUS PortBackendControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
-                            ULONG_PTR* information);
+/* Any control code other than those of the protocol, sent through `set`'s handle. */
+NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,
+                            ULONG outLength, ULONG_PTR* information);
 
 #endif

@@ -368,8 +368,9 @@ NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
 }
 
 /* The build that ships answers the two batch codes and nothing else. */
-NTSTATUS PortBackendControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
-                            ULONG_PTR* information) {
+NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,
+                            ULONG outLength, ULONG_PTR* information) {
+    UNREFERENCED_PARAMETER(set);
     UNREFERENCED_PARAMETER(code);
     UNREFERENCED_PARAMETER(buffer);
     UNREFERENCED_PARAMETER(inLength);

@@ -18,8 +18,12 @@
 #include <ntddk.h>
 
 #include "batch.h"
+#include "pool.h"
 #include "port_backend.h"
 #include "simport.h"
+
+/* "KSim" in a pool dump. */
+#define SIM_POOL_TAG 0x6D69534Bu
 
 #define PAD_COUNT 2
 #define BUTTONS_PER_PAD 12
@@ -193,10 +197,74 @@ NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
 
 void PortBackendUnload(void) {}
 
-/* One simulated machine for every handle: nothing is kept per handle but the count. */
+/* One simulated machine for every handle; per handle, what parport would know of it. A handle
+ * that sends a private code is the test bench: its batches act like a probe on the wires and
+ * take no part in the allocation. Every other handle (Kavit, kavit-check) takes a port at its
+ * first batch that names it, as from parport, and gives it back at cleanup, or after a batch that
+ * does not name it when a simulated print job waits for it. */
+struct TPortSet {
+    BOOLEAN bench;
+};
+
+static TPortSet* Holder[LPT_PORT_COUNT]; /* the handle that holds each port, if any */
+static ULONG Printing, Waiting;          /* ports a print job holds, ports one waits for */
+
+/* Parport hands a freed port to the first print job waiting for it. Under StateLock. */
+static void SimFreePort(ULONG index) {
+    ULONG bit = 1u << index;
+    Holder[index] = NULL;
+    if (Waiting & bit) {
+        Waiting &= ~bit;
+        Printing |= bit;
+    }
+}
+
+/* Every port the batch names is this handle's, taken now if free, or none is. Under StateLock. */
+static BOOLEAN SimHoldPorts(TPortSet* set, const UCHAR* pairs, ULONG count) {
+    ULONG i;
+    for (i = 0; i < count; i++) {
+        ULONG index = BatchPortIndex(pairs[2 * i]);
+        if (Holder[index] != set && (Holder[index] || (Printing & (1u << index))))
+            return FALSE;
+    }
+    for (i = 0; i < count; i++)
+        Holder[BatchPortIndex(pairs[2 * i])] = set;
+    return TRUE;
+}
+
+static void SimLetWaitersIn(TPortSet* set, const UCHAR* pairs, ULONG count) {
+    ULONG index, i;
+    for (index = 0; index < LPT_PORT_COUNT; index++) {
+        BOOLEAN named = FALSE;
+        if (Holder[index] != set || !(Waiting & (1u << index)))
+            continue;
+        for (i = 0; i < count; i++)
+            named = named || BatchPortIndex(pairs[2 * i]) == index;
+        if (!named)
+            SimFreePort(index);
+    }
+}
+
+/* A print job asks for the ports of `mask`: it takes each free one, and waits for the others. */
+static void SimPrint(ULONG mask) {
+    ULONG index;
+    for (index = 0; index < LPT_PORT_COUNT; index++) {
+        ULONG bit = 1u << index;
+        if (!(mask & bit) || (Printing & bit))
+            continue;
+        if (Holder[index])
+            Waiting |= bit;
+        else
+            Printing |= bit;
+    }
+}
+
 NTSTATUS PortSetOpen(TPortSet** set) {
     KIRQL irql;
-    *set = NULL;
+    *set = (TPortSet*)ExAllocatePoolWithTag(PoolNonPaged(), sizeof(TPortSet), SIM_POOL_TAG);
+    if (!*set)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    (*set)->bench = FALSE;
     KeAcquireSpinLock(&StateLock, &irql);
     OpenHandles++;
     KeReleaseSpinLock(&StateLock, irql);
@@ -204,16 +272,24 @@ NTSTATUS PortSetOpen(TPortSet** set) {
 }
 
 void PortSetCleanup(TPortSet* set) {
-    UNREFERENCED_PARAMETER(set);
+    KIRQL irql;
+    ULONG index;
+    KeAcquireSpinLock(&StateLock, &irql);
+    for (index = 0; index < LPT_PORT_COUNT; index++) {
+        if (set && Holder[index] == set)
+            SimFreePort(index);
+    }
+    KeReleaseSpinLock(&StateLock, irql);
 }
 
 void PortSetFree(TPortSet* set) {
     KIRQL irql;
-    UNREFERENCED_PARAMETER(set);
     KeAcquireSpinLock(&StateLock, &irql);
     if (OpenHandles)
         OpenHandles--;
     KeReleaseSpinLock(&StateLock, irql);
+    if (set)
+        ExFreePool(set);
 }
 
 ULONG PortSetFound(TPortSet* set) {
@@ -235,7 +311,6 @@ NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
     ULONGLONG time = SimNow();
     ULONG i, call;
     KIRQL irql;
-    UNREFERENCED_PARAMETER(set);
 
     KeAcquireSpinLock(&StateLock, &irql);
     call = SimCountCall(isRead);
@@ -245,6 +320,11 @@ NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
         KeReleaseSpinLock(&StateLock, irql);
         return STATUS_DEVICE_NOT_CONNECTED;
     }
+    if (set && !set->bench && !SimHoldPorts(set, pairs, count)) {
+        SimLogRefused(time, call, isRead, pairs, count);
+        KeReleaseSpinLock(&StateLock, irql);
+        return STATUS_DEVICE_BUSY; /* ERROR_BUSY: another handle, or printing, has a port */
+    }
     for (i = 0; i < count; i++) {
         UCHAR address = pairs[2 * i];
         if (isRead)
@@ -253,6 +333,8 @@ NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
             SimWriteRegister(address, pairs[2 * i + 1]);
         SimLogAccess(time, call, op, address, pairs[2 * i + 1]);
     }
+    if (set && !set->bench)
+        SimLetWaitersIn(set, pairs, count);
     KeReleaseSpinLock(&StateLock, irql);
     return STATUS_SUCCESS;
 }
@@ -271,6 +353,12 @@ static void SimFillState(TSimState* state) {
     state->failedCalls = FailedCalls;
     state->logTotal = LogTotal;
     state->openHandles = OpenHandles;
+    state->printing = Printing;
+    state->waiting = Waiting;
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        if (Holder[i])
+            state->held |= 1u << i;
+    }
     for (i = 0; i < LPT_PORT_COUNT; i++) {
         state->data[i] = Ports[i].data;
         state->control[i] = Ports[i].control;
@@ -311,6 +399,7 @@ static void SimResetMachine(void) {
     PresentPorts = SIM_PORTS_DEFAULT;
     Buttons[0] = Buttons[1] = 0;
     Faults = 0;
+    Printing = Waiting = 0;
     SimClearLog();
 }
 
@@ -332,6 +421,17 @@ static NTSTATUS SimControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outL
         if (inLength < sizeof(ULONG))
             return STATUS_INVALID_PARAMETER;
         Faults = *(const ULONG*)buffer & (SIM_FAULT_READS | SIM_FAULT_WRITES);
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_PRINT:
+        if (inLength < sizeof(ULONG))
+            return STATUS_INVALID_PARAMETER;
+        SimPrint(*(const ULONG*)buffer);
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_PRINT_DONE:
+        if (inLength < sizeof(ULONG))
+            return STATUS_INVALID_PARAMETER;
+        Printing &= ~*(const ULONG*)buffer;
+        Waiting &= ~*(const ULONG*)buffer;
         return STATUS_SUCCESS;
     case SIM_IOCTL_RESET:
         SimResetMachine();
@@ -355,12 +455,20 @@ static NTSTATUS SimControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outL
     }
 }
 
-NTSTATUS PortBackendControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
-                            ULONG_PTR* information) {
+NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,
+                            ULONG outLength, ULONG_PTR* information) {
     NTSTATUS status;
     KIRQL irql;
     *information = 0;
     KeAcquireSpinLock(&StateLock, &irql);
+    if (set && !set->bench) {
+        ULONG index;
+        set->bench = TRUE; /* a bench handle holds no port */
+        for (index = 0; index < LPT_PORT_COUNT; index++) {
+            if (Holder[index] == set)
+                SimFreePort(index);
+        }
+    }
     status = SimControl(code, buffer, inLength, outLength, information);
     KeReleaseSpinLock(&StateLock, irql);
     return status;
