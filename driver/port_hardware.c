@@ -322,7 +322,12 @@ static NTSTATUS HoldPorts(TPortSet* set, const UCHAR* pairs, ULONG count) {
         }
         port->held = TRUE;
         takenNow[i] = TRUE;
-        port->controlKept = READ_PORT_UCHAR(port->info.Controller + LPT_REG_CONTROL);
+    }
+    /* All taken: only now is a register touched. */
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        if (takenNow[i])
+            set->ports[i].controlKept =
+                READ_PORT_UCHAR(set->ports[i].info.Controller + LPT_REG_CONTROL);
     }
     return STATUS_SUCCESS;
 }

@@ -120,14 +120,14 @@ TEST_F(PortHardwareTest, AHeldPortGoesToAWaitingPrintJobAfterABatchThatDoesNotNa
 TEST_F(PortHardwareTest, ABatchForAPortAnotherHandleHoldsFailsWhole) {
     TPortSet* kavit = Open();
     TPortSet* check = Open();
-    ASSERT_EQ(Write(kavit, {0x10, 0x55}), STATUS_SUCCESS);
+    ASSERT_EQ(Write(kavit, {0x20, 0x55}), STATUS_SUCCESS);
     M().accesses.clear();
-    EXPECT_EQ(Read(check, {0x10, 0}), STATUS_DEVICE_BUSY);
-    EXPECT_EQ(Write(check, {0x20, 0x01, 0x10, 0x02}), STATUS_DEVICE_BUSY);
+    EXPECT_EQ(Read(check, {0x20, 0}), STATUS_DEVICE_BUSY);
+    EXPECT_EQ(Write(check, {0x10, 0x01, 0x20, 0x02}), STATUS_DEVICE_BUSY);
     EXPECT_TRUE(M().accesses.empty());
-    EXPECT_FALSE(M().parports[1].allocated) << "LPT2 kept by a batch that failed";
+    EXPECT_FALSE(M().parports[0].allocated) << "LPT1 kept by a batch that failed";
     Close(kavit);
-    EXPECT_EQ(Read(check, {0x10, 0}), STATUS_SUCCESS) << "port not free after the other closed";
+    EXPECT_EQ(Read(check, {0x20, 0}), STATUS_SUCCESS) << "port not free after the other closed";
 }
 
 // Query-remove (our reference would veto it) and remove-complete (all a surprise removal brings)
