@@ -33,6 +33,10 @@ static PDEVICE_OBJECT Device;
 static volatile LONG OpenHandles;
 #define FileCounted ((PVOID)1)
 
+static BOOLEAN Admitted(PFILE_OBJECT file) {
+    return file && file->FsContext2 == FileCounted;
+}
+
 static void Uncount(PFILE_OBJECT file) {
     if (file && file->FsContext2 == FileCounted) {
         file->FsContext2 = NULL;
@@ -150,6 +154,10 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     NTSTATUS status;
     UNREFERENCED_PARAMETER(device);
 
+    /* Only a file object whose create we admitted is served. Windows never hands out a handle
+     * for a refused create; Wine opens the handle without waiting for the driver's answer. */
+    if (!Admitted(stack->FileObject))
+        return Complete(irp, STATUS_ACCESS_DENIED, 0);
     if (code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS)
         status = PortBatch(SetOf(irp), code == LPT_IOCTL_READ_PORTS, buffer, inLength, outLength,
                            &information);

@@ -445,8 +445,10 @@ std::string DescribeAce(const ACCESS_ALLOWED_ACE* ace) {
 void DeviceAcl(TEnv& env) {
     env.MakeProgramDir(true, false);
     env.PreloadDriver(SIM_PORT_LPT1);
-    HANDLE device = CreateFileA(LPT_USER_PATH, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Both data rights too: an open without them is refused.
+    HANDLE device = CreateFileA(LPT_USER_PATH, GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     Expect(device != INVALID_HANDLE_VALUE, "device does not open for READ_CONTROL: %s",
            Win32ErrorText(GetLastError()).c_str());
     PACL dacl = nullptr;
