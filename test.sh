@@ -53,10 +53,11 @@ for preset in mingw-i686 mingw-x64; do
     step "imports $preset" bash scripts/check-imports.sh "$preset"
 done
 
-# The port driver as shipped: a checksum Windows accepts, and the 64-bit image test-signed with
-# the certificate beside it.
+# The port driver as shipped: a checksum Windows accepts, no section both writable and executable
+# (memory integrity), and the 64-bit image test-signed with the certificate beside it.
 step "driver images" bash -c "python3 scripts/pe-checksum.py build/mingw-i686/dist/LPTWDMIO.SYS \
-    build/mingw-x64/dist/LPTWDMIO.SYS && osslsigncode verify -in build/mingw-x64/dist/LPTWDMIO.SYS \
+    build/mingw-x64/dist/LPTWDMIO.SYS && python3 scripts/check-sections.py \
+    build/mingw-i686/dist/LPTWDMIO.SYS build/mingw-x64/dist/LPTWDMIO.SYS && osslsigncode verify -in build/mingw-x64/dist/LPTWDMIO.SYS \
     -CAfile build/mingw-x64/driver/signing/cert.pem >/dev/null && echo 'x64 driver: signature ok'"
 
 # The downloads: one ZIP per Windows build, holding its whole program directory.

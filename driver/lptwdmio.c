@@ -3,24 +3,48 @@
  * The device \Device\LptAccessAgent (link \DosDevices\LptAccessAgent) takes METHOD_BUFFERED
  * batches of {register address, value} pairs: 0x220050 reads each named register into its pair,
  * 0x220060 writes each pair's value. A batch is checked as a whole before any register is touched
- * (batch.c); one bad pair fails all of it, with a Win32 error for the caller.
+ * (batch.c); one bad pair fails all of it, with a Win32 error for the caller. 0x220070 answers how
+ * many handles to the device are open (lpt_protocol.h).
  *
  * This part is the same in both builds; the ports themselves are the back end's (port_backend.h).
- * Only SYSTEM and Administrators may open the device, also by any name below it. */
+ * Only SYSTEM and Administrators may open the device, also by any name below it, and only with
+ * both FILE_READ_DATA and FILE_WRITE_DATA. */
 #include <ntddk.h>
 
 #include "batch.h"
 #include "device_security.h"
+#include "pool.h"
 #include "port_backend.h"
 
 /* Programs built against the driver long ago send these very numbers. */
 _Static_assert(LPT_IOCTL_READ_PORTS == 0x220050 && LPT_IOCTL_WRITE_PORTS == 0x220060,
                "the batch codes are fixed");
+_Static_assert(OPEN_RIGHT_READ_DATA == FILE_READ_DATA && OPEN_RIGHT_WRITE_DATA == FILE_WRITE_DATA &&
+                   OPEN_RIGHT_GENERIC_READ == GENERIC_READ &&
+                   OPEN_RIGHT_GENERIC_WRITE == GENERIC_WRITE &&
+                   OPEN_RIGHT_GENERIC_ALL == GENERIC_ALL,
+               "the open rule's rights are Windows' own");
 
 static const WCHAR DeviceName[] = LPT_DEVICE_NAME;
 static const WCHAR LinkName[] = LPT_LINK_NAME;
 
 static PDEVICE_OBJECT Device;
+
+/* Handles to the device open now: creates that succeeded minus the cleanups (or closes without
+ * one) of those file objects. A counted file object carries FileCounted in FsContext2. */
+static volatile LONG OpenHandles;
+#define FileCounted ((PVOID)1)
+
+static BOOLEAN Admitted(PFILE_OBJECT file) {
+    return file && file->FsContext2 == FileCounted;
+}
+
+static void Uncount(PFILE_OBJECT file) {
+    if (file && file->FsContext2 == FileCounted) {
+        file->FsContext2 = NULL;
+        InterlockedDecrement(&OpenHandles);
+    }
+}
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     irp->IoStatus.Status = status;
@@ -34,19 +58,36 @@ static TPortSet* SetOf(PIRP irp) {
     return file ? (TPortSet*)file->FsContext : NULL;
 }
 
+/* The rights the open asked for, or that Windows' access check of the device already granted. */
+static BOOLEAN RightsSuffice(const PIO_STACK_LOCATION stack) {
+    PIO_SECURITY_CONTEXT context = stack->Parameters.Create.SecurityContext;
+    ACCESS_MASK granted = 0;
+    if (context && context->AccessState)
+        granted = context->AccessState->PreviouslyGrantedAccess;
+    return OpenRightsSuffice(context != NULL, context ? context->DesiredAccess : 0, granted) != 0;
+}
+
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
-    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    PFILE_OBJECT file = stack->FileObject;
     TPortSet* set = NULL;
     NTSTATUS status;
     UNREFERENCED_PARAMETER(device);
     /* The device has no namespace: \\.\LptAccessAgent\anything names nothing. */
     if (file && file->FileName.Length)
         return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+    /* The batch codes ask for no right of their own: a handle without both data rights would
+     * otherwise run them. */
+    if (!RightsSuffice(stack))
+        return Complete(irp, STATUS_ACCESS_DENIED, 0);
     status = PortSetOpen(&set);
-    if (NT_SUCCESS(status) && file)
+    if (NT_SUCCESS(status) && file) {
         file->FsContext = set;
-    else if (NT_SUCCESS(status))
+        file->FsContext2 = FileCounted;
+        InterlockedIncrement(&OpenHandles);
+    } else if (NT_SUCCESS(status)) {
         PortSetFree(set);
+    }
     return Complete(irp, status, 0);
 }
 
@@ -54,6 +95,7 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
 static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
     UNREFERENCED_PARAMETER(device);
     PortSetCleanup(SetOf(irp));
+    Uncount(IoGetCurrentIrpStackLocation(irp)->FileObject);
     return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -61,6 +103,7 @@ static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
     TPortSet* set = SetOf(irp);
     UNREFERENCED_PARAMETER(device);
     PortSetCleanup(set); /* in case no cleanup request came */
+    Uncount(IoGetCurrentIrpStackLocation(irp)->FileObject);
     PortSetFree(set);
     return Complete(irp, STATUS_SUCCESS, 0);
 }
@@ -72,6 +115,8 @@ static NTSTATUS RefusalStatus(TBatchVerdict verdict) {
         return STATUS_NO_SUCH_DEVICE; /* ERROR_FILE_NOT_FOUND */
     case BatchOutputShort:
         return STATUS_BUFFER_TOO_SMALL; /* ERROR_INSUFFICIENT_BUFFER */
+    case BatchReadOnly:
+        return STATUS_INVALID_PARAMETER; /* ERROR_INVALID_PARAMETER */
     default:
         return STATUS_INVALID_PARAMETER; /* ERROR_INVALID_PARAMETER */
     }
@@ -79,7 +124,7 @@ static NTSTATUS RefusalStatus(TBatchVerdict verdict) {
 
 static NTSTATUS PortBatch(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG inLength,
                           ULONG outLength, ULONG_PTR* information) {
-    TBatchVerdict verdict = CheckBatch(pairs, inLength, outLength, PortSetFound(set));
+    TBatchVerdict verdict = CheckBatch(pairs, inLength, outLength, PortSetFound(set), !isRead);
     NTSTATUS status;
     if (verdict != BatchOk) {
         PortSetRefused(set, isRead, pairs, pairs ? inLength / 2 : 0);
@@ -89,6 +134,16 @@ static NTSTATUS PortBatch(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG inL
     if (NT_SUCCESS(status))
         *information = inLength;
     return status;
+}
+
+/* Read-only: lets a program tell whether it is the last one holding the device. */
+static NTSTATUS AnswerOpenHandles(UCHAR* buffer, ULONG outLength, ULONG_PTR* information) {
+    LONG count = InterlockedCompareExchange(&OpenHandles, 0, 0);
+    if (!buffer || outLength < sizeof(ULONG))
+        return STATUS_BUFFER_TOO_SMALL;
+    *(ULONG*)buffer = count > 0 ? (ULONG)count : 0;
+    *information = sizeof(ULONG);
+    return STATUS_SUCCESS;
 }
 
 static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
@@ -101,13 +156,19 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     NTSTATUS status;
     UNREFERENCED_PARAMETER(device);
 
+    /* Only a file object whose create we admitted is served. Windows never hands out a handle
+     * for a refused create; Wine opens the handle without waiting for the driver's answer. */
+    if (!Admitted(stack->FileObject))
+        return Complete(irp, STATUS_ACCESS_DENIED, 0);
     if (code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS)
         status = PortBatch(SetOf(irp), code == LPT_IOCTL_READ_PORTS, buffer, inLength, outLength,
                            &information);
+    else if (code == LPT_IOCTL_OPEN_HANDLES)
+        status = AnswerOpenHandles(buffer, outLength, &information);
     else if (!buffer && (inLength || outLength))
         status = STATUS_INVALID_PARAMETER;
     else
-        status = PortBackendControl(code, buffer, inLength, outLength, &information);
+        status = PortBackendControl(SetOf(irp), code, buffer, inLength, outLength, &information);
     return Complete(irp, status, information);
 }
 
@@ -130,7 +191,9 @@ static NTSTATUS CreateDevice(PDRIVER_OBJECT driver) {
                             &Device);
     if (!NT_SUCCESS(status))
         return status;
-    /* No link, and so no user-mode name, before the device is locked down. */
+    /* The device is locked down before the link is made. What keeps it closed until DriverEntry
+     * returns is DO_DEVICE_INITIALIZING, which the I/O manager clears then: a path through
+     * \\?\GLOBALROOT reaches \Device\... without any link. */
     status = RestrictDeviceToAdministrators(Device);
     if (NT_SUCCESS(status)) {
         RtlInitUnicodeString(&link, LinkName);
@@ -168,7 +231,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     UNREFERENCED_PARAMETER(registryPath);
     (void)RelocationAnchor;
 
-    status = PortBackendLoad();
+    PoolChoose();
+    status = PortBackendLoad(driver);
     if (!NT_SUCCESS(status))
         return status;
     status = CreateDevice(driver);

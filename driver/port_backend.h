@@ -12,7 +12,7 @@
 typedef struct TPortSet TPortSet;
 
 /* DriverEntry, before the device exists; and the unload routine. */
-NTSTATUS PortBackendLoad(void);
+NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver);
 void PortBackendUnload(void);
 
 /* PASSIVE_LEVEL. *set may be left NULL by a back end that keeps nothing per handle. */
@@ -25,14 +25,15 @@ void PortSetFree(TPortSet* set);
 ULONG PortSetFound(TPortSet* set);
 
 /* Carries out a batch that passed CheckBatch: reads fill each pair's value byte. A failure means
- * that no register was touched. */
+ * that no register was touched: STATUS_DEVICE_BUSY (ERROR_BUSY) when another holder has a port it
+ * names, STATUS_NO_SUCH_DEVICE (ERROR_FILE_NOT_FOUND) when a port has gone since. */
 NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count);
 
 /* Told of a batch refused by the checks, `count` pairs long. */
 void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count);
 
-/* Any control code other than the two batch codes. */
-NTSTATUS PortBackendControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
-                            ULONG_PTR* information);
+/* Any control code other than those of the protocol, sent through `set`'s handle. */
+NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,
+                            ULONG outLength, ULONG_PTR* information);
 
 #endif

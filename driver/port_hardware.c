@@ -6,13 +6,19 @@
  * three registers at that base are ever touched, and never an address that parport did not hand
  * out: a machine with no port known to Windows gets no port here either.
  *
- * Ports are looked up afresh for each open handle (cards come and go), and held through parport's
- * allocate/free routines while the handle is open, so that printing and our polling do not mix:
- * a print job waits, and a batch for a port that printing holds fails. */
+ * Ports are looked up afresh for each open handle (cards come and go). A port is allocated through
+ * parport's routines at the first batch that names it, not at open, and given back after a batch
+ * that does not name it as soon as parport has someone waiting: a print job on a port we do not
+ * poll starts within one poll, and a batch for a port that printing or another handle holds
+ * fails with ERROR_BUSY. Each port device we keep a reference on is watched for removal, so that
+ * our reference never vetoes taking a card out. */
 #include <ntddk.h>
+#include <initguid.h>
 #include <parallel.h>
+#include <wdmguid.h>
 
 #include "batch.h"
+#include "pool.h"
 #include "port_backend.h"
 
 /* "KLpt" in a pool dump: the tag's bytes are stored low byte first. */
@@ -24,10 +30,13 @@
 #define IO_SPACE_END 0x10000
 
 typedef struct TLptPort {
-    PFILE_OBJECT file; /* our open of \Device\ParallelPortN; NULL: port not found */
+    struct TPortSet* set;
+    PFILE_OBJECT file; /* our open of \Device\ParallelPortN; NULL: not found, or given back */
     PDEVICE_OBJECT device;
     PARALLEL_PORT_INFORMATION info;
-    BOOLEAN held; /* allocated from parport */
+    PVOID notification; /* target-device-change registration, removed at cleanup */
+    BOOLEAN held;       /* allocated from parport */
+    UCHAR controlKept;  /* control register as read when the port was allocated */
 } TLptPort;
 
 struct TPortSet {
@@ -36,11 +45,26 @@ struct TPortSet {
     TLptPort ports[LPT_PORT_COUNT];
 };
 
-NTSTATUS PortBackendLoad(void) {
+static PDRIVER_OBJECT Driver;
+
+/* IoUnregisterPlugPlayNotificationEx (Windows 7 on) promises that no callback runs after it
+ * returns; XP's IoUnregisterPlugPlayNotification does not, so it is the fallback only. */
+typedef NTSTATUS(NTAPI* TUnregister)(PVOID entry);
+static TUnregister UnregisterEx;
+
+NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
+    UNICODE_STRING routine;
+    Driver = driver;
+    RtlInitUnicodeString(&routine, L"IoUnregisterPlugPlayNotificationEx");
+    UnregisterEx = (TUnregister)MmGetSystemRoutineAddress(&routine);
     return STATUS_SUCCESS;
 }
 
-void PortBackendUnload(void) {}
+void PortBackendUnload(void) {
+    /* Every notification registration belongs to an open handle and is removed at its cleanup;
+     * while one exists, it holds a reference on the driver object and the driver is not
+     * unloaded. */
+}
 
 /* An internal request without input to one of parport's devices, waited for. PASSIVE_LEVEL. */
 static NTSTATUS AskParport(PDEVICE_OBJECT device, PFILE_OBJECT file, ULONG code, PVOID out,
@@ -127,38 +151,78 @@ static ULONG LookUpParport(ULONG n, TLptPort* port) {
     return 0;
 }
 
-static void GiveBack(TLptPort* port) {
-    ULONG_PTR returned;
-    if (!port->file)
-        return;
-    if (port->held)
+/* Takes the port out of the set: no batch reaches it from here on, and parport gets it back if
+ * we held it (FreePort may be called up to DISPATCH_LEVEL). Under the set's lock. Returns what the
+ * caller must release at PASSIVE_LEVEL with Release(). */
+static TLptPort TakeOut(TLptPort* port) {
+    TLptPort taken = *port;
+    if (port->file && port->held)
         port->info.FreePort(port->info.Context);
     port->held = FALSE;
-    AskParport(port->device, port->file, IOCTL_INTERNAL_RELEASE_PARALLEL_PORT_INFO, NULL, 0,
-               &returned);
-    ObDereferenceObject(port->file);
     port->file = NULL;
+    return taken;
+}
+
+/* The port information and our file reference, once the port is out of the set. PASSIVE_LEVEL. */
+static void Release(TLptPort* taken) {
+    ULONG_PTR returned;
+    if (!taken->file)
+        return;
+    AskParport(taken->device, taken->file, IOCTL_INTERNAL_RELEASE_PARALLEL_PORT_INFO, NULL, 0,
+               &returned);
+    ObDereferenceObject(taken->file);
+}
+
+static BOOLEAN SameGuid(const GUID* a, const GUID* b) {
+    return RtlCompareMemory(a, b, sizeof(GUID)) == sizeof(GUID);
+}
+
+/* Told by the PnP manager that a port device is going (query-remove: our reference would veto
+ * it), or gone (remove-complete, which is all a surprise removal brings). PASSIVE_LEVEL. The port
+ * leaves the set under its lock; later batches naming it fail as for a port not there. After a
+ * cancelled removal the port stays out of this handle's set: the next open finds it again. */
+static NTSTATUS NTAPI PortChanged(PVOID notification, PVOID context) {
+    const TARGET_DEVICE_REMOVAL_NOTIFICATION* event =
+        (const TARGET_DEVICE_REMOVAL_NOTIFICATION*)notification;
+    TLptPort* port = (TLptPort*)context;
+    TLptPort taken;
+    KIRQL irql;
+    if (!SameGuid(&event->Event, &GUID_TARGET_DEVICE_QUERY_REMOVE) &&
+        !SameGuid(&event->Event, &GUID_TARGET_DEVICE_REMOVE_COMPLETE))
+        return STATUS_SUCCESS;
+    KeAcquireSpinLock(&port->set->lock, &irql);
+    taken = TakeOut(port);
+    KeReleaseSpinLock(&port->set->lock, irql);
+    Release(&taken);
+    return STATUS_SUCCESS;
 }
 
 static void FindPorts(TPortSet* set) {
     ULONG n, lpt;
     for (n = 0; n < PARPORT_DEVICES_TRIED; n++) {
         TLptPort found;
+        TLptPort* port;
         RtlZeroMemory(&found, sizeof(found));
         lpt = LookUpParport(n, &found);
         if (!lpt)
             continue;
-        if (set->ports[lpt - 1].file) {
-            GiveBack(&found); /* a second device claiming a name already served */
+        port = &set->ports[lpt - 1];
+        if (port->file) {
+            Release(&found); /* a second device claiming a name already served */
             continue;
         }
-        found.held = found.info.TryAllocatePort(found.info.Context);
-        set->ports[lpt - 1] = found;
+        /* Allocated only when a batch names it; until then printing goes on undisturbed. */
+        *port = found;
+        port->set = set;
+        if (!NT_SUCCESS(IoRegisterPlugPlayNotification(EventCategoryTargetDeviceChange, 0,
+                                                       port->file, Driver, PortChanged, port,
+                                                       &port->notification)))
+            port->notification = NULL;
     }
 }
 
 NTSTATUS PortSetOpen(TPortSet** set) {
-    TPortSet* made = (TPortSet*)ExAllocatePoolWithTag(NonPagedPool, sizeof(TPortSet), POOL_TAG);
+    TPortSet* made = (TPortSet*)ExAllocatePoolWithTag(PoolNonPaged(), sizeof(TPortSet), POOL_TAG);
     *set = NULL;
     if (!made)
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -175,16 +239,30 @@ void PortSetCleanup(TPortSet* set) {
     ULONG i;
     if (!set)
         return;
-    /* From here on no batch reaches the ports; the release requests need PASSIVE_LEVEL, so they
-     * are sent after the lock is dropped. */
+    /* From here on no batch reaches the ports. Unregistering and the release requests need
+     * PASSIVE_LEVEL: they come after the lock is dropped, the registration before the file
+     * reference goes. */
     KeAcquireSpinLock(&set->lock, &irql);
     wasClosed = set->closed;
     set->closed = TRUE;
     KeReleaseSpinLock(&set->lock, irql);
     if (wasClosed)
         return;
-    for (i = 0; i < LPT_PORT_COUNT; i++)
-        GiveBack(&set->ports[i]);
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        TLptPort* port = &set->ports[i];
+        TLptPort taken;
+        if (port->notification) {
+            if (UnregisterEx)
+                UnregisterEx(port->notification);
+            else
+                IoUnregisterPlugPlayNotification(port->notification);
+            port->notification = NULL;
+        }
+        KeAcquireSpinLock(&set->lock, &irql);
+        taken = TakeOut(port);
+        KeReleaseSpinLock(&set->lock, irql);
+        Release(&taken);
+    }
 }
 
 void PortSetFree(TPortSet* set) {
@@ -210,52 +288,94 @@ void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG cou
     UNREFERENCED_PARAMETER(count);
 }
 
-/* Every port the batch names is ours, or nothing is done. A port that printing held when the
- * handle was opened is asked for again. Under the set's lock. */
-static BOOLEAN HoldPorts(TPortSet* set, const UCHAR* pairs, ULONG count) {
+static BOOLEAN Named(const UCHAR* pairs, ULONG count, ULONG index) {
     ULONG i;
     for (i = 0; i < count; i++) {
-        TLptPort* port = &set->ports[BatchPortIndex(pairs[2 * i])];
-        if (!port->file)
-            return FALSE;
-        if (!port->held)
-            port->held = port->info.TryAllocatePort(port->info.Context);
-        if (!port->held)
-            return FALSE;
+        if (BatchPortIndex(pairs[2 * i]) == index)
+            return TRUE;
     }
-    return TRUE;
+    return FALSE;
 }
 
-static void Access(TPortSet* set, BOOLEAN isRead, UCHAR* pair) {
-    PUCHAR reg = set->ports[BatchPortIndex(pair[0])].info.Controller + BatchRegister(pair[0]);
+/* Every port the batch names is still in the set and ours, or nothing is done. A port not held
+ * yet is allocated now, and its control register's upper bits read once. Under the set's lock. */
+static NTSTATUS HoldPorts(TPortSet* set, const UCHAR* pairs, ULONG count) {
+    BOOLEAN takenNow[LPT_PORT_COUNT] = {FALSE};
+    ULONG i;
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        if (Named(pairs, count, i) && !set->ports[i].file)
+            return STATUS_NO_SUCH_DEVICE; /* given back on removal since the checks */
+    }
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        TLptPort* port = &set->ports[i];
+        if (!Named(pairs, count, i) || port->held)
+            continue;
+        if (!port->info.TryAllocatePort(port->info.Context)) {
+            ULONG j;
+            for (j = 0; j < i; j++) {
+                if (takenNow[j]) {
+                    set->ports[j].info.FreePort(set->ports[j].info.Context);
+                    set->ports[j].held = FALSE;
+                }
+            }
+            return STATUS_DEVICE_BUSY; /* printing, or another handle, has it */
+        }
+        port->held = TRUE;
+        takenNow[i] = TRUE;
+    }
+    /* All taken: only now is a register touched. */
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        if (takenNow[i])
+            set->ports[i].controlKept =
+                READ_PORT_UCHAR(set->ports[i].info.Controller + LPT_REG_CONTROL);
+    }
+    return STATUS_SUCCESS;
+}
+
+/* A held port this batch did not use goes back to parport as soon as someone waits for it. */
+static void LetWaitersIn(TPortSet* set, const UCHAR* pairs, ULONG count) {
+    ULONG i;
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        TLptPort* port = &set->ports[i];
+        if (!port->held || Named(pairs, count, i) || !port->info.QueryNumWaiters)
+            continue;
+        if (port->info.QueryNumWaiters(port->info.Context) > 0) {
+            port->info.FreePort(port->info.Context);
+            port->held = FALSE;
+        }
+    }
+}
+
+static void Access(TLptPort* port, BOOLEAN isRead, UCHAR* pair) {
+    PUCHAR reg = port->info.Controller + BatchRegister(pair[0]);
     if (isRead)
         pair[1] = READ_PORT_UCHAR(reg);
     else if (BatchRegister(pair[0]) == LPT_REG_CONTROL)
-        WRITE_PORT_UCHAR(reg, ControlRegisterValue(READ_PORT_UCHAR(reg), pair[1]));
+        WRITE_PORT_UCHAR(reg, ControlRegisterValue(port->controlKept, pair[1]));
     else
         WRITE_PORT_UCHAR(reg, pair[1]);
 }
 
 NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
-    NTSTATUS status = STATUS_SUCCESS;
+    NTSTATUS status;
     KIRQL irql;
     ULONG i;
     if (!set)
         return STATUS_NO_SUCH_DEVICE;
     KeAcquireSpinLock(&set->lock, &irql);
-    if (set->closed)
-        status = STATUS_NO_SUCH_DEVICE;
-    else if (!HoldPorts(set, pairs, count))
-        status = STATUS_DEVICE_BUSY;
+    status = set->closed ? STATUS_NO_SUCH_DEVICE : HoldPorts(set, pairs, count);
     for (i = 0; NT_SUCCESS(status) && i < count; i++)
-        Access(set, isRead, &pairs[2 * i]);
+        Access(&set->ports[BatchPortIndex(pairs[2 * i])], isRead, &pairs[2 * i]);
+    if (!set->closed)
+        LetWaitersIn(set, pairs, count);
     KeReleaseSpinLock(&set->lock, irql);
     return status;
 }
 
 /* The build that ships answers the two batch codes and nothing else. */
-NTSTATUS PortBackendControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
-                            ULONG_PTR* information) {
+NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,
+                            ULONG outLength, ULONG_PTR* information) {
+    UNREFERENCED_PARAMETER(set);
     UNREFERENCED_PARAMETER(code);
     UNREFERENCED_PARAMETER(buffer);
     UNREFERENCED_PARAMETER(inLength);

@@ -18,8 +18,12 @@
 #include <ntddk.h>
 
 #include "batch.h"
+#include "pool.h"
 #include "port_backend.h"
 #include "simport.h"
+
+/* "KSim" in a pool dump. */
+#define SIM_POOL_TAG 0x6D69534Bu
 
 #define PAD_COUNT 2
 #define BUTTONS_PER_PAD 12
@@ -77,7 +81,7 @@ static ULONGLONG ClockFrequency, LoadStamp;
 typedef LARGE_INTEGER(NTAPI* TQueryPerformanceCounter)(PLARGE_INTEGER frequency);
 static TQueryPerformanceCounter QueryCounter;
 
-static ULONGLONG Now(void) {
+static ULONGLONG SimNow(void) {
     LARGE_INTEGER counter;
     if (!QueryCounter)
         return 0;
@@ -85,7 +89,7 @@ static ULONGLONG Now(void) {
     return (ULONGLONG)counter.QuadPart;
 }
 
-static void ResetPorts(void) {
+static void SimResetPorts(void) {
     ULONG i;
     for (i = 0; i < LPT_PORT_COUNT; i++) {
         Ports[i].data = 0x00;
@@ -93,7 +97,7 @@ static void ResetPorts(void) {
     }
 }
 
-static UCHAR PadStatus(const TPort* port) {
+static UCHAR SimPadStatus(const TPort* port) {
     UCHAR lowSelects = (UCHAR)(~port->data & 0x3F);
     UCHAR status = STATUS_IDLE;
     ULONG pad, b;
@@ -111,28 +115,28 @@ static UCHAR PadStatus(const TPort* port) {
     return status;
 }
 
-static BOOLEAN PortPresent(ULONG index) {
+static BOOLEAN SimPortPresent(ULONG index) {
     return (PresentPorts & (1u << index)) != 0;
 }
 
-static UCHAR ReadRegister(UCHAR address) {
+static UCHAR SimReadRegister(UCHAR address) {
     ULONG index = BatchPortIndex(address);
     TPort* port = &Ports[index];
-    if (!PortPresent(index))
+    if (!SimPortPresent(index))
         return ABSENT_REGISTER;
     switch (BatchRegister(address)) {
     case LPT_REG_DATA:
         return port->data;
     case LPT_REG_STATUS:
-        return PadStatus(port);
+        return SimPadStatus(port);
     default:
         return (UCHAR)(port->control | CONTROL_UNUSED_BITS);
     }
 }
 
-static void WriteRegister(UCHAR address, UCHAR value) {
+static void SimWriteRegister(UCHAR address, UCHAR value) {
     ULONG index = BatchPortIndex(address);
-    if (!PortPresent(index))
+    if (!SimPortPresent(index))
         return;
     switch (BatchRegister(address)) {
     case LPT_REG_DATA:
@@ -146,7 +150,7 @@ static void WriteRegister(UCHAR address, UCHAR value) {
     }
 }
 
-static void LogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UCHAR value) {
+static void SimLogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UCHAR value) {
     TSimLogEntry* entry = &Log[LogTotal % SIM_LOG_CAPACITY];
     entry->time = time;
     entry->call = call;
@@ -158,7 +162,7 @@ static void LogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UCHAR
 }
 
 /* Numbers the batch (1-based over reads and writes) and counts it. Under StateLock. */
-static ULONG CountCall(BOOLEAN isRead) {
+static ULONG SimCountCall(BOOLEAN isRead) {
     if (isRead)
         ReadCalls++;
     else
@@ -166,19 +170,20 @@ static ULONG CountCall(BOOLEAN isRead) {
     return ReadCalls + WriteCalls;
 }
 
-static void LogRefused(ULONGLONG time, ULONG call, BOOLEAN isRead, const UCHAR* pairs,
-                       ULONG count) {
+static void SimLogRefused(ULONGLONG time, ULONG call, BOOLEAN isRead, const UCHAR* pairs,
+                          ULONG count) {
     UCHAR op = (UCHAR)((isRead ? SIM_OP_READ : SIM_OP_WRITE) | SIM_OP_REFUSED);
     ULONG i;
     FailedCalls++;
     for (i = 0; i < count; i++)
-        LogAccess(time, call, op, pairs[2 * i], pairs[2 * i + 1]);
+        SimLogAccess(time, call, op, pairs[2 * i], pairs[2 * i + 1]);
 }
 
-NTSTATUS PortBackendLoad(void) {
+NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
     UNICODE_STRING routine;
+    UNREFERENCED_PARAMETER(driver);
     KeInitializeSpinLock(&StateLock);
-    ResetPorts();
+    SimResetPorts();
     RtlInitUnicodeString(&routine, L"KeQueryPerformanceCounter");
     QueryCounter = (TQueryPerformanceCounter)MmGetSystemRoutineAddress(&routine);
     if (QueryCounter) {
@@ -192,10 +197,74 @@ NTSTATUS PortBackendLoad(void) {
 
 void PortBackendUnload(void) {}
 
-/* One simulated machine for every handle: nothing is kept per handle but the count. */
+/* One simulated machine for every handle; per handle, what parport would know of it. A handle
+ * that sends a private code is the test bench: its batches act like a probe on the wires and
+ * take no part in the allocation. Every other handle (Kavit, kavit-check) takes a port at its
+ * first batch that names it, as from parport, and gives it back at cleanup, or after a batch that
+ * does not name it when a simulated print job waits for it. */
+struct TPortSet {
+    BOOLEAN bench;
+};
+
+static TPortSet* Holder[LPT_PORT_COUNT]; /* the handle that holds each port, if any */
+static ULONG Printing, Waiting;          /* ports a print job holds, ports one waits for */
+
+/* Parport hands a freed port to the first print job waiting for it. Under StateLock. */
+static void SimFreePort(ULONG index) {
+    ULONG bit = 1u << index;
+    Holder[index] = NULL;
+    if (Waiting & bit) {
+        Waiting &= ~bit;
+        Printing |= bit;
+    }
+}
+
+/* Every port the batch names is this handle's, taken now if free, or none is. Under StateLock. */
+static BOOLEAN SimHoldPorts(TPortSet* set, const UCHAR* pairs, ULONG count) {
+    ULONG i;
+    for (i = 0; i < count; i++) {
+        ULONG index = BatchPortIndex(pairs[2 * i]);
+        if (Holder[index] != set && (Holder[index] || (Printing & (1u << index))))
+            return FALSE;
+    }
+    for (i = 0; i < count; i++)
+        Holder[BatchPortIndex(pairs[2 * i])] = set;
+    return TRUE;
+}
+
+static void SimLetWaitersIn(TPortSet* set, const UCHAR* pairs, ULONG count) {
+    ULONG index, i;
+    for (index = 0; index < LPT_PORT_COUNT; index++) {
+        BOOLEAN named = FALSE;
+        if (Holder[index] != set || !(Waiting & (1u << index)))
+            continue;
+        for (i = 0; i < count; i++)
+            named = named || BatchPortIndex(pairs[2 * i]) == index;
+        if (!named)
+            SimFreePort(index);
+    }
+}
+
+/* A print job asks for the ports of `mask`: it takes each free one, and waits for the others. */
+static void SimPrint(ULONG mask) {
+    ULONG index;
+    for (index = 0; index < LPT_PORT_COUNT; index++) {
+        ULONG bit = 1u << index;
+        if (!(mask & bit) || (Printing & bit))
+            continue;
+        if (Holder[index])
+            Waiting |= bit;
+        else
+            Printing |= bit;
+    }
+}
+
 NTSTATUS PortSetOpen(TPortSet** set) {
     KIRQL irql;
-    *set = NULL;
+    *set = (TPortSet*)ExAllocatePoolWithTag(PoolNonPaged(), sizeof(TPortSet), SIM_POOL_TAG);
+    if (!*set)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    (*set)->bench = FALSE;
     KeAcquireSpinLock(&StateLock, &irql);
     OpenHandles++;
     KeReleaseSpinLock(&StateLock, irql);
@@ -203,16 +272,24 @@ NTSTATUS PortSetOpen(TPortSet** set) {
 }
 
 void PortSetCleanup(TPortSet* set) {
-    UNREFERENCED_PARAMETER(set);
+    KIRQL irql;
+    ULONG index;
+    KeAcquireSpinLock(&StateLock, &irql);
+    for (index = 0; index < LPT_PORT_COUNT; index++) {
+        if (set && Holder[index] == set)
+            SimFreePort(index);
+    }
+    KeReleaseSpinLock(&StateLock, irql);
 }
 
 void PortSetFree(TPortSet* set) {
     KIRQL irql;
-    UNREFERENCED_PARAMETER(set);
     KeAcquireSpinLock(&StateLock, &irql);
     if (OpenHandles)
         OpenHandles--;
     KeReleaseSpinLock(&StateLock, irql);
+    if (set)
+        ExFreePool(set);
 }
 
 ULONG PortSetFound(TPortSet* set) {
@@ -221,42 +298,48 @@ ULONG PortSetFound(TPortSet* set) {
 }
 
 void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count) {
-    ULONGLONG time = Now();
+    ULONGLONG time = SimNow();
     KIRQL irql;
     UNREFERENCED_PARAMETER(set);
     KeAcquireSpinLock(&StateLock, &irql);
-    LogRefused(time, CountCall(isRead), isRead, pairs, count);
+    SimLogRefused(time, SimCountCall(isRead), isRead, pairs, count);
     KeReleaseSpinLock(&StateLock, irql);
 }
 
 NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
     UCHAR op = isRead ? SIM_OP_READ : SIM_OP_WRITE;
-    ULONGLONG time = Now();
+    ULONGLONG time = SimNow();
     ULONG i, call;
     KIRQL irql;
-    UNREFERENCED_PARAMETER(set);
 
     KeAcquireSpinLock(&StateLock, &irql);
-    call = CountCall(isRead);
+    call = SimCountCall(isRead);
     /* An injected fault stands for a port gone away, or busy with printing. */
     if (Faults & (isRead ? SIM_FAULT_READS : SIM_FAULT_WRITES)) {
-        LogRefused(time, call, isRead, pairs, count);
+        SimLogRefused(time, call, isRead, pairs, count);
         KeReleaseSpinLock(&StateLock, irql);
         return STATUS_DEVICE_NOT_CONNECTED;
+    }
+    if (set && !set->bench && !SimHoldPorts(set, pairs, count)) {
+        SimLogRefused(time, call, isRead, pairs, count);
+        KeReleaseSpinLock(&StateLock, irql);
+        return STATUS_DEVICE_BUSY; /* ERROR_BUSY: another handle, or printing, has a port */
     }
     for (i = 0; i < count; i++) {
         UCHAR address = pairs[2 * i];
         if (isRead)
-            pairs[2 * i + 1] = ReadRegister(address);
+            pairs[2 * i + 1] = SimReadRegister(address);
         else
-            WriteRegister(address, pairs[2 * i + 1]);
-        LogAccess(time, call, op, address, pairs[2 * i + 1]);
+            SimWriteRegister(address, pairs[2 * i + 1]);
+        SimLogAccess(time, call, op, address, pairs[2 * i + 1]);
     }
+    if (set && !set->bench)
+        SimLetWaitersIn(set, pairs, count);
     KeReleaseSpinLock(&StateLock, irql);
     return STATUS_SUCCESS;
 }
 
-static void FillState(TSimState* state) {
+static void SimFillState(TSimState* state) {
     ULONG i;
     RtlZeroMemory(state, sizeof(*state));
     state->frequency = ClockFrequency;
@@ -270,18 +353,24 @@ static void FillState(TSimState* state) {
     state->failedCalls = FailedCalls;
     state->logTotal = LogTotal;
     state->openHandles = OpenHandles;
+    state->printing = Printing;
+    state->waiting = Waiting;
+    for (i = 0; i < LPT_PORT_COUNT; i++) {
+        if (Holder[i])
+            state->held |= 1u << i;
+    }
     for (i = 0; i < LPT_PORT_COUNT; i++) {
         state->data[i] = Ports[i].data;
         state->control[i] = Ports[i].control;
     }
 }
 
-static void ClearLog(void) {
+static void SimClearLog(void) {
     ReadCalls = WriteCalls = FailedCalls = 0;
     LogTotal = 0;
 }
 
-static ULONG ReadLog(ULONG first, UCHAR* out, ULONG outLength) {
+static ULONG SimReadLog(ULONG first, UCHAR* out, ULONG outLength) {
     TSimLogHeader* header = (TSimLogHeader*)out;
     TSimLogEntry* entries = (TSimLogEntry*)(header + 1);
     ULONG room = (outLength - sizeof(*header)) / sizeof(TSimLogEntry);
@@ -298,19 +387,20 @@ static ULONG ReadLog(ULONG first, UCHAR* out, ULONG outLength) {
     return sizeof(*header) + n * sizeof(TSimLogEntry);
 }
 
-static void ChangeButtons(const TSimButtons* change) {
+static void SimChangeButtons(const TSimButtons* change) {
     ULONG pad;
     for (pad = 0; pad < PAD_COUNT; pad++)
         Buttons[pad] =
             (USHORT)(((Buttons[pad] & ~change->release[pad]) | change->press[pad]) & 0x0FFF);
 }
 
-static void ResetMachine(void) {
-    ResetPorts();
+static void SimResetMachine(void) {
+    SimResetPorts();
     PresentPorts = SIM_PORTS_DEFAULT;
     Buttons[0] = Buttons[1] = 0;
     Faults = 0;
-    ClearLog();
+    Printing = Waiting = 0;
+    SimClearLog();
 }
 
 /* The private codes of the simulation. Under StateLock. */
@@ -320,7 +410,7 @@ static NTSTATUS SimControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outL
     case SIM_IOCTL_SET_BUTTONS:
         if (inLength < sizeof(TSimButtons))
             return STATUS_INVALID_PARAMETER;
-        ChangeButtons((const TSimButtons*)buffer);
+        SimChangeButtons((const TSimButtons*)buffer);
         return STATUS_SUCCESS;
     case SIM_IOCTL_SET_PORTS:
         if (inLength < sizeof(ULONG))
@@ -332,34 +422,53 @@ static NTSTATUS SimControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outL
             return STATUS_INVALID_PARAMETER;
         Faults = *(const ULONG*)buffer & (SIM_FAULT_READS | SIM_FAULT_WRITES);
         return STATUS_SUCCESS;
+    case SIM_IOCTL_PRINT:
+        if (inLength < sizeof(ULONG))
+            return STATUS_INVALID_PARAMETER;
+        SimPrint(*(const ULONG*)buffer);
+        return STATUS_SUCCESS;
+    case SIM_IOCTL_PRINT_DONE:
+        if (inLength < sizeof(ULONG))
+            return STATUS_INVALID_PARAMETER;
+        Printing &= ~*(const ULONG*)buffer;
+        Waiting &= ~*(const ULONG*)buffer;
+        return STATUS_SUCCESS;
     case SIM_IOCTL_RESET:
-        ResetMachine();
+        SimResetMachine();
         return STATUS_SUCCESS;
     case SIM_IOCTL_CLEAR_LOG:
-        ClearLog();
+        SimClearLog();
         return STATUS_SUCCESS;
     case SIM_IOCTL_GET_STATE:
         if (outLength < sizeof(TSimState))
             return STATUS_BUFFER_TOO_SMALL;
-        FillState((TSimState*)buffer);
+        SimFillState((TSimState*)buffer);
         *information = sizeof(TSimState);
         return STATUS_SUCCESS;
     case SIM_IOCTL_READ_LOG:
         if (inLength < sizeof(ULONG) || outLength < sizeof(TSimLogHeader))
             return STATUS_BUFFER_TOO_SMALL;
-        *information = ReadLog(*(const ULONG*)buffer, buffer, outLength);
+        *information = SimReadLog(*(const ULONG*)buffer, buffer, outLength);
         return STATUS_SUCCESS;
     default:
         return STATUS_INVALID_DEVICE_REQUEST;
     }
 }
 
-NTSTATUS PortBackendControl(ULONG code, UCHAR* buffer, ULONG inLength, ULONG outLength,
-                            ULONG_PTR* information) {
+NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,
+                            ULONG outLength, ULONG_PTR* information) {
     NTSTATUS status;
     KIRQL irql;
     *information = 0;
     KeAcquireSpinLock(&StateLock, &irql);
+    if (set && !set->bench) {
+        ULONG index;
+        set->bench = TRUE; /* a bench handle holds no port */
+        for (index = 0; index < LPT_PORT_COUNT; index++) {
+            if (Holder[index] == set)
+                SimFreePort(index);
+        }
+    }
     status = SimControl(code, buffer, inLength, outLength, information);
     KeReleaseSpinLock(&StateLock, irql);
     return status;

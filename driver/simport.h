@@ -22,6 +22,16 @@
     LPT_CONTROL_CODE(0x804) /* ULONG first index     TSimLogHeader + entries */
 #define SIM_IOCTL_SET_FAULTS LPT_CONTROL_CODE(0x805) /* ULONG fault mask      nothing */
 #define SIM_IOCTL_CLEAR_LOG LPT_CONTROL_CODE(0x806)  /* nothing               nothing */
+#define SIM_IOCTL_PRINT LPT_CONTROL_CODE(0x807)      /* ULONG port mask       nothing */
+#define SIM_IOCTL_PRINT_DONE LPT_CONTROL_CODE(0x808) /* ULONG port mask       nothing */
+
+/* Sharing a port, as parport does. The handle that sends a private code is the test bench: its
+ * batches reach the registers like a probe on the wires and hold no port. Every other handle
+ * takes a port at its first batch that names it and holds it until its cleanup; a batch naming a
+ * port that another handle or a print job holds fails whole with ERROR_BUSY. SIM_IOCTL_PRINT
+ * starts a print job on each port of the mask: it takes a free port at once and waits for a held
+ * one, which it gets when the holder's next batch does not name that port, or at its cleanup.
+ * SIM_IOCTL_PRINT_DONE ends the print jobs of the mask. */
 
 /* Port mask bits (SIM_IOCTL_SET_PORTS, TSimState.ports). */
 #define SIM_PORT_LPT1 0x1
@@ -54,6 +64,9 @@ typedef struct TSimState {
     UCHAR data[3];       /* data register of LPT1..LPT3 as stored */
     UCHAR control[3];    /* control register of LPT1..LPT3 */
     UCHAR reserved[2];
+    ULONG held;     /* ports a handle holds, SIM_PORT_* bits */
+    ULONG printing; /* ports a simulated print job holds */
+    ULONG waiting;  /* ports a simulated print job waits for */
 } TSimState;
 
 /* One register access. A refused batch is logged too, each pair flagged SIM_OP_REFUSED. */

@@ -284,6 +284,145 @@ void MalformedBatchesRefused(TEnv& env) {
     Expect(ReadOne(env, Lpt1) == 0x3C, "good batches not served after the refused ones");
 }
 
+// A handle of its own, opened as a program opens the device, that speaks to the driver with plain
+// DeviceIoControl: a client of the device beside the harness's own (which, sending private codes,
+// is the test bench and takes no part in sharing a port).
+struct TClient {
+    HANDLE handle;
+    explicit TClient(DWORD access = GENERIC_READ | GENERIC_WRITE)
+        : handle(CreateFileA(LPT_USER_PATH, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        if (handle == INVALID_HANDLE_VALUE)
+            Fail("device does not open: %s", Win32ErrorText(GetLastError()).c_str());
+    }
+    ~TClient() { Close(); }
+    void Close() {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    // 0 when carried out, else the Win32 error.
+    DWORD Io(DWORD code, void* in, DWORD inLength, void* out, DWORD outLength) {
+        DWORD n = 0;
+        return DeviceIoControl(handle, code, in, inLength, out, outLength, &n, nullptr)
+                   ? 0
+                   : GetLastError();
+    }
+    DWORD Read(std::initializer_list<BYTE> addresses) {
+        std::vector<BYTE> pairs = Pairs(addresses, 0);
+        DWORD length = static_cast<DWORD>(pairs.size());
+        return Io(LPT_IOCTL_READ_PORTS, pairs.data(), length, pairs.data(), length);
+    }
+    DWORD Print(DWORD code, ULONG ports) { return Io(code, &ports, sizeof(ports), nullptr, 0); }
+};
+
+TSimState State(TEnv& env) {
+    TSimState state;
+    if (!env.sim.GetState(state))
+        Fail("state refused: %s", Win32ErrorText(env.sim.lastError).c_str());
+    return state;
+}
+
+// The status register is read, never written: a write batch naming it is refused whole.
+void StatusWriteRefused(TEnv& env) {
+    env.MakeProgramDir(true, false);
+    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2);
+    WriteOne(env, Lpt1, 0x5A);
+    env.ClearLog();
+    const std::vector<std::vector<BYTE>> batches = {Pairs({0x11}, 0xFF), Pairs({0x10, 0x11}, 0x33),
+                                                    Pairs({0x21, 0x12}, 0x04)};
+    for (const std::vector<BYTE>& batch : batches) {
+        std::vector<BYTE> pairs = batch;
+        Expect(!env.sim.WritePorts(pairs.data(), static_cast<DWORD>(pairs.size() / 2)) &&
+                   env.sim.lastError == ERROR_INVALID_PARAMETER,
+               "write batch of %zu pairs naming a status register: %s", pairs.size() / 2,
+               env.sim.lastError ? Win32ErrorText(env.sim.lastError).c_str() : "carried out");
+    }
+    for (const TSimLogEntry& e : env.PollLog())
+        Expect(e.op & SIM_OP_REFUSED, "a refused batch did %s", DescribeAccess(e).c_str());
+    Expect(ReadOne(env, Lpt1) == 0x5A, "LPT1 data changed by a refused batch");
+    Expect(ReadOne(env, Lpt1 | 1) == 0x7F, "status register does not read after the refusals");
+}
+
+// Two programs and a print job share the ports as parport has them share: a port is taken at the
+// first batch that names it, a batch for a port held elsewhere fails whole with ERROR_BUSY, and a
+// held port goes to a waiting print job after a batch that does not name it.
+void BusyPort(TEnv& env) {
+    env.MakeProgramDir(true, false);
+    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2);
+    TClient kavit, check, printer;
+    Expect(State(env).held == 0, "a port held before any batch");
+    Expect(kavit.Read({Lpt1 | 1}) == 0, "first batch for LPT1 refused");
+    DWORD error = check.Read({Lpt1 | 1});
+    Expect(error == ERROR_BUSY, "second handle's batch for a held port: %s",
+           error ? Win32ErrorText(error).c_str() : "carried out");
+    env.ClearLog();
+    std::vector<BYTE> both = Pairs({Lpt2, Lpt1}, 0x01);
+    error = check.Io(LPT_IOCTL_WRITE_PORTS, both.data(), 4, both.data(), 4);
+    Expect(error == ERROR_BUSY, "batch for a free and a held port: %s",
+           error ? Win32ErrorText(error).c_str() : "carried out");
+    for (const TSimLogEntry& e : env.PollLog())
+        Expect(e.op & SIM_OP_REFUSED, "a busy batch did %s", DescribeAccess(e).c_str());
+    Expect(State(env).held == SIM_PORT_LPT1, "ports held 0x%lX after a busy batch, expected LPT1",
+           static_cast<unsigned long>(State(env).held));
+
+    Expect(check.Read({Lpt2 | 1}) == 0, "batch for free LPT2 refused");
+    Expect(printer.Print(SIM_IOCTL_PRINT, SIM_PORT_LPT2) == 0, "print job refused");
+    Expect(State(env).waiting == SIM_PORT_LPT2, "print job does not wait for held LPT2");
+    Expect(check.Read({Lpt2 | 1}) == 0, "LPT2 batch refused while a print job waits");
+    Expect(State(env).waiting == SIM_PORT_LPT2, "a port in use given to the print job");
+    Expect(check.Read({Lpt3 | 1}) == 0, "batch for LPT3 refused");
+    TSimState state = State(env);
+    Expect(state.printing == SIM_PORT_LPT2 && state.waiting == 0,
+           "LPT2 not given to the waiting print job (printing 0x%lX, waiting 0x%lX)",
+           static_cast<unsigned long>(state.printing), static_cast<unsigned long>(state.waiting));
+    error = check.Read({Lpt2 | 1});
+    Expect(error == ERROR_BUSY, "batch for the printing port: %s",
+           error ? Win32ErrorText(error).c_str() : "carried out");
+    printer.Print(SIM_IOCTL_PRINT_DONE, SIM_PORT_LPT2);
+    Expect(check.Read({Lpt2 | 1}) == 0, "LPT2 not taken back after printing");
+    kavit.Close();
+    Sleep(100); // the close reaches the driver after CloseHandle returns under Wine
+    Expect(check.Read({Lpt1 | 1}) == 0, "LPT1 not free after its holder closed");
+}
+
+// The count of open handles: read-only, in both builds, and a short buffer fails cleanly.
+ULONG WaitForCount(TClient& client, ULONG want) {
+    ULONG count = 0;
+    for (int i = 0; i < 50; i++) {
+        DWORD error = client.Io(LPT_IOCTL_OPEN_HANDLES, nullptr, 0, &count, sizeof(count));
+        if (error)
+            Fail("open-handle count refused: %s", Win32ErrorText(error).c_str());
+        if (count == want)
+            break;
+        Sleep(20);
+    }
+    return count;
+}
+
+void OpenHandlesCounted(TEnv& env) {
+    env.MakeProgramDir(true, false);
+    env.PreloadDriver(SIM_PORT_LPT1);
+    env.ClearLog();
+    TClient first;
+    ULONG count = WaitForCount(first, 2);
+    Expect(count == 2, "%lu handles counted, expected 2 (the harness's and one)",
+           static_cast<unsigned long>(count));
+    {
+        TClient second;
+        count = WaitForCount(first, 3);
+        Expect(count == 3, "%lu handles counted, expected 3", static_cast<unsigned long>(count));
+    }
+    count = WaitForCount(first, 2);
+    Expect(count == 2, "%lu handles counted after a close, expected 2",
+           static_cast<unsigned long>(count));
+    BYTE shortBuffer[2] = {0xEE, 0xEE};
+    DWORD error = first.Io(LPT_IOCTL_OPEN_HANDLES, nullptr, 0, shortBuffer, sizeof(shortBuffer));
+    Expect(error == ERROR_INSUFFICIENT_BUFFER && shortBuffer[0] == 0xEE,
+           "count into a 2-byte buffer: %s", error ? Win32ErrorText(error).c_str() : "answered");
+    Expect(env.PollLog().empty() && State(env).readCalls == 0, "the count touched a register");
+}
+
 // Who may open the device, as the system reports it. Windows reports the DACL the driver set;
 // Wine 8 keeps it to itself (it reports none, and does not enforce it): the host tests read the
 // list the driver builds instead, and this case says which it saw.
@@ -306,8 +445,10 @@ std::string DescribeAce(const ACCESS_ALLOWED_ACE* ace) {
 void DeviceAcl(TEnv& env) {
     env.MakeProgramDir(true, false);
     env.PreloadDriver(SIM_PORT_LPT1);
-    HANDLE device = CreateFileA(LPT_USER_PATH, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Both data rights too: an open without them is refused.
+    HANDLE device = CreateFileA(LPT_USER_PATH, GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     Expect(device != INVALID_HANDLE_VALUE, "device does not open for READ_CONTROL: %s",
            Win32ErrorText(GetLastError()).c_str());
     PACL dacl = nullptr;
@@ -365,6 +506,12 @@ void HardwareBuildFindsNoPort(TEnv& env) {
     }
     TSimState state;
     Expect(!device.GetState(state), "the shipped driver answers a private code of the simulation");
+    {
+        TClient client;
+        ULONG count = WaitForCount(client, 2);
+        Expect(count == 2, "the shipped driver counts %lu open handles, expected 2",
+               static_cast<unsigned long>(count));
+    }
     device.Close();
     env.UnloadDriver();
 
@@ -390,3 +537,6 @@ KAVIT_E2E_CASE(driver_unload_and_reload, UnloadAndReload)
 KAVIT_E2E_CASE(driver_malformed_batches_refused, MalformedBatchesRefused)
 KAVIT_E2E_CASE(driver_device_acl, DeviceAcl)
 KAVIT_E2E_CASE(driver_shipped_build_finds_no_port, HardwareBuildFindsNoPort)
+KAVIT_E2E_CASE(driver_status_write_refused, StatusWriteRefused)
+KAVIT_E2E_CASE(driver_busy_port, BusyPort)
+KAVIT_E2E_CASE(driver_open_handles_counted, OpenHandlesCounted)

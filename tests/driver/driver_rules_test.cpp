@@ -14,9 +14,9 @@ namespace {
 
 const uint32_t AllPorts = 0x7;
 
-TBatchVerdict Check(const std::vector<uint8_t>& pairs, uint32_t found = AllPorts) {
+TBatchVerdict Check(const std::vector<uint8_t>& pairs, uint32_t found = AllPorts, int isWrite = 0) {
     uint32_t length = static_cast<uint32_t>(pairs.size());
-    return CheckBatch(pairs.data(), length, length, found);
+    return CheckBatch(pairs.data(), length, length, found, isWrite);
 }
 
 std::vector<uint8_t> Reads(size_t count, uint8_t address) {
@@ -72,11 +72,23 @@ TEST(DriverBatchTest, LengthsOutsideTheRulesFail) {
         {2, 0, BatchOutputShort}, {4, 4, BatchOk},          {2, 64, BatchOk},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(CheckBatch(pairs, c.in, c.out, AllPorts), c.want) << c.in << "/" << c.out;
-    EXPECT_EQ(CheckBatch(nullptr, 0, 0, AllPorts), BatchEmpty);
+        EXPECT_EQ(CheckBatch(pairs, c.in, c.out, AllPorts, 0), c.want) << c.in << "/" << c.out;
+    EXPECT_EQ(CheckBatch(nullptr, 0, 0, AllPorts, 0), BatchEmpty);
     EXPECT_EQ(Check(Reads(LPT_BATCH_MAX_PAIRS + 1, 0x10)), BatchTooLong);
     // Past the cap the pairs are not even looked at: a huge length cannot walk off the buffer.
-    EXPECT_EQ(CheckBatch(pairs, 0xFFFFFFFE, 0xFFFFFFFE, AllPorts), BatchTooLong);
+    EXPECT_EQ(CheckBatch(pairs, 0xFFFFFFFE, 0xFFFFFFFE, AllPorts, 0), BatchTooLong);
+}
+
+// The status register is read, never written: a write batch naming it anywhere is refused whole.
+TEST(DriverBatchTest, WritesToTheStatusRegisterFailTheWholeBatch) {
+    for (uint8_t port = 1; port <= 3; port++) {
+        uint8_t status = static_cast<uint8_t>(port << 4 | LPT_REG_STATUS);
+        EXPECT_EQ(Check({status, 0}, AllPorts, 1), BatchReadOnly) << std::hex << int(status);
+        EXPECT_EQ(Check({0x10, 0, 0x12, 0x04, status, 0}, AllPorts, 1), BatchReadOnly);
+        EXPECT_EQ(Check({status, 0, 0x10, 0}, AllPorts, 1), BatchReadOnly);
+        EXPECT_EQ(Check({status, 0}, AllPorts, 0), BatchOk) << "reading it stays allowed";
+    }
+    EXPECT_EQ(Check({0x10, 0, 0x22, 0, 0x30, 0}, AllPorts, 1), BatchOk);
 }
 
 TEST(DriverBatchTest, ControlWritesChangeOnlyTheOutputLines) {
@@ -90,6 +102,34 @@ TEST(DriverBatchTest, ControlWritesChangeOnlyTheOutputLines) {
     for (const Case& c : cases)
         EXPECT_EQ(ControlRegisterValue(c.current, c.requested), c.want)
             << std::hex << int(c.current) << " <- " << int(c.requested);
+}
+
+// Who may open the device: both data rights, asked for or already granted; generic rights count
+// as what they map to. A create request without a security context (Wine's) cannot be judged.
+TEST(DriverOpenTest, OpensNeedReadAndWriteData) {
+    const uint32_t Read = 0x1, Write = 0x2, Sync = 0x00100000, Attributes = 0x80;
+    const uint32_t GenericRead = 0x80000000u, GenericWrite = 0x40000000u, GenericAll = 0x10000000u;
+    struct Case {
+        int hasContext;
+        uint32_t desired, granted;
+        bool allowed;
+        const char* what;
+    } cases[] = {
+        {1, GenericRead | GenericWrite, 0, true, "Kavit's own open"},
+        {1, 0x0012019F, 0, true, "GENERIC_READ | GENERIC_WRITE as Windows maps them"},
+        {1, Read | Write, 0, true, "both data rights"},
+        {1, GenericAll, 0, true, "GENERIC_ALL"},
+        {1, 0, Read | Write | Sync, true, "rights the device check already granted"},
+        {1, Read, Write, true, "one asked, one granted"},
+        {1, 0, 0, false, "no access at all"},
+        {1, Sync | Attributes, Sync | Attributes, false, "what CreateFile adds to access 0"},
+        {1, Read, 0, false, "read data only"},
+        {1, GenericWrite | Sync, 0, false, "GENERIC_WRITE only"},
+        {1, 0x00060000, 0x00060000, false, "WRITE_DAC | WRITE_OWNER"},
+        {0, 0, 0, true, "no security context (Wine)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(OpenRightsSuffice(c.hasContext, c.desired, c.granted) != 0, c.allowed) << c.what;
 }
 
 // The ACL read back field by field, the way Windows will: revision, ACEs, rights, SIDs.

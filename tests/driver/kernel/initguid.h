@@ -1,0 +1,1 @@
+/* Host stand-in: the GUIDs are defined in parport_standin.cpp. */

@@ -1,0 +1,1 @@
+/* Host stand-in: the removal GUIDs are declared in ntddk.h here. */
