@@ -75,6 +75,7 @@ class ScanPadsTest : public ::testing::Test {
         fake::on.keybd_event = [this](BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra) {
             events.push_back({vk, scan, flags, extra});
             dataAtEvent.push_back(matrix.data);
+            callsAtEvent.push_back(matrix.deviceCalls);
         };
     }
 
@@ -93,6 +94,7 @@ class ScanPadsTest : public ::testing::Test {
         matrix.deviceCalls = 0;
         events.clear();
         dataAtEvent.clear();
+        callsAtEvent.clear();
     }
 
     std::vector<HICON> IconChanges() {
@@ -115,6 +117,7 @@ class ScanPadsTest : public ::testing::Test {
     Events events = Events(std::vector<KeyEvent>(), "key events");
     // the data register when each event went out
     fake::Checked<BYTE> dataAtEvent = fake::Checked<BYTE>(std::vector<BYTE>(), "dataAtEvent");
+    std::vector<unsigned> callsAtEvent; // device calls made when each event went out
     HICON first = fake::FirstIconHandle;
     HICON second = fake::SecondIconHandle;
 };
@@ -156,6 +159,9 @@ TEST_F(ScanPadsTest, ButtonsAreVisitedStepByStepPadOneBeforePadTwo) {
         Down(1, 12), Down(2, 6),                         // step 6
     };
     EXPECT_EQ(events, expected);
+    // Each event right after the status read that found it (the data read, then per step the
+    // select write and one read per test), before the next read.
+    EXPECT_EQ(callsAtEvent, (std::vector<unsigned>{3, 4, 5, 6, 8, 11, 29, 30}));
     EXPECT_EQ(IconChanges(), std::vector<HICON>{second}) << "one change for eight key-downs";
 }
 
