@@ -8,6 +8,7 @@
 
 #include "common/program_state.h"
 #include "common/tray_icon.h"
+#include "scanner/pad_wiring.h"
 #include "settings/settings.h"
 #include "tests/fake/fake_win32.h"
 #include "tests/scanner/pad_matrix.h"
@@ -125,13 +126,12 @@ class ScanPadsTest : public ::testing::Test {
 // ---- wiring and order --------------------------------------------------------------------------
 
 TEST_F(ScanPadsTest, EveryButtonSendsItsOwnKeyWhileItsSelectLineIsLow) {
-    // Buttons b and b + 6 share the select line of step b: D5 for step 1 .. D0 for step 6.
-    const BYTE patternOfStep[] = {0x1F, 0x2F, 0x37, 0x3B, 0x3D, 0x3E};
+    // Buttons b and b + 6 share the select line of step b.
     AppSettings.secondPlayer = 1;
     for (int pad = 1; pad <= 2; ++pad) {
         for (int button = 1; button <= 12; ++button) {
             SCOPED_TRACE(testing::Message() << "pad " << pad << " button " << button);
-            BYTE pattern = patternOfStep[(button - 1) % 6];
+            BYTE pattern = SelectPatterns[(button - 1) % 6];
             matrix.Press(pad, button);
             ScanPads();
             ASSERT_EQ(events, (Events{Down(pad, button)}));
@@ -245,7 +245,6 @@ TEST_F(ScanPadsTest, OnePassIsNineteenOrThirtyOneSingleRegisterAccesses) {
 }
 
 TEST_F(ScanPadsTest, DataBitsSixAndSevenAreKeptAndThePassEndsOnDZeroLow) {
-    const BYTE patterns[] = {0x1F, 0x2F, 0x37, 0x3B, 0x3D, 0x3E};
     for (BYTE before : {0x00, 0x3F, 0x40, 0x80, 0xC0, 0xD5, 0x6A}) {
         SCOPED_TRACE(testing::Message() << "data before " << int(before));
         matrix.data = before;
@@ -255,7 +254,7 @@ TEST_F(ScanPadsTest, DataBitsSixAndSevenAreKeptAndThePassEndsOnDZeroLow) {
         for (const fake::Call& call : fake::CallsTo("DeviceIoControl"))
             if (call.args[1] == IoctlWritePorts)
                 written.push_back(call.bytes.at(1));
-        for (BYTE p : patterns)
+        for (BYTE p : SelectPatterns)
             expected.push_back(static_cast<BYTE>((before & 0xC0) | p));
         EXPECT_EQ(written, expected);
         EXPECT_EQ(matrix.data, (before & 0xC0) | 0x3E) << "not restored";
