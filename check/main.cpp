@@ -1,6 +1,6 @@
 // kavit-check: tells why the port driver does not load, which ports answer, and shows both pads
 // live while they are wired. Reaches the port exactly as Kavit.exe does (the same connection,
-// the same driver service, the same wiring) and sends no key events.
+// the same driver service, the scanner's own pass over the pads) and sends no key events.
 //
 //   kavit-check            report, then the live view until Esc or Ctrl-C
 //   kavit-check --once     report as three lines for scripts; exit status 0 when fine

@@ -79,22 +79,13 @@ std::string ButtonCell(const TViewSetup& setup, const TPadReading& reading, int 
 } // namespace
 
 bool ReadPads(TLptPortConnection& connection, PortCode port, TPadReading& reading) {
-    PortIoPair data = {static_cast<RegisterAddress>(port | RegData), 0};
-    if (!connection.ReadPorts(&data, 1))
-        return false;
-    BYTE keep = static_cast<BYTE>(data.value & KeptDataBits);
-    for (int step = 0; step < StepCount; ++step) {
-        if (!connection.WritePort(port, RegData, static_cast<BYTE>(keep | SelectPatterns[step])))
-            return false;
-        PortIoPair status = {static_cast<RegisterAddress>(port | RegStatus), 0};
-        if (!connection.ReadPorts(&status, 1))
-            return false;
-        reading.status[step] = status.value;
-        for (const TInputLine& line : InputLines)
-            reading.held[line.pad - 1][line.firstButton - 1 + step] =
-                !LineReleasedIn(line, status.value);
-    }
-    return true;
+    auto record = [](void* context, const TButtonRead& read) {
+        TPadReading& into = *static_cast<TPadReading*>(context);
+        into.status[read.step - 1] = read.status;
+        into.held[read.pad - 1][read.button - 1] = !read.released;
+        return true;
+    };
+    return PadPass(connection, port, PadCount, record, &reading);
 }
 
 std::string HeldList(const TPadReading& reading) {
@@ -143,7 +134,7 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
     }
     frame += Padded(head + tail);
 
-    // One column per input line, headed by its name and pin, as wiring.h has them.
+    // One column per input line, headed by its name and pin, as pad_wiring.h has them.
     std::string header = "step  line low    status  ";
     size_t columnStart[InputLineCount];
     for (int k = 0; k < InputLineCount; ++k) {

@@ -6,17 +6,18 @@
 #include <string>
 
 #include "lptio/lptio.h"
-#include "scanner/wiring.h"
+#include "scanner/pad_pass.h"
 #include "settings/presets.h"
 
-// One pass over the matrix: the status register as read in each select step, and what it means.
+// One pass over the matrix: the status register as last read in each select step, and what each
+// button's own read meant.
 struct TPadReading {
     BYTE status[StepCount] = {};
     bool held[PadCount][ButtonsPerPad] = {};
 };
 
-// Writes the six select patterns in turn (D6 and D7 kept) and reads the status register once
-// after each. False when the port refused an access.
+// One pass of the scanner over both pads, its accesses exactly Kavit's with SecondPlayer=1, each
+// button recorded instead of sent. False when the port refused an access.
 bool ReadPads(TLptPortConnection& connection, PortCode port, TPadReading& reading);
 
 // Held buttons as "pad:button" pairs, pad 1 first: "1:3 2:12"; empty when none.

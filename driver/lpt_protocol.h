@@ -45,6 +45,12 @@
 #define LPT_REG_CONTROL 2
 #define LPT_REGISTER_SPAN 3 /* data, status and control: all a standard port decodes */
 
+/* Status register bits                 line         connector pin */
+#define LPT_STATUS_SELECT 0x10    /* bit 4  Select       13 */
+#define LPT_STATUS_PAPER_OUT 0x20 /* bit 5  Paper out    12 */
+#define LPT_STATUS_ACK 0x40       /* bit 6  Acknowledge  10 */
+#define LPT_STATUS_BUSY 0x80      /* bit 7  Busy         11, read inverted by the port */
+
 /* Batch limits: 1 to 64 pairs, and an output buffer at least as long as the input. The program
  * sends one pair per batch; the cap keeps a batch short while a spin lock is held. */
 #define LPT_PAIR_SIZE 2

@@ -1,13 +1,9 @@
 /* Port back end of the simulated build: no port behind it.
  *
  * The three ports LPT1..LPT3 are kept in memory. Their status registers answer from two simulated
- * twelve-button pads wired as the program expects:
- *
- *   select lines   data bits D0..D5, one driven low at a time; buttons 1 and 7 sit on D5,
- *                  2 and 8 on D4, ... 6 and 12 on D0
- *   pad 1          buttons 1-6 pull Acknowledge (status bit 6) low,
- *                  buttons 7-12 pull Busy (bit 7) low, which the port shows inverted: bit 7 = 1
- *   pad 2          buttons 1-6 pull Paper out (bit 5) low, buttons 7-12 pull Select (bit 4) low
+ * twelve-button pads wired as the program expects (the table of scanner/pad_wiring.h): one of the
+ * select lines D0..D5 driven low at a time, buttons b and b + 6 on the line of step b, each pad's
+ * buttons 1-6 and 7-12 on an input line of their own, Busy shown inverted by the port.
  *
  * A pressed button pulls its line low only while its select line is low. The simulated machine
  * has all three ports' addresses; a port "plugged out" is an empty slot whose registers float
@@ -20,19 +16,11 @@
 #include "batch.h"
 #include "pool.h"
 #include "port_backend.h"
+#include "scanner/pad_wiring.h"
 #include "simport.h"
 
 /* "KSim" in a pool dump. */
 #define SIM_POOL_TAG 0x6D69534Bu
-
-#define PAD_COUNT 2
-#define BUTTONS_PER_PAD 12
-
-/* Status register                                   bit  line          pin */
-#define STATUS_SELECT 0x10    /*                          4    Select        13 */
-#define STATUS_PAPER_OUT 0x20 /*                         5    Paper out     12 */
-#define STATUS_ACK 0x40       /*                         6    Acknowledge   10 */
-#define STATUS_BUSY 0x80      /*                         7    Busy          11, read inverted */
 
 /* All pins high: Busy reads 0, every other line and the unused low bits (and nError) read 1. */
 #define STATUS_IDLE 0x7F
@@ -42,21 +30,6 @@
 #define CONTROL_UNUSED_BITS 0xC0
 /* An empty slot: nothing drives the bus, every register reads all ones. */
 #define ABSENT_REGISTER 0xFF
-
-/* Select line (data bit) of buttons 1..12. */
-static const UCHAR ButtonSelectLine[BUTTONS_PER_PAD] = {
-    0x20, 0x10, 0x08, 0x04, 0x02, 0x01, /* buttons 1..6: D5..D0 */
-    0x20, 0x10, 0x08, 0x04, 0x02, 0x01, /* buttons 7..12: D5..D0 again */
-};
-
-/* Status line of each pad's two button groups, and whether the port inverts it. */
-static const struct {
-    UCHAR mask;
-    BOOLEAN inverted;
-} PadLine[PAD_COUNT][2] = {
-    {{STATUS_ACK, FALSE}, {STATUS_BUSY, TRUE}},          /* pad 1: buttons 1-6, 7-12 */
-    {{STATUS_PAPER_OUT, FALSE}, {STATUS_SELECT, FALSE}}, /* pad 2: buttons 1-6, 7-12 */
-};
 
 typedef struct TPort {
     UCHAR data;
@@ -68,7 +41,7 @@ typedef struct TPort {
 static KSPIN_LOCK StateLock;
 static TPort Ports[LPT_PORT_COUNT];
 static ULONG PresentPorts = SIM_PORTS_DEFAULT;
-static USHORT Buttons[PAD_COUNT];
+static USHORT Buttons[PadCount];
 static ULONG Faults;
 static ULONG ReadCalls, WriteCalls, FailedCalls, OpenHandles;
 static ULONG LogTotal;
@@ -98,18 +71,14 @@ static void SimResetPorts(void) {
 }
 
 static UCHAR SimPadStatus(const TPort* port) {
-    UCHAR lowSelects = (UCHAR)(~port->data & 0x3F);
     UCHAR status = STATUS_IDLE;
-    ULONG pad, b;
-    for (pad = 0; pad < PAD_COUNT; pad++) {
-        for (b = 0; b < BUTTONS_PER_PAD; b++) {
-            if (!(Buttons[pad] & (1u << b)) || !(lowSelects & ButtonSelectLine[b]))
-                continue;
+    int pad, button;
+    for (pad = 1; pad <= PadCount; pad++) {
+        for (button = 1; button <= PadButtonCount; button++) {
             /* The pressed button connects its low select line to the pad's input line. */
-            if (PadLine[pad][b / 6].inverted)
-                status |= PadLine[pad][b / 6].mask;
-            else
-                status &= (UCHAR)~PadLine[pad][b / 6].mask;
+            if ((Buttons[pad - 1] & (1u << (button - 1))) &&
+                !(port->data & ButtonSelectBit(button)))
+                status = LinePulled(ButtonLine(pad, button), status);
         }
     }
     return status;
@@ -389,7 +358,7 @@ static ULONG SimReadLog(ULONG first, UCHAR* out, ULONG outLength) {
 
 static void SimChangeButtons(const TSimButtons* change) {
     ULONG pad;
-    for (pad = 0; pad < PAD_COUNT; pad++)
+    for (pad = 0; pad < PadCount; pad++)
         Buttons[pad] =
             (USHORT)(((Buttons[pad] & ~change->release[pad]) | change->press[pad]) & 0x0FFF);
 }

@@ -34,12 +34,6 @@ const BYTE RegControl = LPT_REG_CONTROL; // control register
 // A register is named by PortCode OR offset: 0x10 is LPT1 data, 0x21 LPT2 status.
 typedef BYTE RegisterAddress;
 
-// Status register bits                  line         pin
-const BYTE StatusSelect = 0x10;   // bit 4  Select       13
-const BYTE StatusPaperOut = 0x20; // bit 5  Paper out    12
-const BYTE StatusAck = 0x40;      // bit 6  Acknowledge  10
-const BYTE StatusBusy = 0x80;     // bit 7  Busy         11 (read inverted by the port)
-
 // Driver control codes.
 const DWORD IoctlReadPorts = LPT_IOCTL_READ_PORTS;     // fill each pair's value from its register
 const DWORD IoctlWritePorts = LPT_IOCTL_WRITE_PORTS;   // write each pair's value to its register

@@ -11,7 +11,7 @@
 #include "common/program_state.h"
 #include "common/tray_icon.h"
 #include "lptio/lptio.h"
-#include "scanner/wiring.h"
+#include "scanner/pad_pass.h"
 #include "settings/settings.h"
 
 namespace {
@@ -22,6 +22,8 @@ struct TKey {
     BYTE scan;
     DWORD ext; // 0, or KEYEVENTF_EXTENDEDKEY
 };
+
+static_assert(ButtonsPerPad == PadButtonCount, "a preset has a key for every button");
 
 // Pad 1 buttons 1..12, then pad 2 buttons 1..12. A set flag means a key-down went out and no
 // key-up since; sentKey holds the key that key-down used, so that the key-up releases that very
@@ -41,64 +43,11 @@ int ButtonIndex(int pad, int button) {
 
 const DWORD PortLostMilliseconds = 500;
 
-bool passFailed;    // a register access of the running pass did not go through...
+bool passFailed;    // a register access of the last pass did not go through...
 DWORD passError;    // ...and left this last error
 bool passesFailing; // every pass since failingSince has failed
 DWORD failingSince; // GetTickCount() at the first of them
-
-// Where an access fails; answers false for the caller to pass on.
-bool AccessFailed() {
-    passFailed = true;
-    passError = GetLastError();
-    return false;
-}
-
-// ---- port access -------------------------------------------------------------------------------
-// Single-register batches, as the driver gets them from ReadPort and WritePort, but with the
-// outcome in hand: a read that did not happen gives no value at all rather than a 0 that looks
-// like every Ack, Paper-out and Select button held down.
-
-bool ReadRegister(BYTE reg, BYTE& value) {
-    PortIoPair pair = {static_cast<RegisterAddress>(selectedPort | reg), 0};
-    if (!PortConnection->ReadPorts(&pair, 1))
-        return AccessFailed();
-    value = pair.value;
-    return true;
-}
-
-bool WriteData(BYTE value) {
-    return PortConnection->WritePort(selectedPort, RegData, value) || AccessFailed();
-}
-
-// ---- the four input lines ----------------------------------------------------------------------
-// Two status lines per pad (wiring.h). Each test reads the status register anew and sets
-// `released`; false when the register could not be read.
-
-bool LineReleased(const TInputLine& line, bool& released) {
-    BYTE status;
-    if (!ReadRegister(RegStatus, status))
-        return false;
-    released = LineReleasedIn(line, status);
-    return true;
-}
-
-bool Pad1FirstReleased(bool& released) {
-    return LineReleased(Pad1First, released);
-}
-
-bool Pad1SecondReleased(bool& released) {
-    return LineReleased(Pad1Second, released);
-}
-
-bool Pad2FirstReleased(bool& released) {
-    return LineReleased(Pad2First, released);
-}
-
-bool Pad2SecondReleased(bool& released) {
-    return LineReleased(Pad2Second, released);
-}
-
-typedef bool (*TLineTest)(bool& released);
+bool sinkEnded;     // the last pass was ended by HandleButton, not by the port
 
 // ---- key events --------------------------------------------------------------------------------
 
@@ -138,18 +87,14 @@ void ShowTrayIcon(HICON icon) {
         TrayIcon(TrayModify, icon);
 }
 
-// One button, with the test of its input line. False ends the pass: the line could not be read,
-// or there is no preset to take a key from.
-bool HandleButton(int pad, int button, TLineTest test) {
-    bool released;
-    if (!test(released))
-        return false;
-    int index = ButtonIndex(pad, button);
+// One button, as the pass read it. False ends the pass: there is no preset to take a key from.
+bool HandleButton(void*, const TButtonRead& read) {
+    int index = ButtonIndex(read.pad, read.button);
 
     // Each flag is set or cleared before its events go out: the hooks' and the shell's calls let
     // messages of other programs in while they wait, and one of them may be the session's end,
     // which lets go of what the flags call held.
-    if (released) {
+    if (read.released) {
         if (ButtonState[index]) {
             ButtonState[index] = 0;
             KeyUp(sentKey[index]);
@@ -161,8 +106,10 @@ bool HandleButton(int pad, int button, TLineTest test) {
     if (ButtonState[index] && AppSettings.repeat != 1)
         return true;
     TKey key;
-    if (!AssignedKey(pad, button, key))
+    if (!AssignedKey(read.pad, read.button, key)) {
+        sinkEnded = true;
         return false;
+    }
     TKey previous = sentKey[index];
     bool wasDown = ButtonState[index] != 0;
     sentKey[index] = key;
@@ -176,20 +123,6 @@ bool HandleButton(int pad, int button, TLineTest test) {
     return true;
 }
 
-// One step: its select pattern, then the buttons on that select line in visiting order. A
-// pattern that did not reach the port ends the pass too: the reads after it would report the
-// buttons of whatever line was still low.
-bool ScanStep(int step, BYTE keep) {
-    if (!WriteData(static_cast<BYTE>(keep | SelectPatterns[step - 1])))
-        return false;
-    if (!HandleButton(1, step, Pad1FirstReleased) || !HandleButton(1, step + 6, Pad1SecondReleased))
-        return false;
-    if (AppSettings.secondPlayer != 1)
-        return true;
-    return HandleButton(2, step, Pad2FirstReleased) &&
-           HandleButton(2, step + 6, Pad2SecondReleased);
-}
-
 void ReleaseAll() {
     for (int index = 0; index < PadCount * ButtonsPerPad; ++index) {
         if (ButtonState[index]) {
@@ -200,15 +133,13 @@ void ReleaseAll() {
 }
 
 void ScanPass() {
-    BYTE data;
-    if (!ReadRegister(RegData, data))
-        return;
-    BYTE keep = static_cast<BYTE>(data & KeptDataBits);
     // A failure ends the pass where it happens; what was sent stands, and the next tick runs a
-    // full pass again. The data register is not restored: it stays on the last pattern.
-    for (int step = 1; step <= StepCount; ++step)
-        if (!ScanStep(step, keep))
-            return;
+    // full pass again.
+    sinkEnded = false;
+    bool done = PadPass(*PortConnection, selectedPort, AppSettings.secondPlayer == 1 ? 2 : 1,
+                        HandleButton, nullptr);
+    passFailed = !done && !sinkEnded;
+    passError = passFailed ? GetLastError() : 0;
 }
 
 // After each pass. Letting go again on later failing passes finds nothing held, and the icon

@@ -1,25 +1,9 @@
 #include "e2e/harness/scan_log.h"
 
 #include "e2e/harness/harness.h"
+#include "scanner/pad_wiring.h"
 
 namespace {
-
-// Data-register pattern of each step: one select line low, D5 first.
-const UCHAR SelectPatterns[6] = {0x1F, 0x2F, 0x37, 0x3B, 0x3D, 0x3E};
-
-// The four input lines in the order a step tests them.
-struct TLine {
-    int pad;
-    int group; // 0: buttons 1-6, 1: buttons 7-12
-    UCHAR mask;
-    bool pressedWhenSet; // Busy is inverted by the port
-};
-const TLine Lines[4] = {
-    {1, 0, 0x40, false}, // Acknowledge
-    {1, 1, 0x80, true},  // Busy
-    {2, 0, 0x20, false}, // Paper out
-    {2, 1, 0x10, false}, // Select
-};
 
 bool IsOk(const TSimLogEntry& e, UCHAR op, UCHAR address) {
     return e.op == op && e.address == address;
@@ -44,7 +28,7 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
     // Find the first pass start: a data read followed by the write of step 1.
     while (i + 1 < log.size() &&
            !(IsOk(log[i], SIM_OP_READ, data) && IsOk(log[i + 1], SIM_OP_WRITE, data) &&
-             log[i + 1].value == ((log[i].value & 0xC0) | SelectPatterns[0])))
+             log[i + 1].value == ((log[i].value & KeptDataBits) | SelectPatterns[0])))
         i++;
     result.skipped = i;
 
@@ -60,7 +44,7 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
                        DescribeAccess(log[i]).c_str());
             return result;
         }
-        pass.keep = log[i].value & 0xC0;
+        pass.keep = log[i].value & KeptDataBits;
         size_t k = i + 1;
         for (int step = 0; step < 6; step++) {
             UCHAR want = pass.keep | SelectPatterns[step];
@@ -80,9 +64,9 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
                                           DescribeAccess(log[k]).c_str());
                     return result;
                 }
-                const TLine& line = Lines[t];
-                bool set = (log[k].value & line.mask) != 0;
-                pass.pressed[line.pad - 1][line.group * 6 + step] = set == line.pressedWhenSet;
+                const TInputLine& line = InputLines[t];
+                pass.pressed[line.pad - 1][line.firstButton - 1 + step] =
+                    !LineReleasedIn(line, log[k].value);
             }
         }
         pass.last = k - 1;
@@ -101,8 +85,8 @@ std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
         const TPass& pass = scan.passes[p];
         // Visiting order: per step, pad 1 button i, pad 1 button i+6, pad 2 button i, i+6.
         for (int step = 0; step < 6; step++) {
-            for (const TLine& line : Lines) {
-                int index = line.group * 6 + step;
+            for (const TInputLine& line : InputLines) {
+                int index = line.firstButton - 1 + step;
                 bool pressed = pass.pressed[line.pad - 1][index];
                 bool& flag = down[line.pad - 1][index];
                 if (pressed && (!flag || repeat)) {

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "e2e/common/sim_client.h"
+#include "scanner/pad_wiring.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ bool ParseNumber(const char* text, long low, long high, long& value) {
 
 bool ParsePadButton(int argc, char** argv, int& pad, int& button) {
     long p = 0, b = 0;
-    if (argc < 4 || !ParseNumber(argv[2], 1, 2, p) || !ParseNumber(argv[3], 1, 12, b)) {
+    if (argc < 4 || !ParseNumber(argv[2], 1, PadCount, p) ||
+        !ParseNumber(argv[3], 1, PadButtonCount, b)) {
         fprintf(stderr, "padsim: pad must be 1 or 2 and button 1 to 12\n");
         return false;
     }
@@ -118,10 +120,10 @@ void PrintState(TSimDevice& device) {
         if (state.ports & (1u << i))
             printf(" LPT%d", i + 1);
     printf(state.ports ? "\n" : " none\n");
-    for (int pad = 0; pad < 2; pad++) {
+    for (int pad = 0; pad < PadCount; pad++) {
         printf("pad %d pressed:", pad + 1);
         bool any = false;
-        for (int b = 1; b <= 12; b++)
+        for (int b = 1; b <= PadButtonCount; b++)
             if (state.buttons[pad] & ButtonBit(b)) {
                 printf(" %d", b);
                 any = true;
@@ -154,7 +156,7 @@ bool Tap(TSimDevice& device, int pad, int button, DWORD ms) {
 }
 
 int Demo(TSimDevice& device) {
-    for (int b = 1; b <= 12; b++)
+    for (int b = 1; b <= PadButtonCount; b++)
         if (!Tap(device, 1, b, 150))
             return 1;
     if (!Change(device, 1, ButtonBit(2) | ButtonBit(7), 0,
@@ -166,7 +168,7 @@ int Demo(TSimDevice& device) {
         return 1;
     Sleep(100);
     PrintLine("pad 2 (Kavit reads it only with SecondPlayer=1 in Kavit.ini)\n");
-    for (int b = 1; b <= 12; b++)
+    for (int b = 1; b <= PadButtonCount; b++)
         if (!Tap(device, 2, b, 150))
             return 1;
     PrintLine("demo done\n");

@@ -1,6 +1,6 @@
 // help.htm's wiring tables and its connector picture are written by hand; this holds them to the
 // scanner's wiring table, so that a person who solders by the help page gets what Kavit reads.
-#include "scanner/wiring.h"
+#include "scanner/pad_wiring.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +60,7 @@ std::vector<std::vector<std::string>> TableRows(const std::string& help, const s
 }
 
 // A data line Dn is on connector pin n + 2; the line a pattern selects is the one of D0..D5 low.
-int SelectedBit(BYTE pattern) {
+int SelectedBit(unsigned char pattern) {
     int selected = -1;
     for (int bit = 0; bit < 6; ++bit)
         if (!(pattern & (1 << bit)))

@@ -2,30 +2,12 @@
 
 #include <string>
 
+#include "scanner/pad_wiring.h"
 #include "tests/fake/fake_win32.h"
 
 namespace padsim {
 
 HANDLE const DeviceHandle = reinterpret_cast<HANDLE>(0xDE71);
-
-namespace {
-
-// Status bits that carry no pad: Error high, the three reserved bits high.
-const BYTE IdleOtherBits = 0x0F;
-
-// Input line of each pad half: first (buttons 1..6), second (7..12).
-const BYTE InputLine[2][2] = {
-    {0x40, 0x80}, // pad 1: Acknowledge, Busy
-    {0x20, 0x10}, // pad 2: Paper out, Select
-};
-
-// The select line of a button, as a data-register bit: button 1 on D5 .. button 6 on D0.
-BYTE SelectBit(int button) {
-    int step = (button - 1) % 6 + 1;
-    return static_cast<BYTE>(1 << (6 - step));
-}
-
-} // namespace
 
 void PadMatrix::Install() {
     fake::on.CreateFileA = [this](LPCSTR name, DWORD access, DWORD share,
@@ -103,14 +85,16 @@ void PadMatrix::ReleaseAll() {
 }
 
 BYTE PadMatrix::Status() const {
-    // Connector levels first: every input line high (released) unless pulled low.
-    BYTE levels = 0xF0;
+    // Error and the three reserved bits high, every input line at its released value unless a
+    // pressed button whose select line is low pulls it.
+    BYTE status = 0x0F;
+    for (const TInputLine& line : InputLines)
+        status |= line.releasedBit;
     for (int pad = 1; pad <= 2; ++pad)
         for (int button = 1; button <= 12; ++button)
-            if (pressed[pad - 1][button - 1] && !(data & SelectBit(button)))
-                levels &= static_cast<BYTE>(~InputLine[pad - 1][(button - 1) / 6]);
-    // The port inverts Busy on its way into bit 7.
-    return static_cast<BYTE>((levels ^ 0x80) | IdleOtherBits);
+            if (pressed[pad - 1][button - 1] && !(data & ButtonSelectBit(button)))
+                status = LinePulled(ButtonLine(pad, button), status);
+    return status;
 }
 
 } // namespace padsim

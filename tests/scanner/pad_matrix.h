@@ -6,12 +6,8 @@
 //   matrix.Install();        // the driver's device opens; its batches reach this matrix
 //   matrix.Press(1, 7);      // pad 1, button 7
 //
-// The wiring: button b of 1..6 sits on select line D(6 - b), button b of 7..12 on the line of
-// b - 6 (so button 1 and 7 on D5, button 6 and 12 on D0). A pressed button pulls its pad's input
-// line low while its select line is low: pad 1 buttons 1..6 on Acknowledge (status bit 6), 7..12
-// on Busy (bit 7), pad 2 buttons 1..6 on Paper out (bit 5), 7..12 on Select (bit 4). The port
-// reads Busy inverted, so bit 7 is 1 while pressed and 0 while released; the other three read 1
-// while released.
+// The pads are wired as scanner/pad_wiring.h has it: a pressed button pulls its pad's input line
+// while its select line is low.
 #pragma once
 
 #include <windows.h>

@@ -8,6 +8,7 @@
 
 #include "common/program_state.h"
 #include "common/tray_icon.h"
+#include "scanner/pad_wiring.h"
 #include "settings/settings.h"
 #include "tests/fake/fake_win32.h"
 #include "tests/scanner/pad_matrix.h"
@@ -75,6 +76,7 @@ class ScanPadsTest : public ::testing::Test {
         fake::on.keybd_event = [this](BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra) {
             events.push_back({vk, scan, flags, extra});
             dataAtEvent.push_back(matrix.data);
+            callsAtEvent.push_back(matrix.deviceCalls);
         };
     }
 
@@ -93,6 +95,7 @@ class ScanPadsTest : public ::testing::Test {
         matrix.deviceCalls = 0;
         events.clear();
         dataAtEvent.clear();
+        callsAtEvent.clear();
     }
 
     std::vector<HICON> IconChanges() {
@@ -115,6 +118,7 @@ class ScanPadsTest : public ::testing::Test {
     Events events = Events(std::vector<KeyEvent>(), "key events");
     // the data register when each event went out
     fake::Checked<BYTE> dataAtEvent = fake::Checked<BYTE>(std::vector<BYTE>(), "dataAtEvent");
+    std::vector<unsigned> callsAtEvent; // device calls made when each event went out
     HICON first = fake::FirstIconHandle;
     HICON second = fake::SecondIconHandle;
 };
@@ -122,13 +126,12 @@ class ScanPadsTest : public ::testing::Test {
 // ---- wiring and order --------------------------------------------------------------------------
 
 TEST_F(ScanPadsTest, EveryButtonSendsItsOwnKeyWhileItsSelectLineIsLow) {
-    // Buttons b and b + 6 share the select line of step b: D5 for step 1 .. D0 for step 6.
-    const BYTE patternOfStep[] = {0x1F, 0x2F, 0x37, 0x3B, 0x3D, 0x3E};
+    // Buttons b and b + 6 share the select line of step b.
     AppSettings.secondPlayer = 1;
     for (int pad = 1; pad <= 2; ++pad) {
         for (int button = 1; button <= 12; ++button) {
             SCOPED_TRACE(testing::Message() << "pad " << pad << " button " << button);
-            BYTE pattern = patternOfStep[(button - 1) % 6];
+            BYTE pattern = SelectPatterns[(button - 1) % 6];
             matrix.Press(pad, button);
             ScanPads();
             ASSERT_EQ(events, (Events{Down(pad, button)}));
@@ -156,6 +159,9 @@ TEST_F(ScanPadsTest, ButtonsAreVisitedStepByStepPadOneBeforePadTwo) {
         Down(1, 12), Down(2, 6),                         // step 6
     };
     EXPECT_EQ(events, expected);
+    // Each event right after the status read that found it (the data read, then per step the
+    // select write and one read per test), before the next read.
+    EXPECT_EQ(callsAtEvent, (std::vector<unsigned>{3, 4, 5, 6, 8, 11, 29, 30}));
     EXPECT_EQ(IconChanges(), std::vector<HICON>{second}) << "one change for eight key-downs";
 }
 
@@ -239,7 +245,6 @@ TEST_F(ScanPadsTest, OnePassIsNineteenOrThirtyOneSingleRegisterAccesses) {
 }
 
 TEST_F(ScanPadsTest, DataBitsSixAndSevenAreKeptAndThePassEndsOnDZeroLow) {
-    const BYTE patterns[] = {0x1F, 0x2F, 0x37, 0x3B, 0x3D, 0x3E};
     for (BYTE before : {0x00, 0x3F, 0x40, 0x80, 0xC0, 0xD5, 0x6A}) {
         SCOPED_TRACE(testing::Message() << "data before " << int(before));
         matrix.data = before;
@@ -249,7 +254,7 @@ TEST_F(ScanPadsTest, DataBitsSixAndSevenAreKeptAndThePassEndsOnDZeroLow) {
         for (const fake::Call& call : fake::CallsTo("DeviceIoControl"))
             if (call.args[1] == IoctlWritePorts)
                 written.push_back(call.bytes.at(1));
-        for (BYTE p : patterns)
+        for (BYTE p : SelectPatterns)
             expected.push_back(static_cast<BYTE>((before & 0xC0) | p));
         EXPECT_EQ(written, expected);
         EXPECT_EQ(matrix.data, (before & 0xC0) | 0x3E) << "not restored";
