@@ -641,6 +641,9 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
 HANDLE WINAPI GetCurrentProcess() {
     return reinterpret_cast<HANDLE>(-1);
 }
+DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, void*) {
+    return 0;
+}
 BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
                                   LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
                                   LPSTR fileSystemName, DWORD fileSystemNameSize) {
