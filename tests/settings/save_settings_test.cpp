@@ -247,7 +247,7 @@ TEST(SaveSettingsTest, FailureAtAnyStepKeepsTheOldFile) {
         EXPECT_EQ(boxes[0].args, (std::vector<uint64_t>{0, MB_OK}));
         // The user is told once everything is cleaned up: the notice's message loop may run
         // the window procedure, and with it another save.
-        EXPECT_EQ(fake::Names().back(), "MessageBoxA");
+        EXPECT_EQ(fake::calls.back().fn, "MessageBoxA");
     }
 }
 
