@@ -64,52 +64,63 @@ std::string SignatureAdvice(WORD native) {
 
 namespace {
 
-// The service manager's answer to the start, in words.
+// A reason that test signing does not explain: the file, the rights, the service's state, a
+// block list.
+TDriverReport OwnCause(const std::string& reason, const std::string& advice, DWORD code) {
+    TDriverReport report = Failed(reason, advice, code);
+    report.ownCause = true;
+    return report;
+}
+
+} // namespace
+
 TDriverReport StartFailed(DWORD error, WORD native) {
     switch (error) {
     case ErrorAccessDenied:
-        return Failed("not running as an administrator: the driver may not be started",
-                      NotAdminAdvice, error);
+        return OwnCause("not running as an administrator: the driver may not be started",
+                        NotAdminAdvice, error);
     case ErrorFileNotFound:
     case ErrorPathNotFound:
-        return Failed("Windows cannot find the driver file LPTWDMIO.SYS",
-                      "Put LPTWDMIO.SYS beside kavit-check.exe and Kavit.exe.", error);
+        return OwnCause("Windows cannot find the driver file LPTWDMIO.SYS",
+                        "Put LPTWDMIO.SYS beside kavit-check.exe and Kavit.exe.", error);
     case ErrorInvalidImageHash:
         return Failed("Windows refused the driver's signature", SignatureAdvice(native), error);
     case ErrorBadExeFormat:
     case ErrorMachineMismatch:
-        return Failed("the driver is built for another kind of Windows",
-                      std::string("Use the LPTWDMIO.SYS built for ") + MachineName(native) +
-                          " Windows.",
-                      error);
+        return OwnCause("the driver is built for another kind of Windows",
+                        std::string("Use the LPTWDMIO.SYS built for ") + MachineName(native) +
+                            " Windows.",
+                        error);
     case ErrorMarkedForDelete:
-        return Failed("the service lptwdmio is marked for deletion",
-                      "Close the other program that holds the driver (Kavit or kavit-check) "
-                      "first, then try again: the service goes once the last of them has let go "
-                      "of the driver. Restart Windows only if it stays.",
-                      error);
+        return OwnCause("the service lptwdmio is marked for deletion",
+                        "Close the other program that holds the driver (Kavit or kavit-check) "
+                        "first, then try again: the service goes once the last of them has let go "
+                        "of the driver. Restart Windows only if it stays.",
+                        error);
     case ErrorServiceDisabled:
-        return Failed("the service lptwdmio is disabled",
-                      "Remove it in an administrator prompt with\n"
-                      "    sc delete lptwdmio\n"
-                      "and try again.",
-                      error);
+        return OwnCause("the service lptwdmio is disabled",
+                        "Remove it in an administrator prompt with\n"
+                        "    sc delete lptwdmio\n"
+                        "and try again.",
+                        error);
     case ErrorDriverBlocked:
-        return Failed("Windows blocked the driver",
-                      "Memory integrity (Windows Security > Device security > Core isolation) "
-                      "or the driver block list keeps it out: switch Memory integrity off, "
-                      "restart, and try again.",
-                      error);
+        return OwnCause("Windows blocked the driver",
+                        "Memory integrity (Windows Security > Device security > Core isolation) "
+                        "or the driver block list keeps it out: switch Memory integrity off, "
+                        "restart, and try again.",
+                        error);
     case ErrorAlreadyRunning:
-        return Failed("the service lptwdmio runs, but its device " LPT_USER_PATH " does not "
-                      "open",
-                      "Another driver may be registered under the name lptwdmio: in an "
-                      "administrator prompt, \"sc qc lptwdmio\" shows its file.",
-                      error);
+        return OwnCause("the service lptwdmio runs, but its device " LPT_USER_PATH " does not "
+                        "open",
+                        "Another driver may be registered under the name lptwdmio: in an "
+                        "administrator prompt, \"sc qc lptwdmio\" shows its file.",
+                        error);
     default:
         return Failed("the driver did not start", "", error);
     }
 }
+
+namespace {
 
 // Without a service the connection stopped before creating one: most often the service manager
 // turned us away. Asked again here, through the entry points the connection resolved.

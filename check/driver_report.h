@@ -13,11 +13,15 @@ struct TDriverReport {
     std::string advice; // what to do about it, may span lines; empty when there is nothing to do
     DWORD code = 0;     // the Windows error code behind the reason, 0 when there is none
     bool startFailed = false; // the file looked right, the service was there, its start failed
+    bool ownCause = false;    // the error names a cause that test signing does not explain
 };
 
 // Looks at a connection just built (its service, if it installed one, still registered) and at
 // the driver file beside the program.
 TDriverReport DiagnoseDriver(TLptPortConnection& connection);
+
+// The service manager's answer to the driver's start, in words.
+TDriverReport StartFailed(DWORD error, WORD native);
 
 // What to do so that this Windows loads a driver signed only for testing, as ours is.
 std::string SignatureAdvice(WORD native);

@@ -37,17 +37,6 @@ const DWORD FirmwareTypeUefi = 2;
 const char SecureBootKey[] = "SYSTEM\\CurrentControlSet\\Control\\SecureBoot\\State";
 const char SecureBootValue[] = "UEFISecureBootEnabled";
 
-// Start errors that name a cause of their own, one test signing does not explain: the file
-// (2, 3, 193, 216), the rights (5), the service's state (1056, 1058, 1072), a block list (1275).
-const DWORD StartErrorsWithTheirOwnCause[] = {2, 3, 5, 193, 216, 1056, 1058, 1072, 1275};
-
-bool OwnCause(DWORD error) {
-    for (DWORD known : StartErrorsWithTheirOwnCause)
-        if (error == known)
-            return true;
-    return false;
-}
-
 bool Succeeded(LONG status) {
     return status >= 0;
 }
@@ -221,7 +210,7 @@ bool TestSigningOff(const TSystemFacts& facts) {
 void LeadWithTestSigning(TDriverReport& report, const TSystemFacts& facts,
                          const std::string& signingAdvice) {
     bool is64Bit = facts.machine == MachineAmd64 || facts.machine == MachineArm64;
-    if (!report.startFailed || OwnCause(report.code) || !is64Bit || !TestSigningOff(facts))
+    if (!report.startFailed || report.ownCause || !is64Bit || !TestSigningOff(facts))
         return;
     report.reason = "test signing is off, so this 64-bit Windows loads no test-signed driver "
                     "such as LPTWDMIO.SYS; " +

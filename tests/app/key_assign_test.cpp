@@ -313,16 +313,22 @@ TEST_F(TakeKeyTest, PaintsTheTwoLinesInBlueForEveryIndex) {
         std::string second = i < 12   ? "Player 1: for [Fire" + std::to_string(i + 1) + "] Button"
                              : i < 24 ? "Player 2: for [Key" + std::to_string(i - 11) + "] Button"
                                       : Complete;
-        ASSERT_EQ(fake::Names(), (std::vector<std::string>{"BeginPaint", "SetTextColor", "TextOutA",
-                                                           "TextOutA", "EndPaint"}));
-        const uint64_t window = reinterpret_cast<uintptr_t>(fake::Window), dc = 0xDC;
-        EXPECT_EQ(fake::calls[0].args[0], window);
-        EXPECT_EQ(fake::calls[1].args, (std::vector<uint64_t>{dc, 0x00FF0000}));
-        EXPECT_EQ(fake::calls[2].args, (std::vector<uint64_t>{dc, 16, 10, 24}));
-        EXPECT_EQ(fake::calls[2].text[0], "Press key for emulation:");
-        EXPECT_EQ(fake::calls[3].args, (std::vector<uint64_t>{dc, 16, 30, second.size()}));
-        EXPECT_EQ(fake::calls[3].text[0], second);
-        EXPECT_EQ(fake::calls[4].args[0], window);
+        // Two lines in blue, drawn between the window's BeginPaint and EndPaint.
+        const uint64_t dc = 0xDC;
+        auto lines = fake::CallsTo("TextOutA");
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0].args, (std::vector<uint64_t>{dc, 16, 10, 24}));
+        EXPECT_EQ(lines[0].text[0], "Press key for emulation:");
+        EXPECT_EQ(lines[1].args, (std::vector<uint64_t>{dc, 16, 30, second.size()}));
+        EXPECT_EQ(lines[1].text[0], second);
+        EXPECT_EQ(fake::CallsTo("SetTextColor").back().args,
+                  (std::vector<uint64_t>{dc, 0x00FF0000}));
+        auto inWindow = [](const fake::Call& c) {
+            return c.args[0] == reinterpret_cast<uintptr_t>(fake::Window);
+        };
+        EXPECT_LT(Find("BeginPaint", inWindow), Find("SetTextColor"));
+        EXPECT_LT(Find("SetTextColor"), Find("TextOutA"));
+        EXPECT_LT(Find("TextOutA", nullptr, Find("TextOutA") + 1), Find("EndPaint", inWindow));
     }
 }
 

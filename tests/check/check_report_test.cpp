@@ -93,10 +93,10 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
     failed.advice = "other advice";
     failed.code = 31;
     failed.startFailed = true;
-    TDriverReport refused = failed;
-    refused.code = 577; // the signature
-    TDriverReport noFile = failed;
-    noFile.code = 2; // the start failed, but for a cause of its own
+    TDriverReport refused = StartFailed(577, X64); // the signature
+    refused.startFailed = true;
+    TDriverReport noFile = StartFailed(2, X64); // the start failed, but for a cause of its own
+    noFile.startFailed = true;
     TDriverReport beforeStart = failed;
     beforeStart.startFailed = false; // the file is missing, or it is not a driver for here
     TDriverReport ok;
@@ -125,8 +125,9 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
             continue;
         }
         EXPECT_EQ(report.reason.find("test signing is off"), 0u) << report.reason;
-        EXPECT_EQ(report.reason.substr(report.reason.size() - failed.reason.size()), failed.reason);
-        EXPECT_EQ(report.advice, signing + "\n" + failed.advice);
+        EXPECT_EQ(report.reason.substr(report.reason.size() - row.report.reason.size()),
+                  row.report.reason);
+        EXPECT_EQ(report.advice, signing + "\n" + row.report.advice);
         EXPECT_EQ(report.code, row.report.code);
     }
 }

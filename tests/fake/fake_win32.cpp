@@ -494,18 +494,6 @@ void MarkBlank(Call& call) {
     call.args.blank = call.text.blank = call.bytes.blank = true;
 }
 
-Checked<std::string> Names() {
-    return NamesWithout({});
-}
-
-Checked<std::string> NamesWithout(const std::vector<std::string>& ignore) {
-    Checked<std::string> names(std::vector<std::string>(), "fake::Names()");
-    for (const Call& c : calls)
-        if (std::find(ignore.begin(), ignore.end(), c.fn) == ignore.end())
-            names.push_back(c.fn);
-    return names;
-}
-
 Checked<Call> CallsTo(const std::string& fn) {
     Checked<Call> found(std::vector<Call>(), "fake::CallsTo(\"" + fn + "\")");
     for (const Call& c : calls)
@@ -647,6 +635,9 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
 }
 HANDLE WINAPI GetCurrentProcess() {
     return reinterpret_cast<HANDLE>(-1);
+}
+DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, void*) {
+    return 0;
 }
 BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
                                   LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,

@@ -3,7 +3,7 @@
 //
 //   fake::Reset();                                   // in SetUp: empty log, default answers
 //   fake::on.DeviceIoControl = [](...) { ... };      // script one function
-//   EXPECT_EQ(fake::Names(), (std::vector<std::string>{"GetVersionExA", "CreateFileA"}));
+//   EXPECT_EQ(fake::CallsTo("CreateFileA")[0].text[0], "\\\\.\\LptAccessAgent");
 //
 // Default answers describe a plain NT machine without the port driver: the device cannot be
 // opened, ADVAPI32.DLL and its six service functions work, files live in fake::files, the
@@ -78,11 +78,8 @@ void MarkBlank(Call& call);
 // ---- the call log ----------------------------------------------------------------------------
 extern Checked<Call> calls;
 extern bool recording; // off: nothing is logged (benchmarks)
-Checked<std::string> Names();
 Checked<Call> CallsTo(const std::string& fn);
 size_t Count(const std::string& fn);
-// Names of the calls, without those in `ignore`.
-Checked<std::string> NamesWithout(const std::vector<std::string>& ignore);
 
 // ---- scripted answers ------------------------------------------------------------------------
 struct Handlers {

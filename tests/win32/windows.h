@@ -163,7 +163,13 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 #define FS_PERSISTENT_ACLS 0x00000008
 typedef HANDLE* PHANDLE;
 typedef DWORD* PDWORD;
+typedef unsigned short USHORT;
+typedef BOOL* PBOOL;
 HANDLE WINAPI GetCurrentProcess();
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD id, DWORD language, LPSTR text,
+                            DWORD size, void* arguments); // answers no text
 BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
                                   LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
                                   LPSTR fileSystemName, DWORD fileSystemNameSize);
