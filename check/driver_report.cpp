@@ -53,11 +53,13 @@ std::string SignatureAdvice(WORD native) {
     if (native == MachineI386)
         return "32-bit Windows loads unsigned drivers unless a policy forbids it: ask whoever "
                "set up this computer.";
-    return "64-bit Windows loads only drivers signed for it. To load this one, in an "
-           "administrator prompt run\n"
+    return "64-bit Windows loads only drivers signed for it; this one is test-signed. With "
+           "BitLocker or device encryption on, first keep the recovery key at hand and suspend "
+           "it. Then, in an administrator prompt, run\n"
            "    bcdedit /set testsigning on\n"
            "and restart Windows (if bcdedit refuses, switch Secure Boot off in the firmware "
-           "settings first). Or, for one start of Windows only: hold Shift while choosing "
+           "settings first). help.htm, \"Before you start\", has every step and its undoing. Or, "
+           "for one start of Windows only: hold Shift while choosing "
            "Restart, then Troubleshoot > Advanced options > Startup Settings > \"Disable driver "
            "signature enforcement\" (F8 at start-up on Windows Vista and 7).";
 }
@@ -104,11 +106,14 @@ TDriverReport StartFailed(DWORD error, WORD native) {
                         "and try again.",
                         error);
     case ErrorDriverBlocked:
-        return OwnCause("Windows blocked the driver",
-                        "Memory integrity (Windows Security > Device security > Core isolation) "
-                        "or the driver block list keeps it out: switch Memory integrity off, "
-                        "restart, and try again.",
-                        error);
+        return OwnCause(
+            "Windows blocked the driver",
+            "Event Viewer names the rule that blocked it: Applications and Services "
+            "Logs > Microsoft > Windows > CodeIntegrity > Operational. Then look at the "
+            "Microsoft Vulnerable Driver Blocklist (Windows Security > Device "
+            "security > Core isolation) and any App Control policy. Memory "
+            "integrity alone does not keep this driver out: leave it on.",
+            error);
     case ErrorAlreadyRunning:
         return OwnCause("the service lptwdmio runs, but its device " LPT_USER_PATH " does not "
                         "open",
@@ -261,7 +266,9 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
                              " driver, but this Windows is " + MachineName(native);
         return Failed(reason,
                       std::string("Use the LPTWDMIO.SYS built for ") + MachineName(native) +
-                          " Windows, from the Kavit package for it.",
+                          " Windows: the " + (native == MachineI386 ? "32" : "64") +
+                          "-bit package (" + (native == MachineI386 ? "win32" : "win64") +
+                          " zip) holds it, with the Kavit.exe that goes with it.",
                       connection.serviceStartError);
     }
 
