@@ -1,4 +1,5 @@
-// kavit-check.exe --once: the lines a script reads, and the driver service it leaves.
+// kavit-check.exe: the lines --once prints for a script, the live view, and the driver service
+// it leaves, alone or beside Kavit.
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -365,6 +366,36 @@ void LiveViewDriverGone(TEnv& env) {
            static_cast<unsigned long>(exitCode));
 }
 
+// The live view installs the driver, Kavit opens the device beside it, and the live view ends
+// (its output's reader gone, the way out Ctrl-C takes too): the service stays while Kavit holds
+// the device, and the driver goes on answering Kavit's batches; Kavit, the last one out, removes
+// it at "Exit". The live view holds the PC's ports (one program at a time has a port), so Kavit
+// started beside it found none and its passes are refused: only the driver's answers show.
+void CheckThenKavitLastOneOut(TEnv& env) {
+    env.MakeProgramDir();
+    CopyCheck(env);
+    env.WriteIni(StandardIni(1));
+    env.UnloadDriver();
+    TLiveCheck check(env);
+    check.ExpectPrinted("Pad 1:", "no live view within the deadline");
+    TKavit& kavit = env.StartKavit();
+    Expect(kavit.Notices().empty(), "notice \"%s\"",
+           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    env.OpenSim();
+    check.CloseReader();
+    Press(env, 1, 3); // a changed picture: kavit-check writes, and that ends it
+    check.ExpectEnd("kavit-check still runs 5 s after its output's reader left");
+    std::string detail;
+    Expect(DriverService::Probe(detail) == DriverService::Registered,
+           "kavit-check removed the service Kavit still holds (%s)", detail.c_str());
+    env.ClearLog();
+    Expect(WaitUntil([&] { return !env.PollLog().empty(); }, 3000),
+           "Kavit's batches no longer reach the driver");
+    env.sim.Close();
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after Kavit, the last one out, exited");
+}
+
 } // namespace
 
 KAVIT_E2E_CASE(check_once_no_driver_file, NoDriverFile)
@@ -374,3 +405,4 @@ KAVIT_E2E_CASE(check_once_no_port, NoPort)
 KAVIT_E2E_CASE(check_once_unsafe_folder, UnsafeFolder)
 KAVIT_E2E_CASE(check_live_pace_and_reader_gone, LiveViewPaceAndReaderGone)
 KAVIT_E2E_CASE(check_live_driver_gone, LiveViewDriverGone)
+KAVIT_E2E_CASE(robust_check_then_kavit_last_one_out, CheckThenKavitLastOneOut)

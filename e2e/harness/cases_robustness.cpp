@@ -98,9 +98,9 @@ void SetKeysWhilePadHeld(TEnv& env) {
     env.ExitKavit(kavit);
 }
 
-// A service "lptwdmio" left by an earlier run from a folder that is gone: Kavit takes it over
-// with its own driver and starts it at the first attempt, with no "LPT error". After "Exit" the
-// service is gone and its driver unloaded.
+// A service "lptwdmio" left by an earlier run from a folder that is gone, and disabled: Kavit
+// takes it over with its own driver on demand start and starts it at the first attempt, with no
+// "LPT error". After "Exit" the service is gone and its driver unloaded.
 void LeftoverServiceElsewhere(TEnv& env) {
     env.MakeProgramDir();
     env.WriteIni(StandardIni());
@@ -109,7 +109,7 @@ void LeftoverServiceElsewhere(TEnv& env) {
     Expect(manager != nullptr, "OpenSCManagerA: %s", Win32ErrorText(GetLastError()).c_str());
     SC_HANDLE service =
         CreateServiceA(manager, DriverService::Name, DriverService::DisplayName, SERVICE_ALL_ACCESS,
-                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DISABLED, SERVICE_ERROR_NORMAL,
                        "C:\\moved-away\\LPTWDMIO.SYS", nullptr, nullptr, nullptr, nullptr, nullptr);
     DWORD error = GetLastError();
     if (service)
@@ -128,6 +128,69 @@ void LeftoverServiceElsewhere(TEnv& env) {
     env.ExitKavit(kavit);
     env.ExpectServiceRemoved("after Exit");
     ExpectDriverUnloaded("after Exit");
+}
+
+// The service's start type and file, as the service manager holds them.
+void ExpectServiceConfig(DWORD startType, const std::string& file, const char* context) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_QUERY_CONFIG) : nullptr;
+    union {
+        QUERY_SERVICE_CONFIGA config;
+        BYTE bytes[8192];
+    } buffer;
+    DWORD needed = 0;
+    BOOL read = service && QueryServiceConfigA(service, &buffer.config, sizeof buffer, &needed);
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    Expect(read, "%s: the service's configuration: %s", context, Win32ErrorText(error).c_str());
+    Expect(buffer.config.dwStartType == startType && file == buffer.config.lpBinaryPathName,
+           "%s: the service starts as %lu from %s, expected %lu from %s", context,
+           static_cast<unsigned long>(buffer.config.dwStartType), buffer.config.lpBinaryPathName,
+           static_cast<unsigned long>(startType), file.c_str());
+}
+
+// Kavit killed: its driver stays loaded. Its service is then disabled and pointed elsewhere, as
+// another copy in another folder may leave it. The next Kavit finds the device held by nobody:
+// it stops the driver, points the service at its own file on demand start, starts it, reads the
+// pads, and removes the service at "Exit" although this run did not install it.
+void LeftoverAfterKill(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    TKavit& killed = StartScanning(env, ini);
+    env.sim.Close();
+    killed.Kill();
+    std::string detail;
+    Expect(DriverService::Probe(detail) == DriverService::Registered,
+           "the killed program's service: %s", detail.c_str());
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
+    BOOL changed =
+        service && ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_DISABLED,
+                                        SERVICE_NO_CHANGE, "C:\\elsewhere\\LPTWDMIO.SYS", nullptr,
+                                        nullptr, nullptr, nullptr, nullptr, nullptr);
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    Expect(changed, "the service could not be repointed: %s", Win32ErrorText(error).c_str());
+
+    TKavit& kavit = env.StartKavit();
+    Expect(kavit.Notices().empty(), "notice \"%s\"",
+           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    ExpectServiceConfig(SERVICE_DEMAND_START, env.dir + "LPTWDMIO.SYS", "after the next start");
+    env.OpenSim();
+    env.WaitPasses(2);
+    KeyHook::Clear();
+    Tap(env, ini.presets[0], 1, 6);
+    env.sim.Close();
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after the next start's Exit");
+    ExpectDriverUnloaded("after the next start's Exit");
 }
 
 std::wstring Widen(const std::string& text) {
@@ -284,6 +347,7 @@ void SessionEndCloseApp(TEnv& env) {
 KAVIT_E2E_CASE(robust_two_copies_at_once, TwoCopiesAtOnce)
 KAVIT_E2E_CASE(robust_set_keys_while_pad_held, SetKeysWhilePadHeld)
 KAVIT_E2E_CASE(robust_leftover_service_elsewhere, LeftoverServiceElsewhere)
+KAVIT_E2E_CASE(robust_leftover_after_kill, LeftoverAfterKill)
 KAVIT_E2E_CASE(robust_non_ansi_folder, NonAnsiFolder)
 KAVIT_E2E_CASE(robust_driver_stopped_while_held, DriverStoppedWhileHeld)
 KAVIT_E2E_CASE(robust_teach_window_alt_f4, TeachWindowAltF4)

@@ -70,6 +70,27 @@ std::string IniText(const TIniValues& ini) {
     return SettingsText(values);
 }
 
+bool ReadIniText(const std::string& text, TIniValues& ini) {
+    TSettingsValues values;
+    bool whole = ReadSettingsText(text, values);
+    ini.interval = values.app.interval;
+    ini.secondPlayer = values.app.secondPlayer;
+    ini.repeat = values.app.repeat;
+    ini.preset = values.currentPreset + 1;
+    ini.presets.clear();
+    for (const TCodes& codes : values.presets) {
+        TPresetValues& preset = ini.presets.emplace_back();
+        preset.header = codes.header;
+        for (int b = 0; b < 12; b++) {
+            preset.name1[b] = codes.name1[b];
+            preset.name2[b] = codes.name2[b];
+            preset.pad1[b] = {codes.vk1[b], codes.scan1[b], codes.ext1[b]};
+            preset.pad2[b] = {codes.vk2[b], codes.scan2[b], codes.ext2[b]};
+        }
+    }
+    return whole;
+}
+
 TPresetValues ArrowsPreset() {
     return Build("[Arrows]", ArrowsPad1, ArrowsPad2);
 }

@@ -31,6 +31,9 @@ struct TIniValues {
 };
 
 std::string IniText(const TIniValues& ini);
+// Kavit.ini read back by the program's own reader; false when the reader stopped early (what it
+// read until then is in `ini`).
+bool ReadIniText(const std::string& text, TIniValues& ini);
 
 // Three presets with twelve distinct keys per pad, none of them a modifier:
 //   0 "[Arrows]"   pad 1 arrows, letters, Home/End/Insert/Delete; pad 2 letters, PgUp/PgDn
