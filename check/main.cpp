@@ -112,8 +112,8 @@ void PrintReport(const TLptPortConnection& connection, const TDriverReport& driv
         PrintIndented(driver.advice);
     printf("%s\n", FolderLine(connection).c_str());
     if (FindWindowA(MainWindowClassName, MainWindowTitle))
-        PrintIndented("Kavit.exe is running: close it, or it and kavit-check read the pads at "
-                      "the same time\nand both see nonsense.");
+        PrintIndented("Kavit.exe is running: close it, or the port it holds is in use for "
+                      "kavit-check.");
     if (driver.ok) {
         const PortCode codes[] = {PortLpt1, PortLpt2, PortLpt3};
         const bool present[] = {connection.lpt1Present, connection.lpt2Present,
