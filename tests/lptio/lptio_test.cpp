@@ -657,121 +657,86 @@ const char Other[] = "S-1-5-21-1-2-3-1002";
 const uint8_t InheritOnly = 0x08, InheritToFiles = 0x01;
 const uint32_t ReadExecute = 0x1200A9;
 
-struct RuleCase {
-    const char* what;
-    std::string owner;
-    std::vector<fake::Ace> aces;
-    bool folder;
-    std::string expected; // empty: safe
-    bool dacl = true;
-};
+fake::Ace Allow(uint32_t mask, const char* sid, uint8_t flags = 0) {
+    return fake::Ace{0, flags, mask, sid};
+}
+
+// The verdict on a descriptor, for the user S-1-5-21-1-2-3-1001.
+std::string Judge(const std::string& owner, const std::vector<fake::Ace>& aces, bool folder,
+                  bool dacl = true) {
+    std::vector<uint8_t> user = fake::Sid(User);
+    std::vector<uint8_t> descriptor = fake::Descriptor(owner, aces, dacl);
+    return JudgeSecurity(descriptor.data(), DWORD(descriptor.size()), user.data(), folder);
+}
 
 } // namespace place
 
 TEST(DriverPlaceRule, WhoMayChangeTheFolderOrFile) {
     using namespace place;
-    auto allow = [](uint32_t mask, const char* sid, uint8_t flags = 0) {
-        return fake::Ace{0, flags, mask, sid};
-    };
-    const RuleCase cases[] = {
+    struct {
+        const char* what;
+        std::string owner;
+        std::vector<fake::Ace> aces;
+        bool folder;
+        std::string expected; // empty: safe
+        bool dacl = true;
+    } const cases[] = {
         {"Program Files as installed",
          Installer,
-         {allow(0x1F01FF, Installer), allow(0x1F01FF, System), allow(0x1F01FF, Admins),
-          allow(ReadExecute, Users), allow(0x10000000, CreatorOwner, InheritOnly | 0x03)},
+         {Allow(0x1F01FF, Installer), Allow(0x1F01FF, System), Allow(0x1F01FF, Admins),
+          Allow(ReadExecute, Users), Allow(0x10000000, CreatorOwner, InheritOnly | 0x03)},
          true,
          ""},
-        {"owned by the user who runs it", User, {allow(0x1F01FF, User)}, true, ""},
+        {"owned by the user who runs it", User, {Allow(0x1F01FF, User)}, true, ""},
         {"a deny entry takes nothing away", Admins, {{1, 0, 0x1F01FF, Everyone}}, true, ""},
-        {"reading and running are fine", Admins, {allow(ReadExecute, Everyone)}, false, ""},
-        // Each right that can change the file, given to someone else.
-        {"write data",
-         Admins,
-         {allow(0x2, AuthUsers)},
-         true,
-         " can be changed by Authenticated Users (S-1-5-11): write data"},
-        {"append data",
-         Admins,
-         {allow(0x4, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): append data"},
-        {"write EA",
-         Admins,
-         {allow(0x10, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): write extended attributes"},
-        {"write attributes",
-         Admins,
-         {allow(0x100, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): write attributes"},
-        {"delete",
-         Admins,
-         {allow(0x10000, Other)},
-         false,
-         " can be changed by S-1-5-21-1-2-3-1002: delete"},
-        {"delete child, folder",
-         Admins,
-         {allow(0x40, Users)},
-         true,
-         " can be changed by Users (S-1-5-32-545): delete files in it"},
-        {"0x40 means nothing on a file", Admins, {allow(0x40, Users)}, false, ""},
-        {"WRITE_DAC",
-         Admins,
-         {allow(0x40000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): change its permissions"},
-        {"WRITE_OWNER",
-         Admins,
-         {allow(0x80000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): take ownership"},
-        {"GENERIC_WRITE",
-         Admins,
-         {allow(0x40000000, Users, InheritOnly | InheritToFiles)},
-         true,
-         " can be changed by Users (S-1-5-32-545): generic write"},
-        {"GENERIC_ALL",
-         Admins,
-         {allow(0x10000000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): generic all"},
-        {"MAXIMUM_ALLOWED",
-         Admins,
-         {allow(0x02000000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): maximum allowed"},
         {"Wine's 0777 folder",
          "S-1-5-21-0-0-0-1000",
-         {allow(0x1F01FF, "S-1-5-21-0-0-0-1000"), allow(0x1F01FF, System),
-          allow(0x1301FF, Everyone)},
+         {Allow(0x1F01FF, "S-1-5-21-0-0-0-1000"), Allow(0x1F01FF, System),
+          Allow(0x1301FF, Everyone)},
          true,
          " is owned by S-1-5-21-0-0-0-1000"},
-        // CREATOR OWNER is trusted only where it applies to what is created later.
-        {"CREATOR OWNER, inherit only",
-         Admins,
-         {allow(0x10000000, CreatorOwner, InheritOnly)},
-         true,
-         ""},
-        {"CREATOR OWNER on the object",
-         Admins,
-         {allow(0x10000000, CreatorOwner)},
-         true,
-         " can be changed by CREATOR OWNER (S-1-3-0): generic all"},
         {"owned by another user",
          Other,
-         {allow(0x1F01FF, Admins)},
+         {Allow(0x1F01FF, Admins)},
          false,
          " is owned by S-1-5-21-1-2-3-1002"},
         {"NULL DACL", Admins, {}, false, " has no access list, so anyone can change it", false},
         {"empty DACL", Admins, {}, false, ""},
     };
-    std::vector<uint8_t> user = fake::Sid(User);
-    for (const RuleCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::vector<uint8_t> descriptor = fake::Descriptor(c.owner, c.aces, c.dacl);
-        EXPECT_EQ(JudgeSecurity(descriptor.data(), DWORD(descriptor.size()), user.data(), c.folder),
-                  c.expected);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(Judge(c.owner, c.aces, c.folder, c.dacl), c.expected) << c.what;
+
+    // One entry giving a right to someone else, in a folder or a file owned by Administrators:
+    // each right that can change the file is named, a right that cannot is fine.
+    struct {
+        uint32_t mask;
+        const char* sid;
+        uint8_t flags;
+        bool folder;
+        std::string change; // empty: safe
+    } const rights[] = {
+        {ReadExecute, Everyone, 0, false, ""},
+        {0x2, AuthUsers, 0, true, "Authenticated Users (S-1-5-11): write data"},
+        {0x4, Users, 0, false, "Users (S-1-5-32-545): append data"},
+        {0x10, Users, 0, false, "Users (S-1-5-32-545): write extended attributes"},
+        {0x100, Users, 0, false, "Users (S-1-5-32-545): write attributes"},
+        {0x10000, Other, 0, false, "S-1-5-21-1-2-3-1002: delete"},
+        {0x40, Users, 0, true, "Users (S-1-5-32-545): delete files in it"},
+        {0x40, Users, 0, false, ""}, // deleting children means nothing on a file
+        {0x40000, Users, 0, false, "Users (S-1-5-32-545): change its permissions"},
+        {0x80000, Users, 0, false, "Users (S-1-5-32-545): take ownership"},
+        {0x40000000, Users, InheritOnly | InheritToFiles, true,
+         "Users (S-1-5-32-545): generic write"},
+        {0x10000000, Users, 0, false, "Users (S-1-5-32-545): generic all"},
+        {0x02000000, Users, 0, false, "Users (S-1-5-32-545): maximum allowed"},
+        // CREATOR OWNER is trusted only where it applies to what is created later.
+        {0x10000000, CreatorOwner, InheritOnly, true, ""},
+        {0x10000000, CreatorOwner, 0, true, "CREATOR OWNER (S-1-3-0): generic all"},
+    };
+    for (const auto& r : rights)
+        EXPECT_EQ(Judge(Admins, {Allow(r.mask, r.sid, r.flags)}, r.folder),
+                  r.change.empty() ? "" : " can be changed by " + r.change)
+            << std::hex << r.mask << " to " << r.sid << (r.folder ? " on a folder" : " on a file");
 }
 
 TEST(DriverPlaceRule, ACutOffDescriptorIsNeverSafe) {
@@ -875,12 +840,7 @@ TEST_F(DriverServiceTest, TheLastProgramHoldingTheDeviceRemovesTheService) {
             openHandles = c.atExit;
             exitFrom = fake::calls.size();
         }
-        auto at = [&](const char* fn) {
-            for (size_t i = exitFrom; i < fake::calls.size(); ++i)
-                if (fake::calls[i].fn == fn)
-                    return i;
-            return fake::calls.size();
-        };
+        auto at = [&](const char* fn) { return At(fn, exitFrom); };
         ASSERT_LT(at("CloseHandle"), fake::calls.size());
         EXPECT_EQ(fake::calls[at("CloseHandle")].args[0], uintptr_t(Device));
         EXPECT_EQ(at("DeleteService") < fake::calls.size(), c.removed);
