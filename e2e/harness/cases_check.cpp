@@ -17,7 +17,10 @@ struct TCheckRun {
     std::vector<std::string> lines; // of out, without line ends
 };
 
-void CopyCheck(TEnv& env) {
+// A program directory (with the driver unless told not to, without Kavit.exe unless told to)
+// holding kavit-check.exe.
+void CheckDir(TEnv& env, bool withDriver = true, bool withKavit = false) {
+    env.MakeProgramDir(withDriver, withKavit);
     std::string from = env.paths.dist + "kavit-check.exe";
     if (!CopyFileA(from.c_str(), (env.dir + "kavit-check.exe").c_str(), FALSE))
         Fail("program under test missing: CopyFileA(%s): %s", from.c_str(),
@@ -213,8 +216,7 @@ const char* FirstPortName(ULONG ports) {
 }
 
 void NoDriverFile(TEnv& env) {
-    env.MakeProgramDir(false, false);
-    CopyCheck(env);
+    CheckDir(env, false);
     env.UnloadDriver();
     TCheckRun run = RunCheck(env, "--once");
     // The file is looked for before anything else: Wine's service manager answers a missing
@@ -229,8 +231,7 @@ void NoDriverFile(TEnv& env) {
 }
 
 void InstallsAndRemoves(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.UnloadDriver();
     TCheckRun run = RunCheck(env, "--once");
     ExpectOnce(run, "", true, FirstPortName(SIM_PORTS_DEFAULT), "", 0);
@@ -242,8 +243,7 @@ void InstallsAndRemoves(TEnv& env) {
 // A folder every user may change: kavit-check installs nothing, says why on its driver and
 // folder lines, and fails.
 void UnsafeFolder(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.UnloadDriver();
     OpenToEveryone(env.dir);
     TCheckRun run = RunCheck(env, "--once");
@@ -257,8 +257,7 @@ void UnsafeFolder(TEnv& env) {
 }
 
 void PortsAndHeld(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     const ULONG ports = SIM_PORT_LPT2 | SIM_PORT_LPT3;
     env.PreloadDriver(ports);
     // One button on each input line, on four different select steps.
@@ -282,8 +281,7 @@ void PortsAndHeld(TEnv& env) {
 }
 
 void NoPort(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.PreloadDriver(0);
     TCheckRun run = RunCheck(env, "--once");
     ExpectOnce(run, "", true, "none", "", 1);
@@ -292,8 +290,7 @@ void NoPort(TEnv& env) {
 // The live view with Interval=-5 in Kavit.ini still follows a press, and ends, removing the
 // service it installed, once the reader of its output is gone (kavit-check | head -3).
 void LiveViewPaceAndReaderGone(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     TIniValues ini = StandardIni(1);
     ini.interval = static_cast<uint32_t>(-5);
     env.WriteIni(ini);
@@ -315,8 +312,7 @@ void LiveViewPaceAndReaderGone(TEnv& env) {
 
 // The driver unloaded under the live view: the reason given is that, not the last error's text.
 void LiveViewDriverGone(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.PreloadDriver(SIM_PORTS_DEFAULT);
     TCheck check(env, "");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
@@ -335,8 +331,7 @@ void LiveViewDriverGone(TEnv& env) {
 // it at "Exit". The live view holds the PC's ports (one program at a time has a port), so Kavit
 // started beside it found none and its passes are refused: only the driver's answers show.
 void CheckThenKavitLastOneOut(TEnv& env) {
-    env.MakeProgramDir();
-    CopyCheck(env);
+    CheckDir(env, true, true);
     env.WriteIni(StandardIni(1));
     env.UnloadDriver();
     TCheck check(env, "");

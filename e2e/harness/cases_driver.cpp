@@ -512,8 +512,7 @@ void HardwareBuildFindsNoPort(TEnv& env) {
     env.WriteIni(StandardIni());
     TKavit& kavit = env.StartKavit();
     Sleep(1600); // past the start-up second: the first passes have run
-    Expect(kavit.Notices().empty(), "a notice at start: \"%s\"",
-           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    ExpectNoNotice(kavit, "Kavit at start");
     std::vector<TKeyEvent> keys = KeyHook::Events();
     Expect(keys.empty(), "%zu key events without a port, first: %s", keys.size(),
            keys.empty() ? "" : Describe(keys[0]).c_str());
