@@ -811,32 +811,61 @@ TEST_F(DriverServiceTest, ALeftOverServiceIsPointedAtOurFileOnDemandAndNotStarte
     }
 }
 
-// Who removes the service at exit: the last one out, by the driver's count; with a driver that
-// cannot count, the run that installed it.
-TEST_F(DriverServiceTest, TheLastProgramHoldingTheDeviceRemovesTheService) {
+// A device that opens while nobody else holds it was left behind: this run takes it over, and a
+// service that loads another file is stopped, pointed at ours and started again. Who removes the
+// service at exit: the last one out, by the driver's count; with a driver that cannot count, the
+// run that installed it.
+TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheService) {
+    const char* const Old = "C:\\Old\\LPTWDMIO.SYS";
     struct Case {
         const char* what;
-        int opensAt;   // 1: the device was there already; 2: this run installed the driver
-        DWORD atStart; // handles counted at start (0: no answer)
-        DWORD atExit;  // handles counted at exit (0: no answer)
-        bool removed;
+        int opensAt;             // 1: the device was there already; 2: this run installed it
+        DWORD atStart, atExit;   // handles counted (0: a driver that does not answer)
+        const char* servicePath; // the file the service loads
+        bool unsafeFolder, owned, repointed, removed;
     } cases[] = {
-        {"another program installed it and has gone", 1, 2, 1, true},
-        {"another program still holds it", 1, 2, 2, false},
-        {"installed here, another program holds it now", 2, 2, 2, false},
-        {"installed here, the last one out", 2, 1, 1, true},
-        {"installed here, a driver that cannot count", 2, 0, 0, true},
-        {"there already, a driver that cannot count", 1, 0, 0, false},
+        {"left over, ours, another spelling", 1, 1, 1, "\\??\\c:\\kavit\\lptwdmio.sys", false, true,
+         false, true},
+        {"left over, another file", 1, 1, 1, Old, false, true, true, true},
+        {"left over, another file, our folder unsafe", 1, 1, 1, Old, true, true, false, true},
+        {"another program holds it", 1, 2, 2, Old, false, false, false, false},
+        {"another program installed it and has gone", 1, 2, 1, Old, false, false, false, true},
+        {"there already, a driver that cannot count", 1, 0, 0, Old, false, false, false, false},
+        {"installed here, another program holds it now", 2, 2, 2, Old, false, true, false, false},
+        {"installed here, the last one out", 2, 1, 1, Old, false, true, false, true},
+        {"installed here, a driver that cannot count", 2, 0, 0, Old, false, true, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         DriverFromAttempt(c.opensAt);
         openHandles = c.atStart;
+        fake::servicePath = c.servicePath;
+        if (c.unsafeFolder)
+            fake::security["C:\\Kavit\\"] =
+                fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Users}});
         size_t exitFrom = 0;
         {
             TLptPortConnection lpt;
+            EXPECT_EQ(lpt.serviceInstalled, c.owned);
             ASSERT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(lpt.driverPlace.verdict, c.unsafeFolder ? PlaceUnsafe : PlaceSafe);
+            Strings steps;
+            for (const fake::Call& call : fake::calls)
+                if ((call.fn == "CloseHandle" && call.args[0] == uintptr_t(Device)) ||
+                    call.fn == "ControlService" || call.fn == "ChangeServiceConfigA" ||
+                    call.fn == "StartServiceA" || call.fn == "CreateFileA")
+                    steps.push_back(call.fn);
+            if (c.repointed) {
+                EXPECT_EQ(steps, (Strings{"CreateFileA", "CloseHandle", "ControlService",
+                                          "ChangeServiceConfigA", "StartServiceA", "CreateFileA"}));
+                fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
+                EXPECT_EQ(change.args[2], DWORD(SERVICE_DEMAND_START));
+                EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
+            } else {
+                Strings installed = {"CreateFileA", "StartServiceA", "CreateFileA"};
+                EXPECT_EQ(steps, c.opensAt == 1 ? Strings{"CreateFileA"} : installed);
+            }
             openHandles = c.atExit;
             exitFrom = fake::calls.size();
         }
@@ -850,52 +879,5 @@ TEST_F(DriverServiceTest, TheLastProgramHoldingTheDeviceRemovesTheService) {
                 << "the device is closed before its driver is stopped";
         }
         EXPECT_EQ(fake::Count("LoadLibraryA"), fake::Count("FreeLibrary"));
-    }
-}
-
-// A device that opens while nobody else holds it was left behind: this run takes it over, and
-// a service that loads another file is stopped, pointed at ours and started again.
-TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndRepointedAtOurFile) {
-    struct Case {
-        const char* what;
-        DWORD atStart;
-        const char* servicePath;
-        bool unsafeFolder;
-        bool repointed;
-        bool owned;
-    } cases[] = {
-        {"ours, another spelling", 1, "\\??\\c:\\kavit\\lptwdmio.sys", false, false, true},
-        {"another file", 1, "C:\\Old\\LPTWDMIO.SYS", false, true, true},
-        {"another file, our folder unsafe", 1, "C:\\Old\\LPTWDMIO.SYS", true, false, true},
-        {"another program holds it", 2, "C:\\Old\\LPTWDMIO.SYS", false, false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SetUp();
-        DriverFromAttempt(1);
-        openHandles = c.atStart;
-        fake::servicePath = c.servicePath;
-        if (c.unsafeFolder)
-            fake::security["C:\\Kavit\\"] =
-                fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Users}});
-        TLptPortConnection lpt;
-        EXPECT_EQ(lpt.serviceInstalled, c.owned);
-        EXPECT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(lpt.driverPlace.verdict, c.unsafeFolder ? PlaceUnsafe : PlaceSafe);
-        Strings steps;
-        for (const fake::Call& call : fake::calls)
-            if ((call.fn == "CloseHandle" && call.args[0] == uintptr_t(Device)) ||
-                call.fn == "ControlService" || call.fn == "ChangeServiceConfigA" ||
-                call.fn == "StartServiceA" || call.fn == "CreateFileA")
-                steps.push_back(call.fn);
-        if (c.repointed) {
-            EXPECT_EQ(steps, (Strings{"CreateFileA", "CloseHandle", "ControlService",
-                                      "ChangeServiceConfigA", "StartServiceA", "CreateFileA"}));
-            fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
-            EXPECT_EQ(change.args[2], DWORD(SERVICE_DEMAND_START));
-            EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
-        } else {
-            EXPECT_EQ(steps, Strings{"CreateFileA"});
-        }
     }
 }
