@@ -480,38 +480,65 @@ TEST_F(DriverServiceTest, NothingIsLoadedWhenNoInstallationIsNeeded) {
     }
 }
 
+// A service left behind is used: a disabled one would not start, so it is set to start on demand
+// from our file, and not started when that fails. Whatever fails at the start, a service this run
+// took is deleted at exit; the reason of a failed start or change is kept for telling the user.
 TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
-    static const bool existsCases[] = {true, false};
-    for (bool exists : existsCases) {
-        SCOPED_TRACE(exists ? "the service exists" : "the service does not start");
+    struct Case {
+        const char* what;
+        bool exists;
+        DWORD configError, startError;
+    } cases[] = {
+        {"the service exists", true, 0, 0},
+        {"the service exists and cannot be changed", true, 1072, 0},
+        {"the service does not start", false, 0, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         SetUp();
-        if (exists) {
+        if (c.exists)
             Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
-        } else {
-            fake::on.StartServiceA = [](SC_HANDLE, DWORD, LPCSTR*) {
-                SetLastError(ERROR_FILE_NOT_FOUND);
-                return FALSE;
-            };
-        }
-        SC_HANDLE service = exists ? fake::OpenedService : fake::CreatedService;
+        fake::on.ChangeServiceConfigA = [c](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD,
+                                            LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
+            SetLastError(c.configError);
+            return c.configError == 0;
+        };
+        fake::on.StartServiceA = [c](SC_HANDLE, DWORD, LPCSTR*) {
+            SetLastError(c.startError);
+            return c.startError == 0;
+        };
+        SC_HANDLE service = c.exists ? fake::OpenedService : fake::CreatedService;
+        bool installed = c.configError == 0;
         {
             TLptPortConnection lpt;
-            EXPECT_TRUE(lpt.serviceInstalled);
-            // The reason of a failed start is kept for telling the user; a good start leaves 0.
-            EXPECT_EQ(lpt.serviceStartError, exists ? 0u : DWORD(ERROR_FILE_NOT_FOUND));
+            EXPECT_EQ(lpt.serviceInstalled, installed);
+            EXPECT_EQ(lpt.serviceStartError, c.startError);
+            EXPECT_EQ(lpt.serviceConfigError, c.configError);
             auto opened = fake::CallsTo("OpenServiceA");
-            ASSERT_EQ(opened.size(), exists ? 1u : 0u);
-            if (exists) {
+            ASSERT_EQ(opened.size(), c.exists ? 1u : 0u);
+            ASSERT_EQ(fake::Count("ChangeServiceConfigA"), c.exists ? 1u : 0u);
+            if (c.exists) {
                 EXPECT_EQ(opened[0].args,
                           (std::vector<uint64_t>{uintptr_t(fake::ManagerHandle), 0xF01FF}));
                 EXPECT_EQ(opened[0].text[0], "lptwdmio");
+                fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
+                EXPECT_EQ(change.args, (std::vector<uint64_t>{uintptr_t(service), 1, 3, 1, 0}));
+                EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
             }
-            EXPECT_EQ(fake::CallsTo("StartServiceA")[0].args[0], uintptr_t(service));
+            std::vector<uint64_t> started;
+            for (const fake::Call& call : fake::CallsTo("StartServiceA"))
+                started.push_back(call.args[0]);
+            EXPECT_EQ(started, installed ? std::vector<uint64_t>{uintptr_t(service)}
+                                         : std::vector<uint64_t>{});
             EXPECT_EQ(fake::CallsTo("CloseServiceHandle")[0].args[0], uintptr_t(service));
             EXPECT_EQ(fake::Count("CreateFileA"), 2u);
             fake::calls.clear();
         }
-        ExpectRemoval();
+        if (installed) {
+            ExpectRemoval();
+        } else {
+            EXPECT_EQ(fake::Count("DeleteService"), 0u);
+        }
     }
 }
 
@@ -780,34 +807,6 @@ TEST_F(DriverServiceTest, NothingLoadsFromAPlaceOthersCanChangeUnlessTheVolumeKe
         else
             EXPECT_EQ(lpt.driverPlace.reason,
                       std::string(c.path) + " can be changed by Everyone (S-1-1-0): write data");
-    }
-}
-
-TEST_F(DriverServiceTest, ALeftOverServiceIsPointedAtOurFileOnDemandAndNotStartedWhenThatFails) {
-    static const DWORD errors[] = {0, 1072};
-    for (DWORD error : errors) {
-        SCOPED_TRACE(error);
-        SetUp();
-        Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
-        if (error)
-            fake::on.ChangeServiceConfigA = [error](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
-                                                    LPDWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
-                SetLastError(error);
-                return FALSE;
-            };
-        {
-            TLptPortConnection lpt;
-            // A disabled service left behind would not start: set to start on demand.
-            fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
-            EXPECT_EQ(change.args,
-                      (std::vector<uint64_t>{uintptr_t(fake::OpenedService), 1, 3, 1, 0}));
-            EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
-            EXPECT_EQ(lpt.serviceConfigError, error);
-            EXPECT_EQ(fake::Count("StartServiceA"), error ? 0u : 1u);
-            EXPECT_EQ(lpt.serviceInstalled, !error);
-            fake::calls.clear();
-        }
-        EXPECT_EQ(fake::Count("DeleteService"), error ? 0u : 1u);
     }
 }
 
