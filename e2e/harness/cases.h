@@ -38,3 +38,5 @@ TKavit& StartScanning(TEnv& env, const TIniValues& ini);
 void OpenToEveryone(const std::string& path);
 // Taps a button: press, wait for its key-down, release, wait for its key-up.
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button);
+// Fails when `kavit` shows a notice, quoting it.
+void ExpectNoNotice(const TKavit& kavit, const char* who);

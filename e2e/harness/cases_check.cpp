@@ -17,7 +17,10 @@ struct TCheckRun {
     std::vector<std::string> lines; // of out, without line ends
 };
 
-void CopyCheck(TEnv& env) {
+// A program directory (with the driver unless told not to, without Kavit.exe unless told to)
+// holding kavit-check.exe.
+void CheckDir(TEnv& env, bool withDriver = true, bool withKavit = false) {
+    env.MakeProgramDir(withDriver, withKavit);
     std::string from = env.paths.dist + "kavit-check.exe";
     if (!CopyFileA(from.c_str(), (env.dir + "kavit-check.exe").c_str(), FALSE))
         Fail("program under test missing: CopyFileA(%s): %s", from.c_str(),
@@ -53,61 +56,107 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// Runs kavit-check.exe of the case's directory from C:\ with `args`, output caught, to its end.
-TCheckRun RunCheck(TEnv& env, const char* args) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) ||
-        !CreatePipe(&errRead, &errWrite, &inherit, 0))
-        Fail("CreatePipe: %s", Win32ErrorText(GetLastError()).c_str());
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
-    PROCESS_INFORMATION info = {};
-    std::string exe = env.dir + "kavit-check.exe";
-    std::string commandLine = "\"" + exe + "\" " + args;
-    BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  "C:\\", &startup, &info);
-    DWORD startError = GetLastError();
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
-    if (nul != INVALID_HANDLE_VALUE)
-        CloseHandle(nul);
-    TCheckRun run;
-    if (started) {
-        CloseHandle(info.hThread);
-        bool ended = WaitUntil(
-            [&] {
-                Drain(outRead, run.out);
-                Drain(errRead, run.err);
-                return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0;
-            },
-            CheckDeadlineMs, 5);
-        if (!ended)
-            TerminateProcess(info.hProcess, 999);
-        WaitForSingleObject(info.hProcess, 5000);
-        Drain(outRead, run.out);
-        Drain(errRead, run.err);
-        GetExitCodeProcess(info.hProcess, &run.exitCode);
-        CloseHandle(info.hProcess);
-        if (!ended) {
-            CloseHandle(outRead);
-            CloseHandle(errRead);
-            Fail("kavit-check %s still running after %lu s; printed: %s", args,
-                 static_cast<unsigned long>(CheckDeadlineMs / 1000), run.out.c_str());
+// kavit-check.exe of the case's directory, started from C:\ with `args`, its output caught and
+// no console input. It is ended, if it still runs, when this goes.
+class TCheck {
+  public:
+    TCheck(TEnv& env, const char* args) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE outWrite, errWrite;
+        if (!CreatePipe(&outRead, &outWrite, &inherit, 0) ||
+            !CreatePipe(&errRead, &errWrite, &inherit, 0))
+            Fail("CreatePipe: %s", Win32ErrorText(GetLastError()).c_str());
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+        HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nul;
+        startup.hStdOutput = outWrite;
+        startup.hStdError = errWrite;
+        PROCESS_INFORMATION info = {};
+        std::string exe = env.dir + "kavit-check.exe";
+        std::string commandLine = "\"" + exe + "\"" + (*args ? " " : "") + args;
+        BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                      nullptr, "C:\\", &startup, &info);
+        DWORD startError = GetLastError();
+        CloseHandle(outWrite);
+        CloseHandle(errWrite);
+        if (nul != INVALID_HANDLE_VALUE)
+            CloseHandle(nul);
+        if (!started) {
+            CloseReaders();
+            Fail("CreateProcessA(%s): %s", exe.c_str(), Win32ErrorText(startError).c_str());
         }
+        CloseHandle(info.hThread);
+        process = info.hProcess;
     }
-    CloseHandle(outRead);
-    CloseHandle(errRead);
-    if (!started)
-        Fail("CreateProcessA(%s): %s", exe.c_str(), Win32ErrorText(startError).c_str());
+    ~TCheck() {
+        CloseReaders();
+        TerminateProcess(process, 999);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    // Waits until the output holds `text`; fails with `what` otherwise.
+    void ExpectPrinted(const char* text, const char* what) {
+        auto printed = [&] {
+            Catch();
+            return out.find(text) != std::string::npos;
+        };
+        if (!WaitUntil(printed, CheckDeadlineMs, 5))
+            Fail("%s; printed: %s", what, out.c_str());
+    }
+    // Waits for the end and gives the exit status; fails with `what` when it does not come
+    // within `deadlineMs`.
+    DWORD ExpectEnd(const char* what, DWORD deadlineMs = 5000) {
+        auto ended = [&] {
+            Catch();
+            return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        };
+        if (!WaitUntil(ended, deadlineMs, 5))
+            Fail("%s; printed: %s", what, out.c_str());
+        Catch();
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process, &exitCode);
+        return exitCode;
+    }
+    // Stops reading its output, as a reader that goes away does (kavit-check | head -3).
+    void CloseReader() {
+        if (outRead)
+            CloseHandle(outRead);
+        outRead = nullptr;
+    }
+    std::string out, err;
+
+  private:
+    void Catch() {
+        if (outRead)
+            Drain(outRead, out);
+        if (errRead)
+            Drain(errRead, err);
+    }
+    void CloseReaders() {
+        CloseReader();
+        if (errRead)
+            CloseHandle(errRead);
+        errRead = nullptr;
+    }
+    HANDLE outRead = nullptr, errRead = nullptr;
+    HANDLE process = nullptr;
+};
+
+// Runs kavit-check with `args` to its end.
+TCheckRun RunCheck(TEnv& env, const char* args) {
+    TCheck check(env, args);
+    TCheckRun run;
+    run.exitCode = check.ExpectEnd(Format("kavit-check %s still running after %lu s", args,
+                                          static_cast<unsigned long>(CheckDeadlineMs / 1000))
+                                       .c_str(),
+                                   CheckDeadlineMs);
+    run.out = check.out;
+    run.err = check.err;
     run.lines = Lines(run.out);
     return run;
 }
@@ -167,8 +216,7 @@ const char* FirstPortName(ULONG ports) {
 }
 
 void NoDriverFile(TEnv& env) {
-    env.MakeProgramDir(false, false);
-    CopyCheck(env);
+    CheckDir(env, false);
     env.UnloadDriver();
     TCheckRun run = RunCheck(env, "--once");
     // The file is looked for before anything else: Wine's service manager answers a missing
@@ -183,8 +231,7 @@ void NoDriverFile(TEnv& env) {
 }
 
 void InstallsAndRemoves(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.UnloadDriver();
     TCheckRun run = RunCheck(env, "--once");
     ExpectOnce(run, "", true, FirstPortName(SIM_PORTS_DEFAULT), "", 0);
@@ -196,8 +243,7 @@ void InstallsAndRemoves(TEnv& env) {
 // A folder every user may change: kavit-check installs nothing, says why on its driver and
 // folder lines, and fails.
 void UnsafeFolder(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.UnloadDriver();
     OpenToEveryone(env.dir);
     TCheckRun run = RunCheck(env, "--once");
@@ -211,8 +257,7 @@ void UnsafeFolder(TEnv& env) {
 }
 
 void PortsAndHeld(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     const ULONG ports = SIM_PORT_LPT2 | SIM_PORT_LPT3;
     env.PreloadDriver(ports);
     // One button on each input line, on four different select steps.
@@ -236,106 +281,21 @@ void PortsAndHeld(TEnv& env) {
 }
 
 void NoPort(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.PreloadDriver(0);
     TCheckRun run = RunCheck(env, "--once");
     ExpectOnce(run, "", true, "none", "", 1);
 }
 
-// kavit-check's report and live view, started with its output caught and no console input.
-class TLiveCheck {
-  public:
-    explicit TLiveCheck(TEnv& env) {
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE outWrite;
-        if (!CreatePipe(&outRead, &outWrite, &inherit, 0))
-            Fail("CreatePipe: %s", Win32ErrorText(GetLastError()).c_str());
-        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-        HANDLE nul =
-            CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        &inherit, OPEN_EXISTING, 0, nullptr);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nul;
-        startup.hStdOutput = outWrite;
-        startup.hStdError = nul;
-        PROCESS_INFORMATION info = {};
-        std::string exe = env.dir + "kavit-check.exe";
-        std::string commandLine = "\"" + exe + "\"";
-        BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                      nullptr, "C:\\", &startup, &info);
-        DWORD startError = GetLastError();
-        CloseHandle(outWrite);
-        if (nul != INVALID_HANDLE_VALUE)
-            CloseHandle(nul);
-        if (!started) {
-            CloseReader();
-            Fail("CreateProcessA(%s): %s", exe.c_str(), Win32ErrorText(startError).c_str());
-        }
-        CloseHandle(info.hThread);
-        process = info.hProcess;
-    }
-    ~TLiveCheck() {
-        CloseReader();
-        if (process) {
-            TerminateProcess(process, 999);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
-    }
-    // Waits until the output holds `text`; fails with `what` otherwise.
-    void ExpectPrinted(const char* text, const char* what) {
-        bool found = WaitUntil(
-            [&] {
-                if (outRead)
-                    Drain(outRead, out);
-                return out.find(text) != std::string::npos;
-            },
-            CheckDeadlineMs, 5);
-        if (!found)
-            Fail("%s; printed: %s", what, out.c_str());
-    }
-    // Waits for the end; fails with `what` when it does not come within 5 s.
-    DWORD ExpectEnd(const char* what) {
-        bool ended = WaitUntil(
-            [&] {
-                if (outRead)
-                    Drain(outRead, out);
-                return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-            },
-            5000, 5);
-        if (!ended)
-            Fail("%s; printed: %s", what, out.c_str());
-        if (outRead)
-            Drain(outRead, out);
-        DWORD exitCode = 0;
-        GetExitCodeProcess(process, &exitCode);
-        return exitCode;
-    }
-    void CloseReader() {
-        if (outRead)
-            CloseHandle(outRead);
-        outRead = nullptr;
-    }
-    std::string out;
-
-  private:
-    HANDLE outRead = nullptr;
-    HANDLE process = nullptr;
-};
-
 // The live view with Interval=-5 in Kavit.ini still follows a press, and ends, removing the
 // service it installed, once the reader of its output is gone (kavit-check | head -3).
 void LiveViewPaceAndReaderGone(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     TIniValues ini = StandardIni(1);
     ini.interval = static_cast<uint32_t>(-5);
     env.WriteIni(ini);
     env.UnloadDriver();
-    TLiveCheck check(env);
+    TCheck check(env, "");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     env.OpenSim();
     Press(env, 1, 3);
@@ -352,10 +312,9 @@ void LiveViewPaceAndReaderGone(TEnv& env) {
 
 // The driver unloaded under the live view: the reason given is that, not the last error's text.
 void LiveViewDriverGone(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    CopyCheck(env);
+    CheckDir(env);
     env.PreloadDriver(SIM_PORTS_DEFAULT);
-    TLiveCheck check(env);
+    TCheck check(env, "");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     env.UnloadDriver();
     DWORD exitCode = check.ExpectEnd("kavit-check still runs 5 s after the driver went away");
@@ -372,15 +331,13 @@ void LiveViewDriverGone(TEnv& env) {
 // it at "Exit". The live view holds the PC's ports (one program at a time has a port), so Kavit
 // started beside it found none and its passes are refused: only the driver's answers show.
 void CheckThenKavitLastOneOut(TEnv& env) {
-    env.MakeProgramDir();
-    CopyCheck(env);
+    CheckDir(env, true, true);
     env.WriteIni(StandardIni(1));
     env.UnloadDriver();
-    TLiveCheck check(env);
+    TCheck check(env, "");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     TKavit& kavit = env.StartKavit();
-    Expect(kavit.Notices().empty(), "notice \"%s\"",
-           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    ExpectNoNotice(kavit, "Kavit");
     env.OpenSim();
     check.CloseReader();
     Press(env, 1, 3); // a changed picture: kavit-check writes, and that ends it

@@ -57,3 +57,8 @@ void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {
     ExpectKeys(mine, {KeyOf(preset, pad, button, false), KeyOf(preset, pad, button, true)},
                Format("tap of pad %d button %d", pad, button).c_str());
 }
+
+void ExpectNoNotice(const TKavit& kavit, const char* who) {
+    std::vector<TNotice> notices = kavit.Notices();
+    Expect(notices.empty(), "%s shows \"%s\"", who, notices.empty() ? "" : notices[0].text.c_str());
+}

@@ -317,6 +317,11 @@ struct TClient {
     DWORD Print(DWORD code, ULONG ports) { return Io(code, &ports, sizeof(ports), nullptr, 0); }
 };
 
+// A request's outcome: carried out (0) or the Win32 error `want`.
+void ExpectResult(DWORD got, DWORD want, const char* what) {
+    Expect(got == want, "%s: %s", what, got ? Win32ErrorText(got).c_str() : "carried out");
+}
+
 TSimState State(TEnv& env) {
     TSimState state;
     if (!env.sim.GetState(state))
@@ -354,14 +359,11 @@ void BusyPort(TEnv& env) {
     TClient kavit, check, printer;
     Expect(State(env).held == 0, "a port held before any batch");
     Expect(kavit.Read({Lpt1 | 1}) == 0, "first batch for LPT1 refused");
-    DWORD error = check.Read({Lpt1 | 1});
-    Expect(error == ERROR_BUSY, "second handle's batch for a held port: %s",
-           error ? Win32ErrorText(error).c_str() : "carried out");
+    ExpectResult(check.Read({Lpt1 | 1}), ERROR_BUSY, "second handle's batch for a held port");
     env.ClearLog();
     std::vector<BYTE> both = Pairs({Lpt2, Lpt1}, 0x01);
-    error = check.Io(LPT_IOCTL_WRITE_PORTS, both.data(), 4, both.data(), 4);
-    Expect(error == ERROR_BUSY, "batch for a free and a held port: %s",
-           error ? Win32ErrorText(error).c_str() : "carried out");
+    ExpectResult(check.Io(LPT_IOCTL_WRITE_PORTS, both.data(), 4, both.data(), 4), ERROR_BUSY,
+                 "batch for a free and a held port");
     for (const TSimLogEntry& e : env.PollLog())
         Expect(e.op & SIM_OP_REFUSED, "a busy batch did %s", DescribeAccess(e).c_str());
     Expect(State(env).held == SIM_PORT_LPT1, "ports held 0x%lX after a busy batch, expected LPT1",
@@ -377,9 +379,7 @@ void BusyPort(TEnv& env) {
     Expect(state.printing == SIM_PORT_LPT2 && state.waiting == 0,
            "LPT2 not given to the waiting print job (printing 0x%lX, waiting 0x%lX)",
            static_cast<unsigned long>(state.printing), static_cast<unsigned long>(state.waiting));
-    error = check.Read({Lpt2 | 1});
-    Expect(error == ERROR_BUSY, "batch for the printing port: %s",
-           error ? Win32ErrorText(error).c_str() : "carried out");
+    ExpectResult(check.Read({Lpt2 | 1}), ERROR_BUSY, "batch for the printing port");
     printer.Print(SIM_IOCTL_PRINT_DONE, SIM_PORT_LPT2);
     Expect(check.Read({Lpt2 | 1}) == 0, "LPT2 not taken back after printing");
     kavit.Close();
@@ -388,17 +388,17 @@ void BusyPort(TEnv& env) {
 }
 
 // The count of open handles: read-only, in both builds, and a short buffer fails cleanly.
-ULONG WaitForCount(TClient& client, ULONG want) {
+void ExpectCount(TClient& client, ULONG want, const char* when) {
     ULONG count = 0;
-    for (int i = 0; i < 50; i++) {
+    for (int i = 0; i < 50 && count != want; i++) {
+        if (i)
+            Sleep(20);
         DWORD error = client.Io(LPT_IOCTL_OPEN_HANDLES, nullptr, 0, &count, sizeof(count));
         if (error)
             Fail("open-handle count refused: %s", Win32ErrorText(error).c_str());
-        if (count == want)
-            break;
-        Sleep(20);
     }
-    return count;
+    Expect(count == want, "%s: %lu handles counted, expected %lu", when,
+           static_cast<unsigned long>(count), static_cast<unsigned long>(want));
 }
 
 void OpenHandlesCounted(TEnv& env) {
@@ -406,21 +406,16 @@ void OpenHandlesCounted(TEnv& env) {
     env.PreloadDriver(SIM_PORT_LPT1);
     env.ClearLog();
     TClient first;
-    ULONG count = WaitForCount(first, 2);
-    Expect(count == 2, "%lu handles counted, expected 2 (the harness's and one)",
-           static_cast<unsigned long>(count));
+    ExpectCount(first, 2, "the harness's and one");
     {
         TClient second;
-        count = WaitForCount(first, 3);
-        Expect(count == 3, "%lu handles counted, expected 3", static_cast<unsigned long>(count));
+        ExpectCount(first, 3, "a second open");
     }
-    count = WaitForCount(first, 2);
-    Expect(count == 2, "%lu handles counted after a close, expected 2",
-           static_cast<unsigned long>(count));
+    ExpectCount(first, 2, "after a close");
     BYTE shortBuffer[2] = {0xEE, 0xEE};
-    DWORD error = first.Io(LPT_IOCTL_OPEN_HANDLES, nullptr, 0, shortBuffer, sizeof(shortBuffer));
-    Expect(error == ERROR_INSUFFICIENT_BUFFER && shortBuffer[0] == 0xEE,
-           "count into a 2-byte buffer: %s", error ? Win32ErrorText(error).c_str() : "answered");
+    ExpectResult(first.Io(LPT_IOCTL_OPEN_HANDLES, nullptr, 0, shortBuffer, sizeof(shortBuffer)),
+                 ERROR_INSUFFICIENT_BUFFER, "count into a 2-byte buffer");
+    Expect(shortBuffer[0] == 0xEE, "a 2-byte buffer written");
     Expect(env.PollLog().empty() && State(env).readCalls == 0, "the count touched a register");
 }
 
@@ -509,9 +504,7 @@ void HardwareBuildFindsNoPort(TEnv& env) {
     Expect(!device.GetState(state), "the shipped driver answers a private code of the simulation");
     {
         TClient client;
-        ULONG count = WaitForCount(client, 2);
-        Expect(count == 2, "the shipped driver counts %lu open handles, expected 2",
-               static_cast<unsigned long>(count));
+        ExpectCount(client, 2, "the shipped driver");
     }
     device.Close();
     env.UnloadDriver();
@@ -519,8 +512,7 @@ void HardwareBuildFindsNoPort(TEnv& env) {
     env.WriteIni(StandardIni());
     TKavit& kavit = env.StartKavit();
     Sleep(1600); // past the start-up second: the first passes have run
-    Expect(kavit.Notices().empty(), "a notice at start: \"%s\"",
-           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    ExpectNoNotice(kavit, "Kavit at start");
     std::vector<TKeyEvent> keys = KeyHook::Events();
     Expect(keys.empty(), "%zu key events without a port, first: %s", keys.size(),
            keys.empty() ? "" : Describe(keys[0]).c_str());

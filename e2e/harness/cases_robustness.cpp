@@ -14,6 +14,31 @@ void ExpectDriverUnloaded(const char* context) {
     Expect(!device.Open(), "%s: the driver is still loaded (its device opens)", context);
 }
 
+// A Kavit that starts without a notice reads the pads, and at "Exit" removes the service.
+void ScansAndExits(TEnv& env, TKavit& kavit, const char* who) {
+    kavit.WaitReady(15000); // a notice would hold the tray icon back
+    ExpectNoNotice(kavit, who);
+    env.OpenSim();
+    env.WaitPasses(2);
+    env.sim.Close();
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after Exit");
+}
+
+// Does `act` on the driver's service, opened with every right; fails with `what` and the error.
+void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
+    BOOL done = service && act(service);
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    Expect(done, "%s: %s", what.c_str(), Win32ErrorText(error).c_str());
+}
+
 // Both started before either can have made its window: exactly one is refused, exit code 0.
 void TwoCopiesAtOnce(TEnv& env) {
     env.MakeProgramDir();
@@ -43,14 +68,7 @@ void TwoCopiesAtOnce(TEnv& env) {
     Expect(second.WaitExit(5000, code), "the refused copy still runs after its notice");
     Expect(code == 0, "the refused copy ended with exit code %lu",
            static_cast<unsigned long>(code));
-    first.WaitReady(15000);
-    Expect(first.Notices().empty(), "the running copy shows \"%s\"",
-           first.Notices().empty() ? "" : first.Notices()[0].text.c_str());
-    env.OpenSim();
-    env.WaitPasses(2);
-    env.sim.Close();
-    env.ExitKavit(first);
-    env.ExpectServiceRemoved("after the running copy's exit");
+    ScansAndExits(env, first, "the running copy");
 }
 
 // The keys a user types in the key assignment window, one per button of pad 1.
@@ -118,35 +136,20 @@ void LeftoverServiceElsewhere(TEnv& env) {
     Expect(service != nullptr, "the leftover service could not be made: %s",
            Win32ErrorText(error).c_str());
 
-    TKavit& kavit = env.StartKavit(false);
-    kavit.WaitReady(15000); // a notice would hold the tray icon back
-    Expect(kavit.Notices().empty(), "notice \"%s\"",
-           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
-    env.OpenSim();
-    env.WaitPasses(2);
-    env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    ScansAndExits(env, env.StartKavit(false), "Kavit");
     ExpectDriverUnloaded("after Exit");
 }
 
 // The service's start type and file, as the service manager holds them.
 void ExpectServiceConfig(DWORD startType, const std::string& file, const char* context) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_QUERY_CONFIG) : nullptr;
     union {
         QUERY_SERVICE_CONFIGA config;
         BYTE bytes[8192];
     } buffer;
     DWORD needed = 0;
-    BOOL read = service && QueryServiceConfigA(service, &buffer.config, sizeof buffer, &needed);
-    DWORD error = GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    Expect(read, "%s: the service's configuration: %s", context, Win32ErrorText(error).c_str());
+    OnService(
+        [&](SC_HANDLE s) { return QueryServiceConfigA(s, &buffer.config, sizeof buffer, &needed); },
+        Format("%s: the service's configuration", context));
     Expect(buffer.config.dwStartType == startType && file == buffer.config.lpBinaryPathName,
            "%s: the service starts as %lu from %s, expected %lu from %s", context,
            static_cast<unsigned long>(buffer.config.dwStartType), buffer.config.lpBinaryPathName,
@@ -165,23 +168,16 @@ void LeftoverAfterKill(TEnv& env) {
     std::string detail;
     Expect(DriverService::Probe(detail) == DriverService::Registered,
            "the killed program's service: %s", detail.c_str());
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
-    BOOL changed =
-        service && ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_DISABLED,
-                                        SERVICE_NO_CHANGE, "C:\\elsewhere\\LPTWDMIO.SYS", nullptr,
-                                        nullptr, nullptr, nullptr, nullptr, nullptr);
-    DWORD error = GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    Expect(changed, "the service could not be repointed: %s", Win32ErrorText(error).c_str());
+    OnService(
+        [](SC_HANDLE s) {
+            return ChangeServiceConfigA(s, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE,
+                                        "C:\\elsewhere\\LPTWDMIO.SYS", nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr);
+        },
+        "the service could not be repointed");
 
     TKavit& kavit = env.StartKavit();
-    Expect(kavit.Notices().empty(), "notice \"%s\"",
-           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    ExpectNoNotice(kavit, "Kavit");
     ExpectServiceConfig(SERVICE_DEMAND_START, env.dir + "LPTWDMIO.SYS", "after the next start");
     env.OpenSim();
     env.WaitPasses(2);
@@ -219,8 +215,7 @@ void NonAnsiFolder(TEnv& env) {
     kavit.StartWide(dir + L"Kavit.exe", L"C:\\");
     Expect(WaitUntil([&] { return kavit.FindOwnWindow() || !kavit.Notices().empty(); }, 15000),
            "neither a window nor a notice within 15 s");
-    Expect(kavit.Notices().empty(), "notice \"%s\"",
-           kavit.Notices().empty() ? "" : kavit.Notices()[0].text.c_str());
+    ExpectNoNotice(kavit, "Kavit");
     kavit.WaitReady(15000);
     env.OpenSim();
     env.WaitPasses(2);
@@ -243,18 +238,15 @@ void DriverStoppedWhileHeld(TEnv& env) {
     env.WaitKeys(1);
     env.sim.Close(); // the harness holds no handle of its own
 
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
-    SERVICE_STATUS status = {};
-    BOOL stopped = service && ControlService(service, SERVICE_CONTROL_STOP, &status);
-    DWORD error = GetLastError();
-    LONGLONG stopTime = Now();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    Expect(stopped, "the service could not be stopped: %s", Win32ErrorText(error).c_str());
+    LONGLONG stopTime = 0;
+    OnService(
+        [&](SC_HANDLE s) {
+            SERVICE_STATUS status = {};
+            BOOL stopped = ControlService(s, SERVICE_CONTROL_STOP, &status);
+            stopTime = Now();
+            return stopped;
+        },
+        "the service could not be stopped");
 
     std::vector<TKeyEvent> got = env.WaitKeys(2, 3000);
     ExpectKeys(got, {KeyOf(keys, 1, 4, false), KeyOf(keys, 1, 4, true)},
@@ -336,8 +328,7 @@ void SessionEndCloseApp(TEnv& env) {
     env.ExpectServiceRemoved("after the session's end");
 
     TKavit& next = env.StartKavit();
-    Expect(next.Notices().empty(), "the next start shows \"%s\"",
-           next.Notices().empty() ? "" : next.Notices()[0].text.c_str());
+    ExpectNoNotice(next, "the next start");
     env.ExitKavit(next);
     env.ExpectServiceRemoved("after the next start's Exit");
 }

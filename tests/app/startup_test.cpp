@@ -38,6 +38,9 @@ class StartupTest : public ::testing::Test {
 bool IconAdded(const fake::Call& c) {
     return c.args[0] == NIM_ADD;
 }
+bool ClosesTheDevice(const fake::Call& c) {
+    return c.args[0] == reinterpret_cast<uintptr_t>(padsim::DeviceHandle);
+}
 
 // ---- start and end ----------------------------------------------------------------------------
 
@@ -82,9 +85,7 @@ TEST_F(StartupTest, WithTheDriverThePortsAreTestedBeforeTheIconAndHeldKeysAreLet
         lastMessage = next;
     int up = Find("keybd_event", [](const fake::Call& c) { return c.args[2] & KEYEVENTF_KEYUP; });
     EXPECT_GT(up, lastMessage);
-    EXPECT_LT(up, Find("CloseHandle", [](const fake::Call& c) {
-                  return c.args[0] == reinterpret_cast<uintptr_t>(padsim::DeviceHandle);
-              }));
+    EXPECT_LT(up, Find("CloseHandle", ClosesTheDevice));
 }
 
 // ---- what each step sets up ------------------------------------------------------------------
@@ -386,13 +387,7 @@ TEST_F(StartupTest, EachFailedStepTellsWhyAndDestroysTheConnection) {
             ASSERT_GE(shown, 0);
             // After the notice the connection ends: the device closed when it was open, else
             // the service this run installed deleted; nothing more is created.
-            int ended = withDriver
-                            ? Find("CloseHandle",
-                                   [](const fake::Call& c) {
-                                       return c.args[0] ==
-                                              reinterpret_cast<uintptr_t>(padsim::DeviceHandle);
-                                   })
-                            : Find("DeleteService");
+            int ended = withDriver ? Find("CloseHandle", ClosesTheDevice) : Find("DeleteService");
             EXPECT_GT(ended, shown);
             std::vector<std::string> after = app_test::NamesAfter(shown);
             for (const char* never : {"CreateWindowExA", "Shell_NotifyIconA", "SetTimer",

@@ -88,30 +88,24 @@ TEST(SystemReport, EachAnswerBecomesItsLine) {
 
 TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
     const std::string signing = "run bcdedit /set testsigning on";
-    TDriverReport failed;
-    failed.reason = "the driver did not start";
-    failed.advice = "other advice";
-    failed.code = 31;
-    failed.startFailed = true;
-    TDriverReport refused = StartFailed(577, X64); // the signature
-    refused.startFailed = true;
-    TDriverReport noFile = StartFailed(2, X64); // the start failed, but for a cause of its own
-    noFile.startFailed = true;
-    TDriverReport beforeStart = failed;
-    beforeStart.startFailed = false; // the file is missing, or it is not a driver for here
-    TDriverReport ok;
-    ok.ok = true;
-    ok.reason = "ok";
+    const TDriverReport failed{false, "the driver did not start", "other advice", 31, true, false};
+    TDriverReport beforeStart = failed; // the file is missing, or it is not a driver for here
+    beforeStart.startFailed = false;
+    auto afterStart = [](TDriverReport report) {
+        report.startFailed = true;
+        return report;
+    };
+    const TSystemFacts off = CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01);
     struct Row {
         TSystemFacts facts;
         TDriverReport report;
         bool leads;
     } rows[] = {
-        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), failed, true},
-        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), refused, true},
-        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), noFile, false},
-        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), beforeStart, false},
-        {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01), ok, false},
+        {off, failed, true},
+        {off, afterStart(StartFailed(577, X64)), true}, // the signature
+        {off, afterStart(StartFailed(2, X64)), false},  // a cause of its own
+        {off, beforeStart, false},
+        {off, TDriverReport{true, "ok", "", 0, false, false}, false},
         {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x03), failed, false},
         {CodeIntegrity(Facts(10, 0, 19045, X86), 0, 0x01), failed, false},
         {CodeIntegrity(Facts(5, 2, 3790, X64), InvalidInfoClass, 0), failed, false},

@@ -214,14 +214,14 @@ UCHAR READ_PORT_UCHAR(PUCHAR port) {
     uintptr_t address = reinterpret_cast<uintptr_t>(port);
     auto found = M().registers.find(address);
     uint8_t value = found == M().registers.end() ? 0xFF : found->second;
-    M().accesses.push_back({address, false, value});
+    M().accesses.push_back({address, value});
     return value;
 }
 
 void WRITE_PORT_UCHAR(PUCHAR port, UCHAR value) {
     uintptr_t address = reinterpret_cast<uintptr_t>(port);
     M().registers[address] = value;
-    M().accesses.push_back({address, true, value});
+    M().accesses.push_back({address, value});
 }
 
 NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY category, ULONG, PVOID data,

@@ -32,9 +32,8 @@ struct Registration {
     bool active;
 };
 
-struct Access {
+struct Access { // a read or a write of one register
     uintptr_t address;
-    bool write;
     uint8_t value;
 };
 

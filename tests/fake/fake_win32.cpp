@@ -28,7 +28,6 @@ std::wstring modulePathWide;
 std::map<std::wstring, std::wstring> shortPaths;
 LPARAM messageExtraInfo = 0;
 std::map<std::string, std::vector<uint8_t>> security;
-std::string userSid = "S-1-5-21-1-2-3-1001";
 DWORD volumeFlags = FS_PERSISTENT_ACLS;
 std::string servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
 DWORD tickCount = 0;
@@ -138,12 +137,33 @@ BOOL WINAPI FakeChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD start,
 BOOL WINAPI FakeQueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
                                     LPDWORD needed) {
     Log("QueryServiceConfigA", {Num(service), size});
-    return on.QueryServiceConfigA(service, config, size, needed);
+    // A service of type 1, demand start, loading `servicePath`.
+    DWORD total = static_cast<DWORD>(sizeof *config + servicePath.size() + 1);
+    *needed = total;
+    if (size < total) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    *config = QUERY_SERVICE_CONFIGA{};
+    config->dwServiceType = SERVICE_KERNEL_DRIVER;
+    config->dwStartType = SERVICE_DEMAND_START;
+    char* path = reinterpret_cast<char*>(config + 1);
+    std::memcpy(path, servicePath.c_str(), servicePath.size() + 1);
+    config->lpBinaryPathName = path;
+    return TRUE;
 }
 BOOL WINAPI FakeGetFileSecurityA(LPCSTR name, SECURITY_INFORMATION what,
                                  PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) {
     Log("GetFileSecurityA", {what, size}, {Str(name)});
-    return on.GetFileSecurityA(name, what, descriptor, size, needed);
+    auto known = security.find(Str(name));
+    std::vector<uint8_t> bytes = known == security.end() ? SafeDescriptor() : known->second;
+    *needed = static_cast<DWORD>(bytes.size());
+    if (size < bytes.size()) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(descriptor));
+    return TRUE;
 }
 HANDLE const TokenHandle = reinterpret_cast<HANDLE>(0x70C1);
 BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
@@ -154,7 +174,7 @@ BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
 BOOL WINAPI FakeGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, LPVOID buffer,
                                     DWORD size, PDWORD needed) {
     Log("GetTokenInformation", {Num(token), DWORD(what), size});
-    std::vector<uint8_t> sid = Sid(userSid);
+    std::vector<uint8_t> sid = Sid("S-1-5-21-1-2-3-1001");
     DWORD total = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
     *needed = total;
     if (what != TokenUser || size < total) {
@@ -351,40 +371,6 @@ Handlers MakeDefaults() {
     h.ControlService = [](SC_HANDLE, DWORD, LPSERVICE_STATUS) { return TRUE; };
     h.ChangeServiceConfigA = [](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR,
                                 LPCSTR, LPCSTR, LPCSTR) { return TRUE; };
-    h.QueryServiceConfigA = [](SC_HANDLE, LPQUERY_SERVICE_CONFIGA config, DWORD size,
-                               LPDWORD needed) {
-        DWORD total = static_cast<DWORD>(sizeof *config + servicePath.size() + 1);
-        *needed = total;
-        if (size < total) {
-            lastError = ERROR_INSUFFICIENT_BUFFER;
-            return FALSE;
-        }
-        *config = QUERY_SERVICE_CONFIGA{};
-        config->dwServiceType = SERVICE_KERNEL_DRIVER;
-        config->dwStartType = SERVICE_DEMAND_START;
-        char* path = reinterpret_cast<char*>(config + 1);
-        std::memcpy(path, servicePath.c_str(), servicePath.size() + 1);
-        config->lpBinaryPathName = path;
-        return TRUE;
-    };
-    h.GetFileSecurityA = [](LPCSTR name, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR descriptor,
-                            DWORD size, LPDWORD needed) {
-        auto known = security.find(Str(name));
-        std::vector<uint8_t> bytes = known == security.end() ? SafeDescriptor() : known->second;
-        *needed = static_cast<DWORD>(bytes.size());
-        if (size < bytes.size()) {
-            lastError = ERROR_INSUFFICIENT_BUFFER;
-            return FALSE;
-        }
-        std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(descriptor));
-        return TRUE;
-    };
-    h.GetVolumeInformationA = [](LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPSTR,
-                                 DWORD) {
-        if (flags)
-            *flags = volumeFlags;
-        return TRUE;
-    };
     h.FindWindowA = [](LPCSTR, LPCSTR) -> HWND { return nullptr; };
     h.GetKeyNameTextA = [](LONG, LPSTR name, int size) {
         if (name && size > 0)
@@ -464,7 +450,6 @@ void Reset() {
     shortPaths.clear();
     messageExtraInfo = 0;
     security.clear();
-    userSid = "S-1-5-21-1-2-3-1001";
     volumeFlags = FS_PERSISTENT_ACLS;
     servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
     tickCount = 0;
@@ -639,12 +624,12 @@ HANDLE WINAPI GetCurrentProcess() {
 DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, void*) {
     return 0;
 }
-BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
-                                  LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
-                                  LPSTR fileSystemName, DWORD fileSystemNameSize) {
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPSTR,
+                                  DWORD) {
     Log("GetVolumeInformationA", {}, {Str(root)});
-    return on.GetVolumeInformationA(root, volumeName, volumeNameSize, serial, maxComponent, flags,
-                                    fileSystemName, fileSystemNameSize);
+    if (flags)
+        *flags = fake::volumeFlags;
+    return TRUE;
 }
 BOOL WINAPI CloseHandle(HANDLE handle) {
     Log("CloseHandle", {Num(handle)});

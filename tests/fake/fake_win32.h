@@ -120,14 +120,6 @@ struct Handlers {
     std::function<BOOL(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR, LPCSTR,
                        LPCSTR, LPCSTR)>
         ChangeServiceConfigA;
-    // default: a service of type 1, demand start, loading `servicePath`
-    std::function<BOOL(SC_HANDLE, LPQUERY_SERVICE_CONFIGA, DWORD, LPDWORD)> QueryServiceConfigA;
-    // default: the descriptor in `security` for the path, else SafeDescriptor()
-    std::function<BOOL(LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD)>
-        GetFileSecurityA;
-    // default: `volumeFlags`
-    std::function<BOOL(LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPSTR, DWORD)>
-        GetVolumeInformationA;
     // user32, gdi32
     std::function<HWND(LPCSTR, LPCSTR)> FindWindowA;
     std::function<int(LONG, LPSTR, int)> GetKeyNameTextA; // default: no name (0)
@@ -191,8 +183,9 @@ std::vector<uint8_t> Descriptor(const std::string& owner, const std::vector<Ace>
 // Owner Administrators; SYSTEM and Administrators full, Users read and execute, CREATOR OWNER
 // full on what is created inside (inherit only).
 std::vector<uint8_t> SafeDescriptor();
+// GetFileSecurityA: the descriptor for the path, else SafeDescriptor(); the user is
+// S-1-5-21-1-2-3-1001.
 extern std::map<std::string, std::vector<uint8_t>> security; // path -> descriptor
-extern std::string userSid;     // the running user, "S-1-5-21-1-2-3-1001"
 extern DWORD volumeFlags;       // GetVolumeInformationA, FS_PERSISTENT_ACLS
 extern std::string servicePath; // QueryServiceConfigA's binary path, "C:\Kavit\LPTWDMIO.SYS"
 

@@ -480,38 +480,65 @@ TEST_F(DriverServiceTest, NothingIsLoadedWhenNoInstallationIsNeeded) {
     }
 }
 
+// A service left behind is used: a disabled one would not start, so it is set to start on demand
+// from our file, and not started when that fails. Whatever fails at the start, a service this run
+// took is deleted at exit; the reason of a failed start or change is kept for telling the user.
 TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
-    static const bool existsCases[] = {true, false};
-    for (bool exists : existsCases) {
-        SCOPED_TRACE(exists ? "the service exists" : "the service does not start");
+    struct Case {
+        const char* what;
+        bool exists;
+        DWORD configError, startError;
+    } cases[] = {
+        {"the service exists", true, 0, 0},
+        {"the service exists and cannot be changed", true, 1072, 0},
+        {"the service does not start", false, 0, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         SetUp();
-        if (exists) {
+        if (c.exists)
             Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
-        } else {
-            fake::on.StartServiceA = [](SC_HANDLE, DWORD, LPCSTR*) {
-                SetLastError(ERROR_FILE_NOT_FOUND);
-                return FALSE;
-            };
-        }
-        SC_HANDLE service = exists ? fake::OpenedService : fake::CreatedService;
+        fake::on.ChangeServiceConfigA = [c](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD,
+                                            LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
+            SetLastError(c.configError);
+            return c.configError == 0;
+        };
+        fake::on.StartServiceA = [c](SC_HANDLE, DWORD, LPCSTR*) {
+            SetLastError(c.startError);
+            return c.startError == 0;
+        };
+        SC_HANDLE service = c.exists ? fake::OpenedService : fake::CreatedService;
+        bool installed = c.configError == 0;
         {
             TLptPortConnection lpt;
-            EXPECT_TRUE(lpt.serviceInstalled);
-            // The reason of a failed start is kept for telling the user; a good start leaves 0.
-            EXPECT_EQ(lpt.serviceStartError, exists ? 0u : DWORD(ERROR_FILE_NOT_FOUND));
+            EXPECT_EQ(lpt.serviceInstalled, installed);
+            EXPECT_EQ(lpt.serviceStartError, c.startError);
+            EXPECT_EQ(lpt.serviceConfigError, c.configError);
             auto opened = fake::CallsTo("OpenServiceA");
-            ASSERT_EQ(opened.size(), exists ? 1u : 0u);
-            if (exists) {
+            ASSERT_EQ(opened.size(), c.exists ? 1u : 0u);
+            ASSERT_EQ(fake::Count("ChangeServiceConfigA"), c.exists ? 1u : 0u);
+            if (c.exists) {
                 EXPECT_EQ(opened[0].args,
                           (std::vector<uint64_t>{uintptr_t(fake::ManagerHandle), 0xF01FF}));
                 EXPECT_EQ(opened[0].text[0], "lptwdmio");
+                fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
+                EXPECT_EQ(change.args, (std::vector<uint64_t>{uintptr_t(service), 1, 3, 1, 0}));
+                EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
             }
-            EXPECT_EQ(fake::CallsTo("StartServiceA")[0].args[0], uintptr_t(service));
+            std::vector<uint64_t> started;
+            for (const fake::Call& call : fake::CallsTo("StartServiceA"))
+                started.push_back(call.args[0]);
+            EXPECT_EQ(started, installed ? std::vector<uint64_t>{uintptr_t(service)}
+                                         : std::vector<uint64_t>{});
             EXPECT_EQ(fake::CallsTo("CloseServiceHandle")[0].args[0], uintptr_t(service));
             EXPECT_EQ(fake::Count("CreateFileA"), 2u);
             fake::calls.clear();
         }
-        ExpectRemoval();
+        if (installed) {
+            ExpectRemoval();
+        } else {
+            EXPECT_EQ(fake::Count("DeleteService"), 0u);
+        }
     }
 }
 
@@ -657,121 +684,86 @@ const char Other[] = "S-1-5-21-1-2-3-1002";
 const uint8_t InheritOnly = 0x08, InheritToFiles = 0x01;
 const uint32_t ReadExecute = 0x1200A9;
 
-struct RuleCase {
-    const char* what;
-    std::string owner;
-    std::vector<fake::Ace> aces;
-    bool folder;
-    std::string expected; // empty: safe
-    bool dacl = true;
-};
+fake::Ace Allow(uint32_t mask, const char* sid, uint8_t flags = 0) {
+    return fake::Ace{0, flags, mask, sid};
+}
+
+// The verdict on a descriptor, for the user S-1-5-21-1-2-3-1001.
+std::string Judge(const std::string& owner, const std::vector<fake::Ace>& aces, bool folder,
+                  bool dacl = true) {
+    std::vector<uint8_t> user = fake::Sid(User);
+    std::vector<uint8_t> descriptor = fake::Descriptor(owner, aces, dacl);
+    return JudgeSecurity(descriptor.data(), DWORD(descriptor.size()), user.data(), folder);
+}
 
 } // namespace place
 
 TEST(DriverPlaceRule, WhoMayChangeTheFolderOrFile) {
     using namespace place;
-    auto allow = [](uint32_t mask, const char* sid, uint8_t flags = 0) {
-        return fake::Ace{0, flags, mask, sid};
-    };
-    const RuleCase cases[] = {
+    struct {
+        const char* what;
+        std::string owner;
+        std::vector<fake::Ace> aces;
+        bool folder;
+        std::string expected; // empty: safe
+        bool dacl = true;
+    } const cases[] = {
         {"Program Files as installed",
          Installer,
-         {allow(0x1F01FF, Installer), allow(0x1F01FF, System), allow(0x1F01FF, Admins),
-          allow(ReadExecute, Users), allow(0x10000000, CreatorOwner, InheritOnly | 0x03)},
+         {Allow(0x1F01FF, Installer), Allow(0x1F01FF, System), Allow(0x1F01FF, Admins),
+          Allow(ReadExecute, Users), Allow(0x10000000, CreatorOwner, InheritOnly | 0x03)},
          true,
          ""},
-        {"owned by the user who runs it", User, {allow(0x1F01FF, User)}, true, ""},
+        {"owned by the user who runs it", User, {Allow(0x1F01FF, User)}, true, ""},
         {"a deny entry takes nothing away", Admins, {{1, 0, 0x1F01FF, Everyone}}, true, ""},
-        {"reading and running are fine", Admins, {allow(ReadExecute, Everyone)}, false, ""},
-        // Each right that can change the file, given to someone else.
-        {"write data",
-         Admins,
-         {allow(0x2, AuthUsers)},
-         true,
-         " can be changed by Authenticated Users (S-1-5-11): write data"},
-        {"append data",
-         Admins,
-         {allow(0x4, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): append data"},
-        {"write EA",
-         Admins,
-         {allow(0x10, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): write extended attributes"},
-        {"write attributes",
-         Admins,
-         {allow(0x100, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): write attributes"},
-        {"delete",
-         Admins,
-         {allow(0x10000, Other)},
-         false,
-         " can be changed by S-1-5-21-1-2-3-1002: delete"},
-        {"delete child, folder",
-         Admins,
-         {allow(0x40, Users)},
-         true,
-         " can be changed by Users (S-1-5-32-545): delete files in it"},
-        {"0x40 means nothing on a file", Admins, {allow(0x40, Users)}, false, ""},
-        {"WRITE_DAC",
-         Admins,
-         {allow(0x40000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): change its permissions"},
-        {"WRITE_OWNER",
-         Admins,
-         {allow(0x80000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): take ownership"},
-        {"GENERIC_WRITE",
-         Admins,
-         {allow(0x40000000, Users, InheritOnly | InheritToFiles)},
-         true,
-         " can be changed by Users (S-1-5-32-545): generic write"},
-        {"GENERIC_ALL",
-         Admins,
-         {allow(0x10000000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): generic all"},
-        {"MAXIMUM_ALLOWED",
-         Admins,
-         {allow(0x02000000, Users)},
-         false,
-         " can be changed by Users (S-1-5-32-545): maximum allowed"},
         {"Wine's 0777 folder",
          "S-1-5-21-0-0-0-1000",
-         {allow(0x1F01FF, "S-1-5-21-0-0-0-1000"), allow(0x1F01FF, System),
-          allow(0x1301FF, Everyone)},
+         {Allow(0x1F01FF, "S-1-5-21-0-0-0-1000"), Allow(0x1F01FF, System),
+          Allow(0x1301FF, Everyone)},
          true,
          " is owned by S-1-5-21-0-0-0-1000"},
-        // CREATOR OWNER is trusted only where it applies to what is created later.
-        {"CREATOR OWNER, inherit only",
-         Admins,
-         {allow(0x10000000, CreatorOwner, InheritOnly)},
-         true,
-         ""},
-        {"CREATOR OWNER on the object",
-         Admins,
-         {allow(0x10000000, CreatorOwner)},
-         true,
-         " can be changed by CREATOR OWNER (S-1-3-0): generic all"},
         {"owned by another user",
          Other,
-         {allow(0x1F01FF, Admins)},
+         {Allow(0x1F01FF, Admins)},
          false,
          " is owned by S-1-5-21-1-2-3-1002"},
         {"NULL DACL", Admins, {}, false, " has no access list, so anyone can change it", false},
         {"empty DACL", Admins, {}, false, ""},
     };
-    std::vector<uint8_t> user = fake::Sid(User);
-    for (const RuleCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::vector<uint8_t> descriptor = fake::Descriptor(c.owner, c.aces, c.dacl);
-        EXPECT_EQ(JudgeSecurity(descriptor.data(), DWORD(descriptor.size()), user.data(), c.folder),
-                  c.expected);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(Judge(c.owner, c.aces, c.folder, c.dacl), c.expected) << c.what;
+
+    // One entry giving a right to someone else, in a folder or a file owned by Administrators:
+    // each right that can change the file is named, a right that cannot is fine.
+    struct {
+        uint32_t mask;
+        const char* sid;
+        uint8_t flags;
+        bool folder;
+        std::string change; // empty: safe
+    } const rights[] = {
+        {ReadExecute, Everyone, 0, false, ""},
+        {0x2, AuthUsers, 0, true, "Authenticated Users (S-1-5-11): write data"},
+        {0x4, Users, 0, false, "Users (S-1-5-32-545): append data"},
+        {0x10, Users, 0, false, "Users (S-1-5-32-545): write extended attributes"},
+        {0x100, Users, 0, false, "Users (S-1-5-32-545): write attributes"},
+        {0x10000, Other, 0, false, "S-1-5-21-1-2-3-1002: delete"},
+        {0x40, Users, 0, true, "Users (S-1-5-32-545): delete files in it"},
+        {0x40, Users, 0, false, ""}, // deleting children means nothing on a file
+        {0x40000, Users, 0, false, "Users (S-1-5-32-545): change its permissions"},
+        {0x80000, Users, 0, false, "Users (S-1-5-32-545): take ownership"},
+        {0x40000000, Users, InheritOnly | InheritToFiles, true,
+         "Users (S-1-5-32-545): generic write"},
+        {0x10000000, Users, 0, false, "Users (S-1-5-32-545): generic all"},
+        {0x02000000, Users, 0, false, "Users (S-1-5-32-545): maximum allowed"},
+        // CREATOR OWNER is trusted only where it applies to what is created later.
+        {0x10000000, CreatorOwner, InheritOnly, true, ""},
+        {0x10000000, CreatorOwner, 0, true, "CREATOR OWNER (S-1-3-0): generic all"},
+    };
+    for (const auto& r : rights)
+        EXPECT_EQ(Judge(Admins, {Allow(r.mask, r.sid, r.flags)}, r.folder),
+                  r.change.empty() ? "" : " can be changed by " + r.change)
+            << std::hex << r.mask << " to " << r.sid << (r.folder ? " on a folder" : " on a file");
 }
 
 TEST(DriverPlaceRule, ACutOffDescriptorIsNeverSafe) {
@@ -818,69 +810,65 @@ TEST_F(DriverServiceTest, NothingLoadsFromAPlaceOthersCanChangeUnlessTheVolumeKe
     }
 }
 
-TEST_F(DriverServiceTest, ALeftOverServiceIsPointedAtOurFileOnDemandAndNotStartedWhenThatFails) {
-    static const DWORD errors[] = {0, 1072};
-    for (DWORD error : errors) {
-        SCOPED_TRACE(error);
-        SetUp();
-        Answer(fake::on.CreateServiceA, SC_HANDLE(nullptr));
-        if (error)
-            fake::on.ChangeServiceConfigA = [error](SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
-                                                    LPDWORD, LPCSTR, LPCSTR, LPCSTR, LPCSTR) {
-                SetLastError(error);
-                return FALSE;
-            };
-        {
-            TLptPortConnection lpt;
-            // A disabled service left behind would not start: set to start on demand.
-            fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
-            EXPECT_EQ(change.args,
-                      (std::vector<uint64_t>{uintptr_t(fake::OpenedService), 1, 3, 1, 0}));
-            EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
-            EXPECT_EQ(lpt.serviceConfigError, error);
-            EXPECT_EQ(fake::Count("StartServiceA"), error ? 0u : 1u);
-            EXPECT_EQ(lpt.serviceInstalled, !error);
-            fake::calls.clear();
-        }
-        EXPECT_EQ(fake::Count("DeleteService"), error ? 0u : 1u);
-    }
-}
-
-// Who removes the service at exit: the last one out, by the driver's count; with a driver that
-// cannot count, the run that installed it.
-TEST_F(DriverServiceTest, TheLastProgramHoldingTheDeviceRemovesTheService) {
+// A device that opens while nobody else holds it was left behind: this run takes it over, and a
+// service that loads another file is stopped, pointed at ours and started again. Who removes the
+// service at exit: the last one out, by the driver's count; with a driver that cannot count, the
+// run that installed it.
+TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheService) {
+    const char* const Old = "C:\\Old\\LPTWDMIO.SYS";
     struct Case {
         const char* what;
-        int opensAt;   // 1: the device was there already; 2: this run installed the driver
-        DWORD atStart; // handles counted at start (0: no answer)
-        DWORD atExit;  // handles counted at exit (0: no answer)
-        bool removed;
+        int opensAt;             // 1: the device was there already; 2: this run installed it
+        DWORD atStart, atExit;   // handles counted (0: a driver that does not answer)
+        const char* servicePath; // the file the service loads
+        bool unsafeFolder, owned, repointed, removed;
     } cases[] = {
-        {"another program installed it and has gone", 1, 2, 1, true},
-        {"another program still holds it", 1, 2, 2, false},
-        {"installed here, another program holds it now", 2, 2, 2, false},
-        {"installed here, the last one out", 2, 1, 1, true},
-        {"installed here, a driver that cannot count", 2, 0, 0, true},
-        {"there already, a driver that cannot count", 1, 0, 0, false},
+        {"left over, ours, another spelling", 1, 1, 1, "\\??\\c:\\kavit\\lptwdmio.sys", false, true,
+         false, true},
+        {"left over, another file", 1, 1, 1, Old, false, true, true, true},
+        {"left over, another file, our folder unsafe", 1, 1, 1, Old, true, true, false, true},
+        {"another program holds it", 1, 2, 2, Old, false, false, false, false},
+        {"another program installed it and has gone", 1, 2, 1, Old, false, false, false, true},
+        {"there already, a driver that cannot count", 1, 0, 0, Old, false, false, false, false},
+        {"installed here, another program holds it now", 2, 2, 2, Old, false, true, false, false},
+        {"installed here, the last one out", 2, 1, 1, Old, false, true, false, true},
+        {"installed here, a driver that cannot count", 2, 0, 0, Old, false, true, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         DriverFromAttempt(c.opensAt);
         openHandles = c.atStart;
+        fake::servicePath = c.servicePath;
+        if (c.unsafeFolder)
+            fake::security["C:\\Kavit\\"] =
+                fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Users}});
         size_t exitFrom = 0;
         {
             TLptPortConnection lpt;
+            EXPECT_EQ(lpt.serviceInstalled, c.owned);
             ASSERT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(lpt.driverPlace.verdict, c.unsafeFolder ? PlaceUnsafe : PlaceSafe);
+            Strings steps;
+            for (const fake::Call& call : fake::calls)
+                if ((call.fn == "CloseHandle" && call.args[0] == uintptr_t(Device)) ||
+                    call.fn == "ControlService" || call.fn == "ChangeServiceConfigA" ||
+                    call.fn == "StartServiceA" || call.fn == "CreateFileA")
+                    steps.push_back(call.fn);
+            if (c.repointed) {
+                EXPECT_EQ(steps, (Strings{"CreateFileA", "CloseHandle", "ControlService",
+                                          "ChangeServiceConfigA", "StartServiceA", "CreateFileA"}));
+                fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
+                EXPECT_EQ(change.args[2], DWORD(SERVICE_DEMAND_START));
+                EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
+            } else {
+                Strings installed = {"CreateFileA", "StartServiceA", "CreateFileA"};
+                EXPECT_EQ(steps, c.opensAt == 1 ? Strings{"CreateFileA"} : installed);
+            }
             openHandles = c.atExit;
             exitFrom = fake::calls.size();
         }
-        auto at = [&](const char* fn) {
-            for (size_t i = exitFrom; i < fake::calls.size(); ++i)
-                if (fake::calls[i].fn == fn)
-                    return i;
-            return fake::calls.size();
-        };
+        auto at = [&](const char* fn) { return At(fn, exitFrom); };
         ASSERT_LT(at("CloseHandle"), fake::calls.size());
         EXPECT_EQ(fake::calls[at("CloseHandle")].args[0], uintptr_t(Device));
         EXPECT_EQ(at("DeleteService") < fake::calls.size(), c.removed);
@@ -890,52 +878,5 @@ TEST_F(DriverServiceTest, TheLastProgramHoldingTheDeviceRemovesTheService) {
                 << "the device is closed before its driver is stopped";
         }
         EXPECT_EQ(fake::Count("LoadLibraryA"), fake::Count("FreeLibrary"));
-    }
-}
-
-// A device that opens while nobody else holds it was left behind: this run takes it over, and
-// a service that loads another file is stopped, pointed at ours and started again.
-TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndRepointedAtOurFile) {
-    struct Case {
-        const char* what;
-        DWORD atStart;
-        const char* servicePath;
-        bool unsafeFolder;
-        bool repointed;
-        bool owned;
-    } cases[] = {
-        {"ours, another spelling", 1, "\\??\\c:\\kavit\\lptwdmio.sys", false, false, true},
-        {"another file", 1, "C:\\Old\\LPTWDMIO.SYS", false, true, true},
-        {"another file, our folder unsafe", 1, "C:\\Old\\LPTWDMIO.SYS", true, false, true},
-        {"another program holds it", 2, "C:\\Old\\LPTWDMIO.SYS", false, false, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SetUp();
-        DriverFromAttempt(1);
-        openHandles = c.atStart;
-        fake::servicePath = c.servicePath;
-        if (c.unsafeFolder)
-            fake::security["C:\\Kavit\\"] =
-                fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Users}});
-        TLptPortConnection lpt;
-        EXPECT_EQ(lpt.serviceInstalled, c.owned);
-        EXPECT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(lpt.driverPlace.verdict, c.unsafeFolder ? PlaceUnsafe : PlaceSafe);
-        Strings steps;
-        for (const fake::Call& call : fake::calls)
-            if ((call.fn == "CloseHandle" && call.args[0] == uintptr_t(Device)) ||
-                call.fn == "ControlService" || call.fn == "ChangeServiceConfigA" ||
-                call.fn == "StartServiceA" || call.fn == "CreateFileA")
-                steps.push_back(call.fn);
-        if (c.repointed) {
-            EXPECT_EQ(steps, (Strings{"CreateFileA", "CloseHandle", "ControlService",
-                                      "ChangeServiceConfigA", "StartServiceA", "CreateFileA"}));
-            fake::Call change = fake::CallsTo("ChangeServiceConfigA")[0];
-            EXPECT_EQ(change.args[2], DWORD(SERVICE_DEMAND_START));
-            EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
-        } else {
-            EXPECT_EQ(steps, Strings{"CreateFileA"});
-        }
     }
 }

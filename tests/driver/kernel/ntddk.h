@@ -20,12 +20,10 @@ extern "C" {
 #define UNREFERENCED_PARAMETER(p) (void)(p)
 
 typedef int32_t NTSTATUS;
-typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef uint16_t USHORT;
 typedef unsigned char UCHAR, *PUCHAR, BOOLEAN;
 typedef uintptr_t ULONG_PTR;
-typedef void VOID;
 typedef void* PVOID;
 typedef wchar_t WCHAR, *PWSTR;
 typedef uint32_t ACCESS_MASK;
