@@ -19,10 +19,6 @@ const DWORD ErrorServiceDisabled = 1058; // ERROR_SERVICE_DISABLED
 const DWORD ErrorMarkedForDelete = 1072; // ERROR_SERVICE_MARKED_FOR_DELETE
 const DWORD ErrorDriverBlocked = 1275;   // ERROR_DRIVER_BLOCKED
 
-const WORD MachineI386 = 0x014C;  // IMAGE_FILE_MACHINE_I386
-const WORD MachineAmd64 = 0x8664; // IMAGE_FILE_MACHINE_AMD64
-const WORD MachineArm64 = 0xAA64; // IMAGE_FILE_MACHINE_ARM64
-
 bool FileExists(const std::string& path, DWORD& error) {
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return true;

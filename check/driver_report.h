@@ -33,7 +33,12 @@ std::string FolderLine(const TLptPortConnection& connection);
 // "error 577: Windows cannot verify the digital signature for this file."
 std::string ErrorText(DWORD code);
 
-// The machine type a program must be built for to run natively here, as IMAGE_FILE_MACHINE_*.
+// Machine types, as IMAGE_FILE_MACHINE_* names them.
+const WORD MachineI386 = 0x014C;
+const WORD MachineAmd64 = 0x8664;
+const WORD MachineArm64 = 0xAA64;
+
+// The machine type a program must be built for to run natively here.
 WORD NativeMachine();
 // The machine type in a PE file's header, 0 when the file is no PE image. False when the file
 // cannot be read.

@@ -6,10 +6,6 @@
 
 namespace {
 
-const WORD MachineI386 = 0x014C;  // IMAGE_FILE_MACHINE_I386
-const WORD MachineAmd64 = 0x8664; // IMAGE_FILE_MACHINE_AMD64
-const WORD MachineArm64 = 0xAA64; // IMAGE_FILE_MACHINE_ARM64
-
 // SYSTEM_INFORMATION_CLASS SystemCodeIntegrityInformation and its answer.
 const ULONG SystemCodeIntegrityInformation = 103;
 struct TCodeIntegrityInformation {

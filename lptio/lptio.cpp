@@ -304,6 +304,13 @@ bool TLptPortConnection::PointServiceAtOurDriver(SC_HANDLE service) {
     return false;
 }
 
+// Asks a driver service to stop; whether it did shows in what comes next.
+void TLptPortConnection::StopService(SC_HANDLE service) {
+    SERVICE_STATUS status;
+    std::memset(&status, 0, sizeof status);
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+}
+
 // A failed start (a missing driver file, a driver already running) does not stop anything: the
 // next opening of the device tells whether the driver is there. Its reason is kept for whoever
 // wants to tell the user.
@@ -392,9 +399,7 @@ void TLptPortConnection::TakeOverLeftover() {
             // Our handle would keep the old driver loaded: it goes before the stop.
             CloseHandle(deviceHandle);
             deviceHandle = INVALID_HANDLE_VALUE;
-            SERVICE_STATUS status;
-            std::memset(&status, 0, sizeof status);
-            ControlService(service, SERVICE_CONTROL_STOP, &status);
+            StopService(service);
             if (PointServiceAtOurDriver(service))
                 RequestStart(service);
             deviceHandle = OpenLptDevice();
@@ -413,9 +418,7 @@ void TLptPortConnection::RemoveDriverService(bool remove) {
                 // Deleting alone leaves a loaded driver, and with it the service, registered but
                 // marked for deletion, until Windows restarts. Stopped, the driver unloads and
                 // the deletion is done at once. Neither answer changes what comes next.
-                SERVICE_STATUS status;
-                std::memset(&status, 0, sizeof status);
-                ControlService(service, SERVICE_CONTROL_STOP, &status);
+                StopService(service);
                 DeleteService(service);
                 CloseServiceHandle(service);
             }

@@ -136,6 +136,7 @@ class TLptPortConnection {
     bool LoadServiceManager();
     bool PlaceAllowsDriver(const std::string& directory);
     bool PointServiceAtOurDriver(SC_HANDLE service);
+    void StopService(SC_HANDLE service);
     void RequestStart(SC_HANDLE service);
     void InstallDriverService();
     void TakeOverLeftover();

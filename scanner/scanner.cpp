@@ -43,8 +43,6 @@ int ButtonIndex(int pad, int button) {
 
 const DWORD PortLostMilliseconds = 500;
 
-bool passFailed;    // a register access of the last pass did not go through...
-DWORD passError;    // ...and left this last error
 bool passesFailing; // every pass since failingSince has failed
 DWORD failingSince; // GetTickCount() at the first of them
 bool sinkEnded;     // the last pass was ended by HandleButton, not by the port
@@ -132,20 +130,22 @@ void ReleaseAll() {
     }
 }
 
-void ScanPass() {
-    // A failure ends the pass where it happens; what was sent stands, and the next tick runs a
-    // full pass again.
+// False when a register access ended the pass; `error` then holds its last error. A failure ends
+// the pass where it happens; what was sent stands, and the next tick runs a full pass again.
+bool ScanPass(DWORD& error) {
     sinkEnded = false;
-    bool done = PadPass(*PortConnection, selectedPort, AppSettings.secondPlayer == 1 ? 2 : 1,
-                        HandleButton, nullptr);
-    passFailed = !done && !sinkEnded;
-    passError = passFailed ? GetLastError() : 0;
+    if (PadPass(*PortConnection, selectedPort, AppSettings.secondPlayer == 1 ? 2 : 1, HandleButton,
+                nullptr) ||
+        sinkEnded)
+        return true;
+    error = GetLastError();
+    return false;
 }
 
 // After each pass. Letting go again on later failing passes finds nothing held, and the icon
 // already resting: each key goes up once.
-void WatchPort() {
-    if (!passFailed) {
+void WatchPort(bool passed, DWORD error) {
+    if (passed) {
         passesFailing = false;
         return;
     }
@@ -155,7 +155,7 @@ void WatchPort() {
         failingSince = now;
     }
     // Unsigned, so right across the wrap of the tick count too.
-    if (LptDeviceGone(passError) || now - failingSince > PortLostMilliseconds) {
+    if (LptDeviceGone(error) || now - failingSince > PortLostMilliseconds) {
         ReleaseAll();
         ShowTrayIcon(FirstIcon);
     }
@@ -167,9 +167,9 @@ void ScanPads() {
     // Without a way to the ports every read would come back 0, which reads as buttons held.
     if (!PortConnection || !PortConnection->IsOpen())
         return;
-    passFailed = false;
-    ScanPass();
-    WatchPort();
+    DWORD error = 0;
+    bool passed = ScanPass(error);
+    WatchPort(passed, error);
 }
 
 // The tray icon is left alone: at shutdown it has already been removed.
