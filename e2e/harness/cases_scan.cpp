@@ -106,9 +106,12 @@ void KeepsD6D7(TEnv& env) {
     for (BYTE top : {0xC0, 0x40, 0x00}) {
         // A write that lands inside a pass is overwritten by the pass's next select write, so
         // write until a pass starts from it. On a busy machine a pass fills much of each
-        // interval, hence the generous number of tries.
+        // interval, hence the generous number of tries. Each try waits a little longer after
+        // the last pass first, so that the writes cannot all fall at the same point of the
+        // interval (the harness's own loop would otherwise keep in step with the timer).
         bool taken = false;
         for (int attempt = 0; attempt < 40 && !taken; attempt++) {
+            Sleep(static_cast<DWORD>(attempt * 3 % 11));
             BYTE pair[2] = {Lpt1, static_cast<BYTE>(top | 0x3E)};
             Expect(env.sim.WritePorts(pair, 1), "harness write refused");
             env.ClearLog();
