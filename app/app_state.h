@@ -9,6 +9,8 @@
 // Timers of MainWindow.
 const UINT_PTR TimerStartup = 330; // one second after start-up, then replaced by TimerPoll
 const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan
+// A look at the foreground window, only while a preset names a program (app/foreground_preset.h).
+const UINT_PTR TimerForeground = 340;
 
 // Messages.
 const UINT TrayRestoreMessage = 49284; // add the tray icon again

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/app_state.h"
+#include "app/foreground_preset.h"
 #include "common/notice.h"
 #include "common/tray_icon.h"
 #include "app/window_proc.h"
@@ -118,6 +119,7 @@ void GetReady() {
     BuildPopupMenu();
     // No pad is scanned during the first second; the first tick starts the polling timer.
     SetTimer(MainWindow, TimerStartup, StartupMilliseconds, nullptr);
+    StartFollowingForeground();
 }
 
 // Runs until the quit message; `message` is left holding it.

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "app/app_state.h"
+#include "app/foreground_preset.h"
 #include "app/key_assign.h"
 #include "app/startup.h"
 #include "common/tray_icon.h"
@@ -27,6 +28,10 @@ void OnTimer(WPARAM id) {
         // One second after start-up: from now on the pads are polled at their own pace.
         KillTimer(MainWindow, TimerStartup);
         SetTimer(MainWindow, TimerPoll, AppSettings.interval, nullptr);
+        return;
+    }
+    if (id == TimerForeground) {
+        FollowForeground();
         return;
     }
     ScanPads();
@@ -77,6 +82,7 @@ void RewritePresetItem(UINT checkMark) {
 void ChoosePreset(int32_t index) {
     RewritePresetItem(MF_UNCHECKED);
     PresetTable.currentPreset = index;
+    PresetTable.chosenPreset = -1; // the one that comes back when a program leaves the front
     RewritePresetItem(MF_CHECKED);
     SaveSettingsOrTell();
 }

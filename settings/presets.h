@@ -29,11 +29,17 @@ struct TPresetTable {
     std::vector<TCodes> presets;
     int32_t presetCount = 0;
     int32_t currentPreset = 0; // also AppSettings' current preset: one value, kept here
+    // The user's own choice while a program in the foreground has its preset current; -1 when
+    // the current preset is the user's choice (settings/program_presets.h).
+    int32_t chosenPreset = -1;
     HMENU PresetSubmenu = nullptr;
     bool presetSubmenuCreated = false;
 };
 
 extern TPresetTable PresetTable;
+
+// The preset the user chose last, the one Kavit.ini keeps.
+int32_t ChosenPreset();
 
 // "[A]B[C]" -> "ABC".
 std::string CaptionOf(const std::string& header);

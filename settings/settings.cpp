@@ -93,8 +93,7 @@ bool LoadSettings(const std::string& path) {
 }
 
 bool SaveSettings(const std::string& path) {
-    if (ReplaceWholeFile(path,
-                         SettingsText(AppSettings, PresetTable.currentPreset, PresetTable.presets)))
+    if (ReplaceWholeFile(path, SettingsText(AppSettings, ChosenPreset(), PresetTable.presets)))
         return true;
     ShowNotice(CannotWriteNotice);
     return false;

@@ -23,6 +23,9 @@ std::deque<MSG> queue;
 WNDPROC windowProc = nullptr;
 bool windowVisible = false;
 POINT cursor = {640, 480};
+HWND foreground;
+std::map<HWND, std::string> windowPrograms;
+HWND const TaskBar = reinterpret_cast<HWND>(0x7B00);
 std::string modulePath = "C:\\Kavit\\Kavit.exe";
 std::wstring modulePathWide;
 std::map<std::wstring, std::wstring> shortPaths;
@@ -165,6 +168,11 @@ BOOL WINAPI FakeGetFileSecurityA(LPCSTR name, SECURITY_INFORMATION what,
     std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(descriptor));
     return TRUE;
 }
+BOOL WINAPI FakeQueryFullProcessImageNameA(HANDLE process, DWORD, LPSTR name, PDWORD size) {
+    const std::string& path = windowPrograms[static_cast<HWND>(process)];
+    *size = DWORD(snprintf(name, *size, "%s", path.c_str()));
+    return TRUE;
+}
 HANDLE const TokenHandle = reinterpret_cast<HANDLE>(0x70C1);
 BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     Log("OpenProcessToken", {Num(process), access});
@@ -295,6 +303,8 @@ Handlers MakeDefaults() {
         return nullptr;
     };
     h.GetProcAddress = [](HMODULE module, LPCSTR name) -> FARPROC {
+        if (name && std::string(name) == "QueryFullProcessImageNameA")
+            return AsFarProc(&FakeQueryFullProcessImageNameA);
         if (module != AdvapiModule || !name)
             return nullptr;
         std::string n = name;
@@ -445,6 +455,8 @@ void Reset() {
     windowVisible = false;
     paintPending = false;
     cursor = POINT{640, 480};
+    foreground = nullptr;
+    windowPrograms.clear();
     modulePath = "C:\\Kavit\\Kavit.exe";
     modulePathWide.clear();
     shortPaths.clear();
@@ -620,6 +632,27 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
 }
 HANDLE WINAPI GetCurrentProcess() {
     return reinterpret_cast<HANDLE>(-1);
+}
+DWORD WINAPI GetCurrentProcessId() {
+    return Num(fake::Window) & 0xFFFF;
+}
+HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD processId) {
+    HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(processId));
+    if (fake::windowPrograms[window].empty()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return window;
+}
+HWND WINAPI GetForegroundWindow() {
+    return fake::foreground;
+}
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) {
+    *processId = window == fake::Window ? GetCurrentProcessId() : DWORD(Num(window));
+    return 1;
+}
+int WINAPI GetClassNameA(HWND window, LPSTR name, int size) {
+    return snprintf(name, size_t(size), "%s", window == fake::TaskBar ? "Shell_TrayWnd" : "Other");
 }
 DWORD WINAPI FormatMessageA(DWORD, LPCVOID, DWORD, DWORD, LPSTR, DWORD, void*) {
     return 0;

@@ -166,6 +166,9 @@ typedef DWORD* PDWORD;
 typedef unsigned short USHORT;
 typedef BOOL* PBOOL;
 HANDLE WINAPI GetCurrentProcess();
+DWORD WINAPI GetCurrentProcessId();
+#define PROCESS_QUERY_INFORMATION 0x0400
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD id, DWORD language, LPSTR text,
@@ -361,6 +364,9 @@ BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint);
 COLORREF WINAPI SetTextColor(HDC dc, COLORREF color);
 BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length);
 BOOL WINAPI SetForegroundWindow(HWND window);
+HWND WINAPI GetForegroundWindow();
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
+int WINAPI GetClassNameA(HWND window, LPSTR name, int size);
 BOOL WINAPI GetCursorPos(LPPOINT point);
 DWORD WINAPI GetMessagePos();
 LPARAM WINAPI GetMessageExtraInfo();
