@@ -19,6 +19,7 @@
 #include "common/program_state.h"
 #include "lptio/lptio.h"
 #include "settings/presets.h"
+#include "settings/program_presets.h"
 #include "settings/settings.h"
 
 namespace {
@@ -273,6 +274,28 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
     return result;
 }
 
+// A line for each preset that follows programs. A program that an earlier preset names already
+// is no use here: Kavit takes the first.
+std::string FollowLines() {
+    std::string lines;
+    for (size_t k = 0; k < PresetTable.presets.size(); ++k) {
+        std::vector<std::string> programs = ProgramsNamed(PresetTable.presets[k].header);
+        if (programs.empty())
+            continue;
+        lines += "\npreset " + std::to_string(k + 1) + " \"" + PresetTable.presets[k].caption +
+                 "\" follows";
+        for (const std::string& program : programs) {
+            int32_t first = PresetForProgram(program);
+            lines += " " + program;
+            if (first < 0)
+                lines += " (not a file name: never matches)";
+            else if (first != static_cast<int32_t>(k))
+                lines += " (taken by preset " + std::to_string(first + 1) + ")";
+        }
+    }
+    return lines;
+}
+
 // Keys and interval from Kavit.ini beside the program, read as Kavit.exe reads them.
 std::string LoadKeys(TViewSetup& setup) {
     std::string path = ProgramDirectory() + SettingsFileName;
@@ -287,7 +310,7 @@ std::string LoadKeys(TViewSetup& setup) {
     char note[160];
     snprintf(note, sizeof note, "keys: preset \"%.60s\" of Kavit.ini; read every %lu ms",
              setup.preset->caption.c_str(), static_cast<unsigned long>(setup.interval));
-    return note;
+    return note + FollowLines();
 }
 
 int Run(bool once) {

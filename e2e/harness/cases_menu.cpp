@@ -84,6 +84,33 @@ void SaveFailureKeepsIni(TEnv& env) {
     env.ExitKavit(kavit);
 }
 
+// Copies of Kavit.exe under other names stand in for games: each turns away as "Another copy
+// already running", its notice a window of that program in front. Pad 1 button 1 sends the key
+// of the preset naming the program in front, another program brings the chosen one back, and
+// Kavit.ini stays as it was.
+void PresetFollowsForeground(TEnv& env) {
+    TIniValues ini = StandardIni(3);
+    ini.presets[1].header = "[Digits] @doomcopy.exe";
+    ini.presets[2].header = "[Wide] @xx.exe @QUAKECOPY.EXE";
+    StartScanning(env, ini);
+    const std::string before = env.ReadIni();
+    const TEnv::TStamp stamp = env.IniStamp();
+    const std::pair<const char*, int> fronts[] = {
+        {"doomcopy.exe", 1}, {"quakecopy.exe", 2}, {"another.exe", 0}};
+    for (const auto& [name, preset] : fronts) {
+        CopyFileA(env.KavitExe().c_str(), (env.dir + name).c_str(), FALSE);
+        TKavit& game = env.NewKavit();
+        game.Start(env.dir + name, env.dir);
+        HWND box = game.WaitNotice(5000).box;
+        Expect(WaitUntil([&] { return GetForegroundWindow() == box; }, 3000), "%s not in front",
+               name);
+        Sleep(750); // the foreground is looked at four times a second
+        Tap(env, ini.presets[preset], 1, 1);
+    }
+    Expect(env.IniStamp() == stamp && env.ReadIni() == before, "Kavit.ini written: %s",
+           DescribeDifference(before, env.ReadIni()).c_str());
+}
+
 LPARAM KeyData(const TKey& key) {
     return static_cast<LPARAM>(1 | (key.scan & 0xFF) << 16 | (key.ext ? 1 << 24 : 0));
 }
@@ -363,6 +390,7 @@ void TrayMenuByKeyboard(TEnv& env) {
 
 KAVIT_E2E_CASE(menu_preset_rewrites_ini, PresetMenuRewritesIni)
 KAVIT_E2E_CASE(menu_preset_save_failure_keeps_ini, SaveFailureKeepsIni)
+KAVIT_E2E_CASE(menu_preset_follows_foreground, PresetFollowsForeground)
 KAVIT_E2E_CASE(set_keys_one_pad, SetKeysOnePad)
 KAVIT_E2E_CASE(set_keys_two_pads, SetKeysTwoPads)
 KAVIT_E2E_CASE(assign_window_paints_blue, AssignWindowPaintsBlue)

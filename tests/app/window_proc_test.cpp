@@ -513,6 +513,67 @@ TEST_F(WindowProcTest, TheNextScanPassUsesTheNewPreset) {
     EXPECT_EQ(keys[0].args, (std::vector<uint64_t>{202, 12, 0, KavitKeyMark}));
 }
 
+// ---- the preset of the program in front -------------------------------------------------------
+
+HWND const Doom = HWND(0x7D01), Quake = HWND(0x7D02), Other = HWND(0x7D03), Locked = HWND(0x7D04);
+const UINT ToFront = WM_USER + 100, PadButton = WM_USER + 101; // handled by the test
+
+void Front(HWND window) {
+    Queue(ToFront, WPARAM(window));
+    Queue(WM_TIMER, TimerForeground);
+}
+void Pad(bool down) {
+    Queue(PadButton, down);
+    Queue(WM_TIMER, TimerPoll);
+}
+// Pad 1 button 1 of preset k of File() sends vk (k + 1) * 100 + 1, as a byte: down, then up.
+std::string Tap(int32_t k) {
+    std::string vk = std::to_string(BYTE((k + 1) * 100 + 1));
+    return vk + "v " + vk + "^ ";
+}
+
+TEST_F(WindowProcTest, ThePresetFollowsTheProgramInFront) {
+    // "@" words: none; case and brackets; several, odd spacing, a lone "@", one inside a word.
+    const std::string original = File(
+        {"[Menu]", "[Doom @DOOM.exe]", "[Quake]\t@ me@other.exe  @quake.exe @doom.exe"}, {9, 0, 0});
+    fake::files[IniPath] = original;
+    fake::windowPrograms = {{Doom, "C:\\Games\\doom.exe"}, {Other, "C:\\doom.exe\\other.exe"}};
+    fake::windowPrograms[Quake] = "\\Device\\HarddiskVolume2\\QUAKE.EXE";
+    fake::windowPrograms[Locked] = ""; // cannot be opened
+    std::string checked, wantChecked, sent, want;
+    fake::on.DefWindowProcA = [&](HWND, UINT message, WPARAM wParam, LPARAM) -> LRESULT {
+        if (message == ToFront)
+            fake::foreground = HWND(wParam);
+        else if (message == PadButton)
+            wParam ? matrix.Press(1, 1) : matrix.Release(1, 1);
+        for (const fake::MenuItem& item : fake::menus[PresetTable.PresetSubmenu])
+            if (message == PadButton && wParam && item.flags & MF_CHECKED)
+                checked += std::to_string(item.id - CmdPresetBase);
+        return 0;
+    };
+    // After each step a tap of pad 1 button 1: the keys of preset k, and its item checked.
+    auto tap = [&](int32_t k) { Pad(true), Pad(false), want += Tap(k), wantChecked += '0' + k; };
+    Front(Doom), tap(1); // the first preset naming doom.exe
+    Pad(true), Front(Quake), Pad(false), want += Tap(1), wantChecked += '1', tap(2); // held
+    Front(fake::Window), Front(fake::TaskBar), tap(2); // no change of program
+    Front(Other), tap(0);                              // named by no preset: the chosen one
+    Front(Doom), Front(Locked), tap(0);
+    Front(Doom), Queue(WM_COMMAND, CmdPresetBase + 2), tap(2); // chosen, saved
+    Front(Doom), tap(2), Front(Other), Front(Doom), tap(1);    // the choice holds while Doom stays
+    // Set keys teaches Doom's preset whatever comes to the front: its own keys, then a save.
+    Queue(WM_COMMAND, CmdSetKeys), Front(Other), tap(1);
+    for (int b = 1; b <= 13; ++b)
+        Queue(WM_KEYDOWN, WPARAM(200 + b), app_test::KeyData(b + 10, b % 2));
+    Queue(WM_TIMER, TimerForeground), tap(2); // the new choice comes back
+    Run();
+    for (const fake::Call& c : fake::CallsTo("keybd_event"))
+        sent += std::to_string(c.args[0]) + (c.args[2] & KEYEVENTF_KEYUP ? "^ " : "v ");
+    EXPECT_EQ(sent + "| checked " + checked, want + "| checked " + wantChecked);
+    // Written by the menu choice and by the keys taught, both with the preset chosen.
+    EXPECT_EQ(fake::Count("MoveFileExA"), 2u);
+    EXPECT_EQ(fake::files[IniPath], settings_test::WithLine(original, 5, "Preset=3"));
+}
+
 // On a locked or secure desktop GetCursorPos fails and leaves the point as it was: the menu then
 // opens where the click was, as the message tells.
 TEST_F(WindowProcTest, WithoutACursorPositionTheMenuOpensAtTheMessagePosition) {

@@ -169,8 +169,7 @@ BOOL WINAPI FakeGetFileSecurityA(LPCSTR name, SECURITY_INFORMATION what,
     return TRUE;
 }
 BOOL WINAPI FakeQueryFullProcessImageNameA(HANDLE process, DWORD, LPSTR name, PDWORD size) {
-    const std::string& path = windowPrograms[static_cast<HWND>(process)];
-    *size = DWORD(snprintf(name, *size, "%s", path.c_str()));
+    *size = DWORD(snprintf(name, *size, "%s", windowPrograms[HWND(process)].c_str()));
     return TRUE;
 }
 HANDLE const TokenHandle = reinterpret_cast<HANDLE>(0x70C1);
@@ -637,12 +636,8 @@ DWORD WINAPI GetCurrentProcessId() {
     return Num(fake::Window) & 0xFFFF;
 }
 HANDLE WINAPI OpenProcess(DWORD, BOOL, DWORD processId) {
-    HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(processId));
-    if (fake::windowPrograms[window].empty()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    return window;
+    HWND window = HWND(uintptr_t(processId)); // see GetWindowThreadProcessId
+    return fake::windowPrograms[window].empty() ? nullptr : window;
 }
 HWND WINAPI GetForegroundWindow() {
     return fake::foreground;

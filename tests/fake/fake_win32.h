@@ -204,13 +204,13 @@ extern std::map<UINT_PTR, UINT> timers;              // live timers of the windo
 extern std::deque<MSG> queue;                        // the thread's message queue
 extern WNDPROC windowProc;                           // from RegisterClassA
 extern bool windowVisible;
-extern POINT cursor; // GetCursorPos
+extern POINT cursor;                                                // GetCursorPos
+void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam); // queue without logging
+LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam); // call windowProc on Window directly
 // The foreground window and each window's program (QueryFullProcessImageNameA; "": the process
 // cannot be opened). A window's process id is its handle's value; Window's is Kavit's own.
 extern HWND foreground;
 extern std::map<HWND, std::string> windowPrograms;
-extern HWND const TaskBar;                                          // class "Shell_TrayWnd"
-void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam); // queue without logging
-LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam); // call windowProc on Window directly
+extern HWND const TaskBar; // class "Shell_TrayWnd"
 
 } // namespace fake
