@@ -1,5 +1,6 @@
 #include "app/foreground_preset.h"
 
+#include <cstring>
 #include <string>
 
 #include "app/app_state.h"
@@ -12,7 +13,7 @@ namespace {
 // Within half a second of a switch; a look costs one call while the foreground stays.
 const UINT ForegroundMilliseconds = 250;
 
-// Vista on: enough to ask for the image name, and granted for elevated programs too.
+// Vista on: all that asking for the image name takes, the right that processes grant most widely.
 const DWORD ProcessQueryLimitedInformation = 0x1000;
 
 typedef BOOL(WINAPI* TQueryFullProcessImageNameA)(HANDLE process, DWORD flags, LPSTR name,
@@ -20,9 +21,11 @@ typedef BOOL(WINAPI* TQueryFullProcessImageNameA)(HANDLE process, DWORD flags, L
 typedef DWORD(WINAPI* TGetProcessImageFileNameA)(HANDLE process, LPSTR name, DWORD size);
 
 // The task bar is where the tray menu is reached from: passing through it on the way to the menu
-// must not take away the preset of the program the menu is meant for.
+// must not take away the preset of the program the menu is meant for. Its classes on the first
+// and on other screens, and the flyouts of hidden tray icons (Windows 7 to 10, and 11).
 const char* const TaskBarClasses[] = {"Shell_TrayWnd", "Shell_SecondaryTrayWnd",
-                                      "NotifyIconOverflowWindow"};
+                                      "NotifyIconOverflowWindow",
+                                      "TopLevelWindowForOverflowXamlIsland"};
 
 HWND lastForeground; // the last foreground window looked at, of another program
 
@@ -30,7 +33,7 @@ bool IsTaskBar(HWND window) {
     char name[64];
     int length = GetClassNameA(window, name, sizeof name);
     for (const char* taskBar : TaskBarClasses)
-        if (length > 0 && std::string(name, static_cast<size_t>(length)) == taskBar)
+        if (length > 0 && std::strcmp(name, taskBar) == 0)
             return true;
     return false;
 }
