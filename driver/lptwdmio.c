@@ -30,6 +30,13 @@ static const WCHAR LinkName[] = LPT_LINK_NAME;
 
 static PDEVICE_OBJECT Device;
 
+/* The batch codes ask for no right of their own, and the rights checked at create belong to the
+ * file object, not to each handle: a handle duplicated with SYNCHRONIZE alone would still run
+ * batches. Windows Server 2003 and later note in every control request which data rights the
+ * caller's handle holds, and this routine reads them; XP lacks it, so it is looked up. */
+typedef NTSTATUS(NTAPI* TValidateAccess)(PIRP irp, ULONG access);
+static TValidateAccess ValidateAccess;
+
 /* Handles to the device open now: creates that succeeded minus the cleanups (or closes without
  * one) of those file objects. A counted file object carries FileCounted in FsContext2. */
 static volatile LONG OpenHandles;
@@ -86,6 +93,7 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
         file->FsContext2 = FileCounted;
         InterlockedIncrement(&OpenHandles);
     } else if (NT_SUCCESS(status)) {
+        PortSetCleanup(set);
         PortSetFree(set);
     }
     return Complete(irp, status, 0);
@@ -160,6 +168,9 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
      * for a refused create; Wine opens the handle without waiting for the driver's answer. */
     if (!Admitted(stack->FileObject))
         return Complete(irp, STATUS_ACCESS_DENIED, 0);
+    if ((code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS) && ValidateAccess &&
+        !NT_SUCCESS(ValidateAccess(irp, FILE_READ_ACCESS | FILE_WRITE_ACCESS)))
+        return Complete(irp, STATUS_ACCESS_DENIED, 0);
     if (code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS)
         status = PortBatch(SetOf(irp), code == LPT_IOCTL_READ_PORTS, buffer, inLength, outLength,
                            &information);
@@ -232,6 +243,11 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     (void)RelocationAnchor;
 
     PoolChoose();
+    if (PortBackendMayValidateAccess()) {
+        UNICODE_STRING routine;
+        RtlInitUnicodeString(&routine, L"IoValidateDeviceIoControlAccess");
+        ValidateAccess = (TValidateAccess)MmGetSystemRoutineAddress(&routine);
+    }
     status = PortBackendLoad(driver);
     if (!NT_SUCCESS(status))
         return status;
