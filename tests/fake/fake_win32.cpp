@@ -53,8 +53,18 @@ struct OpenFile {
     std::string path;
     size_t position;
     bool writable;
+    DWORD share;
 };
 std::map<HANDLE, OpenFile> openFiles;
+
+// Windows' sharing rule, as far as the code under test meets it: a file held open without
+// FILE_SHARE_WRITE cannot be opened for writing by anyone else.
+bool HeldAgainstWriting(const std::string& path) {
+    for (const auto& open : openFiles)
+        if (open.second.path == path && !(open.second.share & FILE_SHARE_WRITE))
+            return true;
+    return false;
+}
 
 uint64_t Num(const void* p) {
     return reinterpret_cast<uintptr_t>(p);
@@ -202,8 +212,8 @@ Handlers MakeDefaults() {
         info->dwPlatformId = VER_PLATFORM_WIN32_NT;
         return TRUE;
     };
-    h.CreateFileA = [](LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                       DWORD, HANDLE) -> HANDLE {
+    h.CreateFileA = [](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                       DWORD disposition, DWORD, HANDLE) -> HANDLE {
         if (IsDevicePath(name)) {
             lastError = ERROR_FILE_NOT_FOUND;
             return INVALID_HANDLE_VALUE;
@@ -218,10 +228,14 @@ Handlers MakeDefaults() {
             lastError = 80; // ERROR_FILE_EXISTS
             return INVALID_HANDLE_VALUE;
         }
+        if ((access & GENERIC_WRITE) && HeldAgainstWriting(path)) {
+            lastError = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
         if (disposition == CREATE_ALWAYS || disposition == CREATE_NEW)
             files[path].clear();
         HANDLE handle = reinterpret_cast<HANDLE>(nextHandle++);
-        openFiles[handle] = OpenFile{path, 0, (access & GENERIC_WRITE) != 0};
+        openFiles[handle] = OpenFile{path, 0, (access & GENERIC_WRITE) != 0, share};
         return handle;
     };
     h.ReadFile = [](HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
