@@ -284,7 +284,11 @@ std::string DirectoryOf(const std::string& path) {
 
 // Empty when `path` is no junction, symbolic link or mount point.
 std::string JudgeLink(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    // Asked with a trailing separator, Wine answers for the folder a link points to.
+    std::string entry = path;
+    if (entry.size() > VolumeRoot(entry).size() && entry.find_last_of("\\/") == entry.size() - 1)
+        entry.pop_back();
+    DWORD attributes = GetFileAttributesA(entry.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return path + " is a link (a junction or symbolic link), which can be pointed elsewhere";
     return std::string();

@@ -411,7 +411,13 @@ void TLptPortConnection::TakeOverLeftover() {
             queryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed) &&
             config->lpBinaryPathName)
             running = NoNtPrefix(config->lpBinaryPathName);
-        runningPlace = JudgeDriverPath(running);
+        // A service naming a file that is not there (a copy moved away, say) loads nothing from
+        // that place again: there is nothing to judge, and it is pointed at ours like any other.
+        SetLastError(0);
+        DWORD error =
+            GetFileAttributesA(running.c_str()) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+        if (running.empty() || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND))
+            runningPlace = JudgeDriverPath(running);
         std::string ours = ProgramDirectory() + DriverFileName;
         if (runningPlace.verdict == PlaceSafe && count == 1) {
             serviceInstalled = true;

@@ -189,6 +189,27 @@ void LeftoverAfterKill(TEnv& env) {
     ExpectDriverUnloaded("after the next start's Exit");
 }
 
+// Kavit killed in a safe folder leaves its driver running; the next Kavit, started from a folder
+// every user may change, uses that driver, which was loaded from a safe place: no notice, the
+// pads work, and as the last one out it removes the service at "Exit".
+void LeftoverThenUnsafeFolder(TEnv& env) {
+    TIniValues ini = StandardIni(1);
+    StartScanning(env, ini).Kill();
+    env.sim.Close();
+    env.dir += "open\\";
+    env.MakeProgramDir();
+    env.WriteIni(ini);
+    OpenToEveryone(env.dir);
+    TKavit& kavit = env.StartKavit();
+    ExpectNoNotice(kavit, "Kavit");
+    env.OpenSim();
+    env.WaitPasses(2);
+    Tap(env, ini.presets[0], 1, 6);
+    env.sim.Close();
+    env.ExitKavit(kavit);
+    env.ExpectServiceRemoved("after Exit");
+}
+
 std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
@@ -339,6 +360,7 @@ KAVIT_E2E_CASE(robust_two_copies_at_once, TwoCopiesAtOnce)
 KAVIT_E2E_CASE(robust_set_keys_while_pad_held, SetKeysWhilePadHeld)
 KAVIT_E2E_CASE(robust_leftover_service_elsewhere, LeftoverServiceElsewhere)
 KAVIT_E2E_CASE(robust_leftover_after_kill, LeftoverAfterKill)
+KAVIT_E2E_CASE(robust_leftover_then_unsafe_folder, LeftoverThenUnsafeFolder)
 KAVIT_E2E_CASE(robust_non_ansi_folder, NonAnsiFolder)
 KAVIT_E2E_CASE(robust_driver_stopped_while_held, DriverStoppedWhileHeld)
 KAVIT_E2E_CASE(robust_teach_window_alt_f4, TeachWindowAltF4)

@@ -841,7 +841,7 @@ TEST_F(DriverServiceTest, NothingLoadsFromAPathOthersCanChangeOrRedirect) {
             fake::security[path] =
                 fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Everyone}});
         fake::on.GetFileAttributesA = [=](LPCSTR name) {
-            return DWORD(link && name == path ? 0x410 : FILE_ATTRIBUTE_DIRECTORY);
+            return DWORD(link && name + std::string("\\") == path ? 0x410 : 0x10);
         };
         TLptPortConnection lpt;
         EXPECT_EQ(lpt.driverPlace.verdict, PlaceUnsafe);
