@@ -57,15 +57,6 @@ struct OpenFile {
 };
 std::map<HANDLE, OpenFile> openFiles;
 
-// Windows' sharing rule, as far as the code under test meets it: a file held open without
-// FILE_SHARE_WRITE cannot be opened for writing by anyone else.
-bool HeldAgainstWriting(const std::string& path) {
-    for (const auto& open : openFiles)
-        if (open.second.path == path && !(open.second.share & FILE_SHARE_WRITE))
-            return true;
-    return false;
-}
-
 uint64_t Num(const void* p) {
     return reinterpret_cast<uintptr_t>(p);
 }
@@ -228,10 +219,13 @@ Handlers MakeDefaults() {
             lastError = 80; // ERROR_FILE_EXISTS
             return INVALID_HANDLE_VALUE;
         }
-        if ((access & GENERIC_WRITE) && HeldAgainstWriting(path)) {
-            lastError = ERROR_SHARING_VIOLATION;
-            return INVALID_HANDLE_VALUE;
-        }
+        // Windows' sharing rule: held open without FILE_SHARE_WRITE, no one else may write it.
+        for (const auto& open : openFiles)
+            if ((access & GENERIC_WRITE) && open.second.path == path &&
+                !(open.second.share & FILE_SHARE_WRITE)) {
+                lastError = ERROR_SHARING_VIOLATION;
+                return INVALID_HANDLE_VALUE;
+            }
         if (disposition == CREATE_ALWAYS || disposition == CREATE_NEW)
             files[path].clear();
         HANDLE handle = reinterpret_cast<HANDLE>(nextHandle++);
