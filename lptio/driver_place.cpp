@@ -384,6 +384,8 @@ std::string FinalPath(HANDLE file) {
     return path;
 }
 
+} // namespace
+
 bool SamePath(std::string a, std::string b) {
     for (std::string* path : {&a, &b})
         for (char& c : *path)
@@ -391,8 +393,6 @@ bool SamePath(std::string a, std::string b) {
                 c = static_cast<char>(c - 'a' + 'A');
     return a == b;
 }
-
-} // namespace
 
 TPinnedDriver PinDriver(const std::string& directory) {
     TPinnedDriver pinned;

@@ -57,3 +57,7 @@ struct TPinnedDriver {
 };
 TPinnedDriver PinDriver(const std::string& directory);
 void UnpinDriver(TPinnedDriver& pinned);
+
+// "c:\kavit\lptwdmio.sys" names the same file as "C:\Kavit\LPTWDMIO.SYS"; any other spelling
+// counts as another path.
+bool SamePath(std::string a, std::string b);

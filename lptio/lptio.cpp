@@ -373,17 +373,6 @@ std::string NoNtPrefix(const std::string& path) {
     return path.compare(0, 4, "\\??\\") == 0 ? path.substr(4) : path;
 }
 
-// "c:\kavit\lptwdmio.sys" names the same file as "C:\Kavit\LPTWDMIO.SYS"; any other spelling
-// counts as another file (repointing the service at the file it already loads costs a restart of
-// the driver, nothing more).
-bool SameDriverFile(std::string a, std::string b) {
-    for (std::string* path : {&a, &b})
-        for (char& c : *path)
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-    return a == b;
-}
-
 } // namespace
 
 // The device opened at once: a driver runs already, loaded from the file its service names,
@@ -422,7 +411,8 @@ void TLptPortConnection::TakeOverLeftover() {
         if (runningPlace.verdict == PlaceSafe && count == 1) {
             serviceInstalled = true;
             driverPath = ours;
-            if (!SameDriverFile(running, ours))
+            // Repointing at the file it already loads costs a restart of the driver, no more.
+            if (!SamePath(running, ours))
                 Repoint(service);
         }
         CloseServiceHandle(service);

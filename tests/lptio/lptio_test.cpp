@@ -811,19 +811,20 @@ TEST(DriverPlaceRule, ACutOffDescriptorIsNeverSafe) {
 TEST_F(DriverServiceTest, NothingLoadsFromAPathOthersCanChangeOrRedirect) {
     struct Case {
         const char* what;
-        const char* path; // open to Everyone; ends in '*': a link
+        std::string path; // open to Everyone, or a link
+        bool link;
         DWORD volumeFlags;
         std::string reason; // of a program in C:\Games\Kavit\ (empty: installed)
     } cases[] = {
-        {"folder", "C:\\Games\\Kavit\\", FS_PERSISTENT_ACLS,
+        {"folder", "C:\\Games\\Kavit\\", false, FS_PERSISTENT_ACLS,
          "C:\\Games\\Kavit\\ can be changed by Everyone (S-1-1-0): write data"},
-        {"driver file", "C:\\Games\\Kavit\\LPTWDMIO.SYS", FS_PERSISTENT_ACLS,
+        {"driver file", "C:\\Games\\Kavit\\LPTWDMIO.SYS", false, FS_PERSISTENT_ACLS,
          "C:\\Games\\Kavit\\LPTWDMIO.SYS can be changed by Everyone (S-1-1-0): write data"},
-        {"parent", "C:\\Games\\", FS_PERSISTENT_ACLS,
+        {"parent", "C:\\Games\\", false, FS_PERSISTENT_ACLS,
          "C:\\Games\\ can be changed by Everyone (S-1-1-0): delete"},
-        {"a link in the path", "C:\\Games\\*", FS_PERSISTENT_ACLS,
+        {"a link in the path", "C:\\Games\\", true, FS_PERSISTENT_ACLS,
          "C:\\Games\\ is a link (a junction or symbolic link), which can be pointed elsewhere"},
-        {"FAT32", "", 0,
+        {"FAT32", "", false, 0,
          "the drive of C:\\Games\\Kavit\\ keeps no access rights (as FAT32 and exFAT drives do), "
          "so anyone can change what is on it"},
     };
@@ -832,15 +833,10 @@ TEST_F(DriverServiceTest, NothingLoadsFromAPathOthersCanChangeOrRedirect) {
         SetUp();
         fake::modulePath = "C:\\Games\\Kavit\\Kavit.exe";
         fake::volumeFlags = c.volumeFlags;
-        std::string path = c.path;
-        bool link = !path.empty() && path.back() == '*';
-        if (link)
-            path.pop_back();
-        else
-            fake::security[path] =
-                fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Everyone}});
-        fake::on.GetFileAttributesA = [=](LPCSTR name) {
-            return DWORD(link && name + std::string("\\") == path ? 0x410 : 0x10);
+        if (!c.link)
+            fake::security[c.path] = fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, "S-1-1-0"}});
+        fake::on.GetFileAttributesA = [c](LPCSTR name) {
+            return DWORD(c.link && name + std::string("\\") == c.path ? 0x410 : 0x10);
         };
         TLptPortConnection lpt;
         EXPECT_EQ(lpt.driverPlace.verdict, PlaceUnsafe);
