@@ -8,7 +8,8 @@
  *
  * This part is the same in both builds; the ports themselves are the back end's (port_backend.h).
  * Only SYSTEM and Administrators may open the device, also by any name below it, and only with
- * both FILE_READ_DATA and FILE_WRITE_DATA. */
+ * both FILE_READ_DATA and FILE_WRITE_DATA; where Windows tells (Server 2003 on), a batch also needs
+ * both on the very handle that sends it. */
 #include <ntddk.h>
 
 #include "batch.h"

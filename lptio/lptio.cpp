@@ -405,8 +405,12 @@ void TLptPortConnection::TakeOverLeftover() {
         SetLastError(0);
         DWORD error =
             GetFileAttributesA(running.c_str()) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-        if (running.empty() || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND))
+        if (running.empty()) {
+            runningPlace.verdict = PlaceUnsafe;
+            runningPlace.reason = "the service lptwdmio does not tell which file it loads";
+        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             runningPlace = JudgeDriverPath(running);
+        }
         std::string ours = ProgramDirectory() + DriverFileName;
         if (runningPlace.verdict == PlaceSafe && count == 1) {
             serviceInstalled = true;
