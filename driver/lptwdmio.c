@@ -238,14 +238,17 @@ DRIVER_INITIALIZE DriverEntry;
 static const void* const volatile RelocationAnchor = (const void*)&DriverEntry;
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    UNICODE_STRING routine;
     NTSTATUS status;
     ULONG i;
     UNREFERENCED_PARAMETER(registryPath);
     (void)RelocationAnchor;
 
     PoolChoose();
-    if (PortBackendMayValidateAccess()) {
-        UNICODE_STRING routine;
+    /* Wine's kernel, the one that exports its own main loop, has the routine only as a stub that
+     * ends the driver host when called. */
+    RtlInitUnicodeString(&routine, L"wine_ntoskrnl_main_loop");
+    if (!MmGetSystemRoutineAddress(&routine)) {
         RtlInitUnicodeString(&routine, L"IoValidateDeviceIoControlAccess");
         ValidateAccess = (TValidateAccess)MmGetSystemRoutineAddress(&routine);
     }

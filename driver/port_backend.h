@@ -15,9 +15,6 @@ typedef struct TPortSet TPortSet;
 NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver);
 void PortBackendUnload(void);
 
-/* Whether the kernel's IoValidateDeviceIoControlAccess may be called where it exists. */
-BOOLEAN PortBackendMayValidateAccess(void);
-
 /* PASSIVE_LEVEL. *set may be left NULL by a back end that keeps nothing per handle. */
 NTSTATUS PortSetOpen(TPortSet** set);
 /* PASSIVE_LEVEL; the set serves no batch afterwards. Safe to call twice. */

@@ -71,10 +71,6 @@ NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
     return STATUS_SUCCESS;
 }
 
-BOOLEAN PortBackendMayValidateAccess(void) {
-    return TRUE;
-}
-
 void PortBackendUnload(void) {
     /* Every notification registration belongs to an open handle and is removed at its cleanup;
      * while one exists, it holds a reference on the driver object and the driver is not

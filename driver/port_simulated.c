@@ -166,11 +166,6 @@ NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
 
 void PortBackendUnload(void) {}
 
-/* Wine exports the routine, but as a stub that ends the driver host when called. */
-BOOLEAN PortBackendMayValidateAccess(void) {
-    return FALSE;
-}
-
 /* One simulated machine for every handle; per handle, what parport would know of it. A handle
  * that sends a private code is the test bench: its batches act like a probe on the wires and
  * take no part in the allocation. Every other handle (Kavit, kavit-check) takes a port at its

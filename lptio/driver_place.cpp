@@ -290,7 +290,7 @@ std::string JudgeLink(const std::string& path) {
         entry.pop_back();
     DWORD attributes = GetFileAttributesA(entry.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return path + " is a link (a junction or symbolic link), which can be pointed elsewhere";
+        return path + " is a junction or symbolic link, which can be pointed elsewhere";
     return std::string();
 }
 
@@ -311,7 +311,7 @@ TDriverPlace JudgeDriverPath(const std::string& path) {
         !(flags & FS_PERSISTENT_ACLS)) {
         place.verdict = PlaceUnsafe;
         place.reason = "the drive of " + directory +
-                       " keeps no access rights (as FAT32 and exFAT drives do), so anyone can "
+                       " keeps no access rights, as FAT32 and exFAT drives do, so anyone can "
                        "change what is on it";
         return place;
     }

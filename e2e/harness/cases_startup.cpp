@@ -165,8 +165,8 @@ void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
     }
     TKavit& kavit = env.StartKavit(false);
     TNotice notice = kavit.WaitNotice(15000);
-    std::string reason =
-        place + (where == ThroughLink ? " is a link" : " can be changed by Everyone (S-1-1-0)");
+    std::string reason = place + (where == ThroughLink ? " is a junction or symbolic link"
+                                                       : " can be changed by Everyone (S-1-1-0)");
     for (const std::string& part :
          {"folder\n" + env.dir + "\n",
           std::string("Other users of this PC could change Kavit's driver"), reason,

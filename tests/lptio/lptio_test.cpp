@@ -823,9 +823,9 @@ TEST_F(DriverServiceTest, NothingLoadsFromAPathOthersCanChangeOrRedirect) {
         {"parent", "C:\\Games\\", false, FS_PERSISTENT_ACLS,
          "C:\\Games\\ can be changed by Everyone (S-1-1-0): delete"},
         {"a link in the path", "C:\\Games\\", true, FS_PERSISTENT_ACLS,
-         "C:\\Games\\ is a link (a junction or symbolic link), which can be pointed elsewhere"},
+         "C:\\Games\\ is a junction or symbolic link, which can be pointed elsewhere"},
         {"FAT32", "", false, 0,
-         "the drive of C:\\Games\\Kavit\\ keeps no access rights (as FAT32 and exFAT drives do), "
+         "the drive of C:\\Games\\Kavit\\ keeps no access rights, as FAT32 and exFAT drives do, "
          "so anyone can change what is on it"},
     };
     for (const Case& c : cases) {
