@@ -104,6 +104,18 @@ std::string UnsafeFolderNotice(const TDriverPlace& place) {
            SafeFolderExample + ", and start it from there.";
 }
 
+// A driver was running already, loaded from a place others could have changed: it is used, as
+// refusing it would not unload it, and what Kavit did and did not do is said.
+std::string UnsafeRunningDriverNotice(const TDriverPlace& place) {
+    return "Kavit uses the driver that was already running, but it was loaded from a place that "
+           "other users of this PC could change (" +
+           place.reason +
+           ").\n\nKavit leaves that driver's service alone. An administrator can remove it with "
+           "\"sc stop lptwdmio\" and then \"sc delete lptwdmio\" in an administrator prompt. "
+           "Keep Kavit in a folder that only administrators can change, such as " +
+           SafeFolderExample + ".";
+}
+
 // Port, tray icon, menu and the first timer: from here on the program only answers messages.
 void GetReady() {
     ChoosePort();
@@ -111,6 +123,8 @@ void GetReady() {
     // one thing to tell: the driver's absence follows from it.
     if (PortConnection->driverPlace.verdict == PlaceUnsafe)
         ShowNotice(UnsafeFolderNotice(PortConnection->driverPlace).c_str());
+    else if (PortConnection->runningPlace.verdict == PlaceUnsafe)
+        ShowNotice(UnsafeRunningDriverNotice(PortConnection->runningPlace).c_str());
     else if (!PortConnection->IsOpen())
         ShowNotice("LPT error, driver installed?");
     // Registered just before the icon is first added: a task bar restarted earlier needs nothing.

@@ -8,7 +8,8 @@
  *
  * This part is the same in both builds; the ports themselves are the back end's (port_backend.h).
  * Only SYSTEM and Administrators may open the device, also by any name below it, and only with
- * both FILE_READ_DATA and FILE_WRITE_DATA. */
+ * both FILE_READ_DATA and FILE_WRITE_DATA; where Windows tells (Server 2003 on), a batch also needs
+ * both on the very handle that sends it. */
 #include <ntddk.h>
 
 #include "batch.h"
@@ -29,6 +30,13 @@ static const WCHAR DeviceName[] = LPT_DEVICE_NAME;
 static const WCHAR LinkName[] = LPT_LINK_NAME;
 
 static PDEVICE_OBJECT Device;
+
+/* The batch codes ask for no right of their own, and the rights checked at create belong to the
+ * file object, not to each handle: a handle duplicated with SYNCHRONIZE alone would still run
+ * batches. Windows Server 2003 and later note in every control request which data rights the
+ * caller's handle holds, and this routine reads them; XP lacks it, so it is looked up. */
+typedef NTSTATUS(NTAPI* TValidateAccess)(PIRP irp, ULONG access);
+static TValidateAccess ValidateAccess;
 
 /* Handles to the device open now: creates that succeeded minus the cleanups (or closes without
  * one) of those file objects. A counted file object carries FileCounted in FsContext2. */
@@ -86,6 +94,7 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
         file->FsContext2 = FileCounted;
         InterlockedIncrement(&OpenHandles);
     } else if (NT_SUCCESS(status)) {
+        PortSetCleanup(set);
         PortSetFree(set);
     }
     return Complete(irp, status, 0);
@@ -160,6 +169,9 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
      * for a refused create; Wine opens the handle without waiting for the driver's answer. */
     if (!Admitted(stack->FileObject))
         return Complete(irp, STATUS_ACCESS_DENIED, 0);
+    if ((code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS) && ValidateAccess &&
+        !NT_SUCCESS(ValidateAccess(irp, FILE_READ_ACCESS | FILE_WRITE_ACCESS)))
+        return Complete(irp, STATUS_ACCESS_DENIED, 0);
     if (code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS)
         status = PortBatch(SetOf(irp), code == LPT_IOCTL_READ_PORTS, buffer, inLength, outLength,
                            &information);
@@ -226,12 +238,20 @@ DRIVER_INITIALIZE DriverEntry;
 static const void* const volatile RelocationAnchor = (const void*)&DriverEntry;
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    UNICODE_STRING routine;
     NTSTATUS status;
     ULONG i;
     UNREFERENCED_PARAMETER(registryPath);
     (void)RelocationAnchor;
 
     PoolChoose();
+    /* Wine's kernel, the one that exports its own main loop, has the routine only as a stub that
+     * ends the driver host when called. */
+    RtlInitUnicodeString(&routine, L"wine_ntoskrnl_main_loop");
+    if (!MmGetSystemRoutineAddress(&routine)) {
+        RtlInitUnicodeString(&routine, L"IoValidateDeviceIoControlAccess");
+        ValidateAccess = (TValidateAccess)MmGetSystemRoutineAddress(&routine);
+    }
     status = PortBackendLoad(driver);
     if (!NT_SUCCESS(status))
         return status;

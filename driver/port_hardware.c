@@ -35,17 +35,26 @@ typedef struct TLptPort {
     PDEVICE_OBJECT device;
     PARALLEL_PORT_INFORMATION info;
     PVOID notification; /* target-device-change registration, removed at cleanup */
+    ULONG_PTR watch;    /* the registration's context: a number, never a pointer (see OpenSets) */
     BOOLEAN held;       /* allocated from parport */
     UCHAR controlKept;  /* control register as read when the port was allocated */
 } TLptPort;
 
 struct TPortSet {
+    struct TPortSet* next; /* in OpenSets */
     KSPIN_LOCK lock;
     BOOLEAN closed; /* cleaned up: ports given back, no batch served */
     TLptPort ports[LPT_PORT_COUNT];
 };
 
 static PDRIVER_OBJECT Driver;
+
+/* Every set between open and cleanup. Before Windows 7 a removal callback may still run after its
+ * registration was removed, when the set it was made for is freed: so a callback is handed a
+ * number, not a pointer, and looks its port up here. Order: SetsLock before a set's lock. */
+static KSPIN_LOCK SetsLock;
+static TPortSet* OpenSets;
+static ULONG_PTR LastWatch; /* numbers handed out so far; 0 names no port */
 
 /* IoUnregisterPlugPlayNotificationEx (Windows 7 on) promises that no callback runs after it
  * returns; XP's IoUnregisterPlugPlayNotification does not, so it is the fallback only. */
@@ -55,6 +64,8 @@ static TUnregister UnregisterEx;
 NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
     UNICODE_STRING routine;
     Driver = driver;
+    KeInitializeSpinLock(&SetsLock);
+    OpenSets = NULL;
     RtlInitUnicodeString(&routine, L"IoUnregisterPlugPlayNotificationEx");
     UnregisterEx = (TUnregister)MmGetSystemRoutineAddress(&routine);
     return STATUS_SUCCESS;
@@ -177,23 +188,59 @@ static BOOLEAN SameGuid(const GUID* a, const GUID* b) {
     return RtlCompareMemory(a, b, sizeof(GUID)) == sizeof(GUID);
 }
 
+static void Unregister(PVOID notification) {
+    if (UnregisterEx)
+        UnregisterEx(notification);
+    else
+        IoUnregisterPlugPlayNotification(notification);
+}
+
+/* The port registered under `watch`, in a set not yet cleaned up; NULL when there is none.
+ * Under SetsLock. */
+static TLptPort* WatchedPort(ULONG_PTR watch) {
+    TPortSet* set;
+    ULONG i;
+    for (set = OpenSets; set; set = set->next) {
+        for (i = 0; i < LPT_PORT_COUNT; i++) {
+            if (set->ports[i].watch == watch)
+                return &set->ports[i];
+        }
+    }
+    return NULL;
+}
+
 /* Told by the PnP manager that a port device is going (query-remove: our reference would veto
  * it), or gone (remove-complete, which is all a surprise removal brings). PASSIVE_LEVEL. The port
  * leaves the set under its lock; later batches naming it fail as for a port not there. After a
- * cancelled removal the port stays out of this handle's set: the next open finds it again. */
+ * cancelled removal the port stays out of this handle's set: the next open finds it again. A
+ * device that is gone needs no more watching: its registration goes too. A callback for a set
+ * already cleaned up finds nothing and does nothing. */
 static NTSTATUS NTAPI PortChanged(PVOID notification, PVOID context) {
     const TARGET_DEVICE_REMOVAL_NOTIFICATION* event =
         (const TARGET_DEVICE_REMOVAL_NOTIFICATION*)notification;
-    TLptPort* port = (TLptPort*)context;
+    BOOLEAN gone = SameGuid(&event->Event, &GUID_TARGET_DEVICE_REMOVE_COMPLETE);
+    TLptPort* port;
     TLptPort taken;
-    KIRQL irql;
-    if (!SameGuid(&event->Event, &GUID_TARGET_DEVICE_QUERY_REMOVE) &&
-        !SameGuid(&event->Event, &GUID_TARGET_DEVICE_REMOVE_COMPLETE))
+    PVOID registration = NULL;
+    KIRQL irql, setIrql;
+    if (!gone && !SameGuid(&event->Event, &GUID_TARGET_DEVICE_QUERY_REMOVE))
         return STATUS_SUCCESS;
-    KeAcquireSpinLock(&port->set->lock, &irql);
-    taken = TakeOut(port);
-    KeReleaseSpinLock(&port->set->lock, irql);
+    RtlZeroMemory(&taken, sizeof(taken));
+    KeAcquireSpinLock(&SetsLock, &irql);
+    port = WatchedPort((ULONG_PTR)context);
+    if (port) {
+        KeAcquireSpinLock(&port->set->lock, &setIrql);
+        taken = TakeOut(port);
+        if (gone) {
+            registration = port->notification;
+            port->notification = NULL;
+        }
+        KeReleaseSpinLock(&port->set->lock, setIrql);
+    }
+    KeReleaseSpinLock(&SetsLock, irql);
     Release(&taken);
+    if (registration)
+        Unregister(registration);
     return STATUS_SUCCESS;
 }
 
@@ -202,6 +249,8 @@ static void FindPorts(TPortSet* set) {
     for (n = 0; n < PARPORT_DEVICES_TRIED; n++) {
         TLptPort found;
         TLptPort* port;
+        PVOID registration;
+        KIRQL irql;
         RtlZeroMemory(&found, sizeof(found));
         lpt = LookUpParport(n, &found);
         if (!lpt)
@@ -212,22 +261,55 @@ static void FindPorts(TPortSet* set) {
             continue;
         }
         /* Allocated only when a batch names it; until then printing goes on undisturbed. */
+        found.set = set;
+        KeAcquireSpinLock(&SetsLock, &irql);
+        found.watch = ++LastWatch;
         *port = found;
-        port->set = set;
-        if (!NT_SUCCESS(IoRegisterPlugPlayNotification(EventCategoryTargetDeviceChange, 0,
-                                                       port->file, Driver, PortChanged, port,
-                                                       &port->notification)))
-            port->notification = NULL;
+        KeReleaseSpinLock(&SetsLock, irql);
+        if (NT_SUCCESS(IoRegisterPlugPlayNotification(EventCategoryTargetDeviceChange, 0,
+                                                      port->file, Driver, PortChanged,
+                                                      (PVOID)found.watch, &registration))) {
+            KeAcquireSpinLock(&SetsLock, &irql);
+            port->notification = registration;
+            KeReleaseSpinLock(&SetsLock, irql);
+        } else {
+            /* Unwatched, our reference would keep the card from being taken out: let it go. */
+            TLptPort taken;
+            KeAcquireSpinLock(&set->lock, &irql);
+            taken = TakeOut(port);
+            KeReleaseSpinLock(&set->lock, irql);
+            Release(&taken);
+        }
     }
+}
+
+/* From here on no removal callback finds the set's ports. */
+static void Unlink(TPortSet* set) {
+    TPortSet** at;
+    KIRQL irql;
+    KeAcquireSpinLock(&SetsLock, &irql);
+    for (at = &OpenSets; *at; at = &(*at)->next) {
+        if (*at == set) {
+            *at = set->next;
+            break;
+        }
+    }
+    KeReleaseSpinLock(&SetsLock, irql);
 }
 
 NTSTATUS PortSetOpen(TPortSet** set) {
     TPortSet* made = (TPortSet*)ExAllocatePoolWithTag(PoolNonPaged(), sizeof(TPortSet), POOL_TAG);
+    KIRQL irql;
     *set = NULL;
     if (!made)
         return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(made, sizeof(*made));
     KeInitializeSpinLock(&made->lock);
+    /* Listed before any registration, so that no callback misses its port. */
+    KeAcquireSpinLock(&SetsLock, &irql);
+    made->next = OpenSets;
+    OpenSets = made;
+    KeReleaseSpinLock(&SetsLock, irql);
     FindPorts(made);
     *set = made;
     return STATUS_SUCCESS;
@@ -248,14 +330,12 @@ void PortSetCleanup(TPortSet* set) {
     KeReleaseSpinLock(&set->lock, irql);
     if (wasClosed)
         return;
+    Unlink(set);
     for (i = 0; i < LPT_PORT_COUNT; i++) {
         TLptPort* port = &set->ports[i];
         TLptPort taken;
         if (port->notification) {
-            if (UnregisterEx)
-                UnregisterEx(port->notification);
-            else
-                IoUnregisterPlugPlayNotification(port->notification);
+            Unregister(port->notification);
             port->notification = NULL;
         }
         KeAcquireSpinLock(&set->lock, &irql);
@@ -266,8 +346,10 @@ void PortSetCleanup(TPortSet* set) {
 }
 
 void PortSetFree(TPortSet* set) {
-    if (set)
-        ExFreePool(set);
+    if (!set)
+        return;
+    Unlink(set);
+    ExFreePool(set);
 }
 
 ULONG PortSetFound(TPortSet* set) {

@@ -63,6 +63,7 @@ echo "# Wine prefix ready in $(($(date +%s) - started)) s (display $DISPLAY)"
 
 c=$WINEPREFIX/drive_c/kavit-e2e
 mkdir -p "$c/dist" "$c/work"
+ln -s work "$c/linked" # the case folders through a link (unsafe_link_refused)
 cp "$build/dist/"* "$c/dist/"
 cp "$build/e2e/LPTWDMIO.SYS" "$build/e2e/kavit-e2e.exe" "$c/"
 

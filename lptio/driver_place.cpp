@@ -11,24 +11,25 @@ const char SafeFolderExample[] = "C:\\Program Files\\Kavit";
 namespace {
 
 // Access rights that let their holder change a file, or the files of a folder, in the order in
-// which a reason names the first one found.
+// which a reason names the first one found; `upPath`: also on a folder further up the path,
+// where only replacing an entry matters.
 struct TRight {
     DWORD mask;
     const char* name;
-    bool folderOnly;
+    bool folderOnly, upPath;
 };
 const TRight ChangingRights[] = {
-    {0x00000002, "write data", false},                // FILE_WRITE_DATA, FILE_ADD_FILE
-    {0x00000004, "append data", false},               // FILE_APPEND_DATA, FILE_ADD_SUBDIRECTORY
-    {0x00000010, "write extended attributes", false}, // FILE_WRITE_EA
-    {0x00000100, "write attributes", false},          // FILE_WRITE_ATTRIBUTES
-    {0x00010000, "delete", false},                    // DELETE
-    {0x00000040, "delete files in it", true},         // FILE_DELETE_CHILD
-    {0x00040000, "change its permissions", false},    // WRITE_DAC
-    {0x00080000, "take ownership", false},            // WRITE_OWNER
-    {0x40000000, "generic write", false},             // GENERIC_WRITE
-    {0x10000000, "generic all", false},               // GENERIC_ALL
-    {0x02000000, "maximum allowed", false},           // MAXIMUM_ALLOWED
+    {0x00000002, "write data", false, false},                // FILE_WRITE_DATA, FILE_ADD_FILE
+    {0x00000004, "append data", false, false},               // FILE_APPEND_DATA, ADD_SUBDIRECTORY
+    {0x00000010, "write extended attributes", false, false}, // FILE_WRITE_EA
+    {0x00000100, "write attributes", false, false},          // FILE_WRITE_ATTRIBUTES
+    {0x00010000, "delete", false, true},                     // DELETE
+    {0x00000040, "delete files in it", true, true},          // FILE_DELETE_CHILD
+    {0x00040000, "change its permissions", false, true},     // WRITE_DAC
+    {0x00080000, "take ownership", false, true},             // WRITE_OWNER
+    {0x40000000, "generic write", false, false},             // GENERIC_WRITE
+    {0x10000000, "generic all", false, true},                // GENERIC_ALL
+    {0x02000000, "maximum allowed", false, true},            // MAXIMUM_ALLOWED
 };
 
 // Layout of the parts of a self-relative security descriptor and its access list.
@@ -108,9 +109,10 @@ bool Trusted(const BYTE* sid, const BYTE* user) {
 }
 
 // The first changing right in `mask`, or null.
-const char* ChangingRight(DWORD mask, bool folder) {
+const char* ChangingRight(DWORD mask, TPathPart part) {
     for (const TRight& right : ChangingRights)
-        if ((mask & right.mask) && (folder || !right.folderOnly))
+        if ((mask & right.mask) && (part != PartFile || !right.folderOnly) &&
+            (part != PartAncestor || right.upPath))
             return right.name;
     return nullptr;
 }
@@ -137,7 +139,7 @@ const char Unreadable[] = ": its access rights cannot be read";
 
 } // namespace
 
-std::string JudgeSecurity(const BYTE* descriptor, DWORD size, const BYTE* user, bool folder) {
+std::string JudgeSecurity(const BYTE* descriptor, DWORD size, const BYTE* user, TPathPart part) {
     if (!descriptor || size < 20 || !(Word(descriptor + 2) & SelfRelative))
         return Unreadable;
     WORD control = Word(descriptor + 2);
@@ -174,8 +176,11 @@ std::string JudgeSecurity(const BYTE* descriptor, DWORD size, const BYTE* user, 
         if (sidAt >= aceSize || !SidLength(ace + sidAt, aceSize - sidAt))
             return Unreadable;
         const BYTE* sid = ace + sidAt;
-        const char* right = ChangingRight(Dword(ace + 4), folder);
+        const char* right = ChangingRight(Dword(ace + 4), part);
         if (!right || Trusted(sid, user))
+            continue;
+        // Up the path only the folder itself counts: what its children inherit shows on them.
+        if (part == PartAncestor && (ace[1] & InheritOnly))
             continue;
         // Given to whoever creates a file later, and not to the object itself.
         if (SidText(sid) == CreatorOwnerSid && (ace[1] & InheritOnly))
@@ -240,7 +245,7 @@ std::vector<BYTE> UserSid(HMODULE advapi) {
 // Empty when `path` is safe, otherwise the reason, which names it. A file that is not there is
 // safe: nothing can be loaded from it.
 std::string JudgeObject(TGetFileSecurityA getFileSecurity, const std::string& path,
-                        const std::vector<BYTE>& user, bool folder) {
+                        const std::vector<BYTE>& user, TPathPart part) {
     std::vector<BYTE> descriptor(1024);
     DWORD needed = 0;
     const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
@@ -252,46 +257,174 @@ std::string JudgeObject(TGetFileSecurityA getFileSecurity, const std::string& pa
     }
     if (!read) {
         DWORD error = GetLastError();
-        if (!folder && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+        if (part == PartFile && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
             return std::string();
         return path + Unreadable + " (error " + std::to_string(error) + ")";
     }
     std::string why = JudgeSecurity(descriptor.data(), static_cast<DWORD>(descriptor.size()),
-                                    user.empty() ? nullptr : user.data(), folder);
+                                    user.empty() ? nullptr : user.data(), part);
     return why.empty() ? why : path + why;
+}
+
+// The folders of `directory` from its volume's root down, each with its trailing separator.
+std::vector<std::string> FoldersDown(const std::string& directory) {
+    std::string root = VolumeRoot(directory);
+    std::vector<std::string> folders = {root};
+    for (size_t at = directory.find_first_of("\\/", root.size()); at != std::string::npos;
+         at = directory.find_first_of("\\/", at + 1))
+        folders.push_back(directory.substr(0, at + 1));
+    return folders;
+}
+
+// Everything up to the last separator.
+std::string DirectoryOf(const std::string& path) {
+    size_t at = path.find_last_of("\\/");
+    return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+// Empty when `path` is no junction, symbolic link or mount point.
+std::string JudgeLink(const std::string& path) {
+    // Asked with a trailing separator, Wine answers for the folder a link points to.
+    std::string entry = path;
+    if (entry.size() > VolumeRoot(entry).size() && entry.find_last_of("\\/") == entry.size() - 1)
+        entry.pop_back();
+    DWORD attributes = GetFileAttributesA(entry.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return path + " is a junction or symbolic link, which can be pointed elsewhere";
+    return std::string();
 }
 
 } // namespace
 
-TDriverPlace JudgeDriverPlace(const std::string& directory) {
+TDriverPlace JudgeDriverPath(const std::string& path) {
     TDriverPlace place;
+    std::string directory = DirectoryOf(path);
     std::string root = VolumeRoot(directory);
+    if (root.empty()) {
+        place.verdict = PlaceUnsafe;
+        place.reason =
+            "\"" + path + "\" is no full path, so it cannot be judged from its drive's root";
+        return place;
+    }
     DWORD flags = 0;
-    if (GetVolumeInformationA(root.empty() ? nullptr : root.c_str(), nullptr, 0, nullptr, nullptr,
-                              &flags, nullptr, 0) &&
+    if (GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
         !(flags & FS_PERSISTENT_ACLS)) {
-        place.verdict = PlaceNotJudged;
-        place.reason = "cannot be judged: the drive of " + directory +
-                       " keeps no access rights (as FAT32 and exFAT do)";
+        place.verdict = PlaceUnsafe;
+        place.reason = "the drive of " + directory +
+                       " keeps no access rights, as FAT32 and exFAT drives do, so anyone can "
+                       "change what is on it";
         return place;
     }
     HMODULE advapi = LoadLibraryA("ADVAPI32.DLL");
     TGetFileSecurityA getFileSecurity =
         advapi ? EntryPoint<TGetFileSecurityA>(advapi, "GetFileSecurityA") : nullptr;
     if (!getFileSecurity) {
-        place.verdict = PlaceUnsafe;
         place.reason = directory + Unreadable + ": this Windows offers no way to read them";
     } else {
         std::vector<BYTE> user = UserSid(advapi);
-        // The folder first: whoever may change it may replace the file however its own list
-        // reads.
-        place.reason = JudgeObject(getFileSecurity, directory, user, true);
+        // From the root down: whoever may replace a folder may replace everything below it,
+        // however their lists read.
+        std::vector<std::string> folders = FoldersDown(directory);
+        for (size_t i = 0; i < folders.size() && place.reason.empty(); ++i) {
+            place.reason = JudgeLink(folders[i]);
+            if (place.reason.empty())
+                place.reason = JudgeObject(getFileSecurity, folders[i], user,
+                                           i + 1 < folders.size() ? PartAncestor : PartFolder);
+        }
         if (place.reason.empty())
-            place.reason = JudgeObject(getFileSecurity, directory + DriverFileName, user, false);
-        if (!place.reason.empty())
-            place.verdict = PlaceUnsafe;
+            place.reason = JudgeLink(path);
+        if (place.reason.empty())
+            place.reason = JudgeObject(getFileSecurity, path, user, PartFile);
     }
+    if (!place.reason.empty())
+        place.verdict = PlaceUnsafe;
     if (advapi)
         FreeLibrary(advapi);
     return place;
+}
+
+TDriverPlace JudgeDriverPlace(const std::string& directory) {
+    return JudgeDriverPath(directory + DriverFileName);
+}
+
+namespace {
+
+typedef DWORD(WINAPI* TGetFinalPathNameByHandleW)(HANDLE file, LPWSTR path, DWORD size,
+                                                  DWORD flags);
+
+// The path an open file resolves to, links and substituted drives followed, as the ANSI
+// functions and the service manager take it ("C:\Kavit\LPTWDMIO.SYS"); empty where Windows
+// cannot tell (XP has no such call) or the path has a character outside the ANSI code page
+// (a best-fit stand-in could name another file).
+std::string FinalPath(HANDLE file) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    TGetFinalPathNameByHandleW getFinalPath =
+        kernel ? EntryPoint<TGetFinalPathNameByHandleW>(kernel, "GetFinalPathNameByHandleW")
+               : nullptr;
+    if (!getFinalPath)
+        return std::string();
+    const DWORD WidestPath = 32768;
+    std::vector<WCHAR> wide(WidestPath);
+    DWORD length = getFinalPath(file, wide.data(), WidestPath, 0); // normalised, with a drive
+    if (length == 0 || length >= WidestPath)
+        return std::string();
+    std::vector<char> ansi(length * 2 + 1);
+    BOOL substituted = FALSE;
+    int bytes =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(length),
+                            ansi.data(), static_cast<int>(ansi.size()), nullptr, &substituted);
+    if (bytes <= 0 || substituted)
+        return std::string();
+    std::string path(ansi.data(), static_cast<size_t>(bytes));
+    // "\\?\C:\..." and "\\?\UNC\server\share\...".
+    if (path.compare(0, 8, "\\\\?\\UNC\\") == 0)
+        return "\\\\" + path.substr(8);
+    if (path.compare(0, 4, "\\\\?\\") == 0)
+        return path.substr(4);
+    return path;
+}
+
+} // namespace
+
+bool SamePath(std::string a, std::string b) {
+    for (std::string* path : {&a, &b})
+        for (char& c : *path)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+    return a == b;
+}
+
+TPinnedDriver PinDriver(const std::string& directory) {
+    TPinnedDriver pinned;
+    std::string typed = directory + DriverFileName;
+    pinned.path = typed;
+    // Others may read it (the kernel's loader does), nobody may write, rename or delete it; a
+    // link is opened as itself, so that it shows as one.
+    pinned.file = CreateFileA(typed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (pinned.file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            pinned.place.verdict = PlaceUnsafe;
+            pinned.place.reason = typed + " cannot be held unchanged while it loads (error " +
+                                  std::to_string(error) + ": another program may be writing it)";
+            return pinned;
+        }
+    }
+    pinned.place = JudgeDriverPath(typed);
+    std::string final =
+        pinned.file == INVALID_HANDLE_VALUE ? std::string() : FinalPath(pinned.file);
+    if (pinned.place.verdict == PlaceSafe && !final.empty() && !SamePath(final, typed)) {
+        pinned.place = JudgeDriverPath(final);
+        pinned.path = final;
+    }
+    if (pinned.place.verdict == PlaceUnsafe)
+        UnpinDriver(pinned);
+    return pinned;
+}
+
+void UnpinDriver(TPinnedDriver& pinned) {
+    if (pinned.file != INVALID_HANDLE_VALUE)
+        CloseHandle(pinned.file);
+    pinned.file = INVALID_HANDLE_VALUE;
 }

@@ -161,7 +161,7 @@ TLptPortConnection::TLptPortConnection()
       CloseServiceHandle(nullptr), CreateServiceA(nullptr), StartServiceA(nullptr),
       OpenServiceA(nullptr), DeleteService(nullptr), ControlService(nullptr),
       ChangeServiceConfigA(nullptr), lpt1Present(false), lpt2Present(false), lpt3Present(false),
-      serviceStartError(0), serviceConfigError(0), driverPlace() {
+      serviceStartError(0), serviceConfigError(0), driverPlace(), runningPlace() {
     OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -187,18 +187,33 @@ TLptPortConnection::TLptPortConnection()
 }
 
 TLptPortConnection::~TLptPortConnection() {
-    // The last one out removes the driver, whoever installed it: while another program holds the
-    // device, its service stays. A driver that cannot count goes only if this run installed it.
-    bool remove = serviceInstalled;
+    RemoveDriverService(LastOneOut());
+}
+
+// Whether the service goes: the last one out removes the driver, whoever installed it; while
+// another program holds the device, its service stays. A driver that cannot count goes only if
+// this run installed it. Closes the device first, so that nothing of ours holds the driver when
+// its service goes.
+bool TLptPortConnection::LastOneOut() {
+    bool remove = serviceInstalled, counted = false;
+    DWORD count = 0;
     if (deviceHandle != INVALID_HANDLE_VALUE) {
-        DWORD count = 0;
-        if (isNT && CountOpenHandles(deviceHandle, count))
-            remove = count == 1;
-        // The device goes first, so that nothing of ours holds the driver when its service goes.
+        counted = isNT && CountOpenHandles(deviceHandle, count);
         CloseHandle(deviceHandle);
         deviceHandle = INVALID_HANDLE_VALUE;
     }
-    RemoveDriverService(remove);
+    // Our handle never opened, or no longer answers (its driver was stopped under it): another
+    // program may have loaded the driver since, and only a fresh handle can ask it.
+    if (!counted && serviceInstalled) {
+        HANDLE fresh = OpenLptDevice();
+        if (fresh != INVALID_HANDLE_VALUE) {
+            counted = CountOpenHandles(fresh, count);
+            CloseHandle(fresh);
+        }
+    }
+    if (counted)
+        remove = count == 1;
+    return remove && runningPlace.verdict != PlaceUnsafe;
 }
 
 bool TLptPortConnection::IsOpen() const {
@@ -286,12 +301,6 @@ bool TLptPortConnection::LoadServiceManager() {
            OpenServiceA && DeleteService && ControlService && ChangeServiceConfigA;
 }
 
-// The folder rule, taken before any service is made to load our driver file.
-bool TLptPortConnection::PlaceAllowsDriver(const std::string& directory) {
-    driverPlace = JudgeDriverPlace(directory);
-    return driverPlace.verdict != PlaceUnsafe;
-}
-
 // A service left behind may point at a file that is gone, elsewhere or another version, and may
 // be disabled: it is set to load our file on demand. False, with the reason kept, when the
 // service manager refuses; the service must then not be started.
@@ -327,9 +336,12 @@ void TLptPortConnection::InstallDriverService() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return;
-    std::string directory = ProgramDirectory();
-    driverPath = directory + DriverFileName;
-    if (!PlaceAllowsDriver(directory)) {
+    // Held from before the folder rule until the start has returned: what loads is what was
+    // judged.
+    TPinnedDriver pinned = PinDriver(ProgramDirectory());
+    driverPath = pinned.path;
+    driverPlace = pinned.place;
+    if (driverPlace.verdict == PlaceUnsafe) {
         CloseServiceHandle(manager);
         return;
     }
@@ -349,34 +361,28 @@ void TLptPortConnection::InstallDriverService() {
             RequestStart(service);
         CloseServiceHandle(service);
     }
+    UnpinDriver(pinned);
     CloseServiceHandle(manager);
 }
 
 namespace {
 
-// "\??\C:\Kavit\LPTWDMIO.SYS" and "c:\kavit\lptwdmio.sys" name the same file as
-// "C:\Kavit\LPTWDMIO.SYS"; any other spelling counts as another file (repointing the service at
-// the file it already loads costs a restart of the driver, nothing more).
-bool SameDriverFile(std::string a, std::string b) {
-    const char NtPrefix[] = "\\??\\";
-    for (std::string* path : {&a, &b}) {
-        if (path->compare(0, 4, NtPrefix) == 0)
-            path->erase(0, 4);
-        for (char& c : *path)
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-    }
-    return a == b;
+// A driver service's path as the file functions take it: the service manager keeps
+// "\??\C:\Kavit\LPTWDMIO.SYS" for "C:\Kavit\LPTWDMIO.SYS".
+std::string NoNtPrefix(const std::string& path) {
+    return path.compare(0, 4, "\\??\\") == 0 ? path.substr(4) : path;
 }
 
 } // namespace
 
-// The device opened at once. When nobody else holds it, it is a driver left behind by a run that
-// did not end cleanly: this run takes over its removal, and a service that loads another file
-// than ours is stopped, pointed at ours and started again, under the folder rule.
+// The device opened at once: a driver runs already, loaded from the file its service names,
+// which is judged by the folder rule. From a place others can change, the driver is used but its
+// service is never touched. Otherwise, when nobody else holds the device, it was left behind by a
+// run that did not end cleanly: this run takes over its removal, and a service that loads another
+// file than ours is stopped, pointed at ours and started again, when ours passes the rule too.
 void TLptPortConnection::TakeOverLeftover() {
     DWORD count = 0;
-    if (!CountOpenHandles(deviceHandle, count) || count != 1 || !LoadServiceManager())
+    if (!CountOpenHandles(deviceHandle, count) || !LoadServiceManager())
         return;
     TQueryServiceConfigA queryServiceConfigA =
         EntryPoint<TQueryServiceConfigA>(advapiModule, "QueryServiceConfigA");
@@ -385,28 +391,54 @@ void TLptPortConnection::TakeOverLeftover() {
         return;
     SC_HANDLE service = OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
     if (service) {
-        serviceInstalled = true;
-        std::string directory = ProgramDirectory();
-        driverPath = directory + DriverFileName;
         // 8 KB is the most a service's configuration can take.
         std::vector<BYTE> buffer(8192);
         auto* config = reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer.data());
         DWORD needed = 0;
+        std::string running;
         if (queryServiceConfigA &&
             queryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed) &&
-            config->lpBinaryPathName && !SameDriverFile(config->lpBinaryPathName, driverPath) &&
-            PlaceAllowsDriver(directory)) {
-            // Our handle would keep the old driver loaded: it goes before the stop.
-            CloseHandle(deviceHandle);
-            deviceHandle = INVALID_HANDLE_VALUE;
-            StopService(service);
-            if (PointServiceAtOurDriver(service))
-                RequestStart(service);
-            deviceHandle = OpenLptDevice();
+            config->lpBinaryPathName)
+            running = NoNtPrefix(config->lpBinaryPathName);
+        // A service naming a file that is not there (a copy moved away, say) loads nothing from
+        // that place again: there is nothing to judge, and it is pointed at ours like any other.
+        SetLastError(0);
+        DWORD error =
+            GetFileAttributesA(running.c_str()) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+        if (running.empty()) {
+            runningPlace.verdict = PlaceUnsafe;
+            runningPlace.reason = "the service lptwdmio does not tell which file it loads";
+        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            runningPlace = JudgeDriverPath(running);
+        }
+        std::string ours = ProgramDirectory() + DriverFileName;
+        if (runningPlace.verdict == PlaceSafe && count == 1) {
+            serviceInstalled = true;
+            driverPath = ours;
+            // Repointing at the file it already loads costs a restart of the driver, no more.
+            if (!SamePath(running, ours))
+                Repoint(service);
         }
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+}
+
+// Points a running service at our file, held from its check until the start has returned;
+// nothing changes when our place fails the rule.
+void TLptPortConnection::Repoint(SC_HANDLE service) {
+    TPinnedDriver pinned = PinDriver(ProgramDirectory());
+    if (pinned.place.verdict == PlaceSafe) {
+        driverPath = pinned.path;
+        // Our handle would keep the old driver loaded: it goes before the stop.
+        CloseHandle(deviceHandle);
+        deviceHandle = INVALID_HANDLE_VALUE;
+        StopService(service);
+        if (PointServiceAtOurDriver(service))
+            RequestStart(service);
+        deviceHandle = OpenLptDevice();
+    }
+    UnpinDriver(pinned);
 }
 
 void TLptPortConnection::RemoveDriverService(bool remove) {

@@ -5,10 +5,13 @@
 //             register reads and writes through DeviceIoControl;
 //   direct  - x86 in/out instructions, only outside the NT family and only without the device.
 // On NT without the device the connection installs and starts the driver service "lptwdmio"
-// from LPTWDMIO.SYS beside the program, unless that folder or file can be changed by others
-// (lptio/driver_place.h). The driver belongs to whoever uses it last: at destruction the service
-// is stopped and deleted when this connection's handle is the only one open (by the driver's
-// own count), or, with a driver that cannot count, when this connection installed it.
+// from LPTWDMIO.SYS beside the program, unless that path can be changed by others
+// (lptio/driver_place.h). A driver already running is judged by the same rule where its service
+// loads it from; from a place others can change, its service is never touched. Otherwise the
+// driver belongs to whoever uses it last: at destruction the service is stopped and deleted when
+// this connection's handle is the only one open (by the driver's own count, asked through a fresh
+// handle when this one no longer answers), or, with a driver that cannot count, when this
+// connection installed it.
 // The connection shows nothing and raises nothing: every failure is told by a result.
 #pragma once
 
@@ -128,18 +131,22 @@ class TLptPortConnection {
     // behind at our driver file (the service was then not started); 0 otherwise.
     DWORD serviceConfigError;
     // The folder rule's verdict on the program's folder and driver file, taken before a service
-    // was created, repointed or started; PlaceSafe when that never came up. PlaceUnsafe means
-    // that nothing was loaded from there.
+    // was created or started; PlaceSafe when that never came up. PlaceUnsafe means that nothing
+    // was loaded from there.
     TDriverPlace driverPlace;
+    // The same rule on the file that the service of a driver already running loads; PlaceSafe
+    // when there was none to judge. PlaceUnsafe: the driver is used, its service left alone.
+    TDriverPlace runningPlace;
 
   private:
     bool LoadServiceManager();
-    bool PlaceAllowsDriver(const std::string& directory);
     bool PointServiceAtOurDriver(SC_HANDLE service);
     void StopService(SC_HANDLE service);
     void RequestStart(SC_HANDLE service);
     void InstallDriverService();
     void TakeOverLeftover();
+    void Repoint(SC_HANDLE service);
+    bool LastOneOut();
     void RemoveDriverService(bool remove);
 };
 

@@ -189,6 +189,18 @@ void LeftoverAfterKill(TEnv& env) {
     ExpectDriverUnloaded("after the next start's Exit");
 }
 
+// Kavit killed in a safe folder leaves its driver running; the next Kavit, started from a folder
+// every user may change, uses that driver without a notice and, the last one out, removes it.
+void LeftoverThenUnsafeFolder(TEnv& env) {
+    StartScanning(env, StandardIni(1)).Kill();
+    env.sim.Close();
+    env.dir += "open\\";
+    env.MakeProgramDir();
+    env.WriteIni(StandardIni(1));
+    OpenToEveryone(env.dir);
+    ScansAndExits(env, env.StartKavit(false), "Kavit from a folder every user may change");
+}
+
 std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
@@ -339,6 +351,7 @@ KAVIT_E2E_CASE(robust_two_copies_at_once, TwoCopiesAtOnce)
 KAVIT_E2E_CASE(robust_set_keys_while_pad_held, SetKeysWhilePadHeld)
 KAVIT_E2E_CASE(robust_leftover_service_elsewhere, LeftoverServiceElsewhere)
 KAVIT_E2E_CASE(robust_leftover_after_kill, LeftoverAfterKill)
+KAVIT_E2E_CASE(robust_leftover_then_unsafe_folder, LeftoverThenUnsafeFolder)
 KAVIT_E2E_CASE(robust_non_ansi_folder, NonAnsiFolder)
 KAVIT_E2E_CASE(robust_driver_stopped_while_held, DriverStoppedWhileHeld)
 KAVIT_E2E_CASE(robust_teach_window_alt_f4, TeachWindowAltF4)

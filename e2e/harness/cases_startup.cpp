@@ -140,17 +140,33 @@ void NoDriverFile(TEnv& env) {
     env.ExpectServiceRemoved("after a run whose driver would not start");
 }
 
-// A folder or driver file that every user may change: Kavit creates, changes and starts no
-// service, says so in one notice, and runs on without pads.
-void UnsafePlaceRefused(TEnv& env, bool fileOnly) {
+enum TUnsafePlace { EveryonesFolder, EveryonesFile, EveryonesParent, ThroughLink };
+
+// A folder or driver file that every user may change, a parent where every user may replace the
+// program's folder (0777 over 0755 under Wine), or a path through a link (a Unix symbolic link
+// reads as one under Wine): Kavit creates, changes and starts no service, says so in one notice,
+// and runs on without pads. The same folder reached directly loads.
+void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
+    std::string direct = env.dir, place = env.dir;
+    if (where == EveryonesParent) {
+        env.MakeProgramDir(false, false);
+        OpenToEveryone(env.dir);
+        env.dir = direct += "Kavit\\";
+    }
     env.MakeProgramDir();
     env.WriteIni(StandardIni());
     env.UnloadDriver();
-    std::string place = fileOnly ? env.dir + "LPTWDMIO.SYS" : env.dir;
-    OpenToEveryone(place);
+    if (where == ThroughLink) { // run-e2e.sh links C:\kavit-e2e\linked to the case folders
+        env.dir.replace(env.dir.find("\\work\\"), 6, "\\linked\\");
+        place = env.dir.substr(0, env.dir.find("\\linked\\") + 8);
+    } else if (where != EveryonesParent) {
+        place = where == EveryonesFile ? env.dir + "LPTWDMIO.SYS" : env.dir;
+        OpenToEveryone(place);
+    }
     TKavit& kavit = env.StartKavit(false);
     TNotice notice = kavit.WaitNotice(15000);
-    std::string reason = place + " can be changed by Everyone (S-1-1-0)";
+    std::string reason = place + (where == ThroughLink ? " is a junction or symbolic link"
+                                                       : " can be changed by Everyone (S-1-1-0)");
     for (const std::string& part :
          {"folder\n" + env.dir + "\n",
           std::string("Other users of this PC could change Kavit's driver"), reason,
@@ -167,14 +183,14 @@ void UnsafePlaceRefused(TEnv& env, bool fileOnly) {
     ExpectNoNotice(kavit, "Kavit after its first notice");
     env.ExitKavit(kavit);
     env.ExpectServiceRemoved("after a run that refused its folder");
+    if (where == ThroughLink) {
+        env.dir = direct; // a notice (a refusal, "LPT error") would hold the tray icon back
+        env.ExitKavit(env.StartKavit());
+    }
 }
 
-void UnsafeFolderRefused(TEnv& env) {
-    UnsafePlaceRefused(env, false);
-}
-
-void UnsafeDriverFileRefused(TEnv& env) {
-    UnsafePlaceRefused(env, true);
+template <TUnsafePlace Where> void UnsafePlace(TEnv& env) {
+    UnsafePlaceRefused(env, Where);
 }
 
 void ServiceLifecycle(TEnv& env) {
@@ -282,8 +298,10 @@ KAVIT_E2E_CASE(ini_label_too_long, RefusedIniCase<4>)
 KAVIT_E2E_CASE(ini_bad_preset_number_uses_first, BadPresetNumberUsesFirst)
 KAVIT_E2E_CASE(no_driver_file_lpt_error, NoDriverFile)
 KAVIT_E2E_CASE(service_installed_used_removed, ServiceLifecycle)
-KAVIT_E2E_CASE(unsafe_folder_refused, UnsafeFolderRefused)
-KAVIT_E2E_CASE(unsafe_driver_file_refused, UnsafeDriverFileRefused)
+KAVIT_E2E_CASE(unsafe_folder_refused, UnsafePlace<EveryonesFolder>)
+KAVIT_E2E_CASE(unsafe_driver_file_refused, UnsafePlace<EveryonesFile>)
+KAVIT_E2E_CASE(unsafe_parent_refused, UnsafePlace<EveryonesParent>)
+KAVIT_E2E_CASE(unsafe_link_refused, UnsafePlace<ThroughLink>)
 KAVIT_E2E_CASE(port_only_lpt3, OnlyLpt3)
 KAVIT_E2E_CASE(port_lpt1_first, Lpt1First)
 KAVIT_E2E_CASE(port_lpt2_without_lpt1, Lpt2WhenNoLpt1)

@@ -31,11 +31,11 @@ void Reset(const std::vector<std::pair<std::wstring, uintptr_t>>& ports) {
     }
 }
 
-void Notify(int n, const GUID& event) {
+void Notify(int n, const GUID& event, bool late) {
     TARGET_DEVICE_REMOVAL_NOTIFICATION note{1, sizeof(note), event, nullptr};
     std::vector<Registration> now = M().registrations; // a callback may not change the list
     for (const Registration& r : now) {
-        if (r.active && r.parport == n)
+        if (r.active != late && r.parport == n)
             r.callback(&note, r.context);
     }
 }
@@ -229,7 +229,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY category,
                                         PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback,
                                         PVOID context, PVOID* entry) {
     NeedIrql(0, "IoRegisterPlugPlayNotification");
-    if (category != EventCategoryTargetDeviceChange || !data)
+    if (category != EventCategoryTargetDeviceChange || !data || M().registrationsFail)
         return STATUS_UNSUCCESSFUL;
     M().registrations.push_back(
         {static_cast<PFILE_OBJECT>(data)->parport, callback, context, true});

@@ -45,14 +45,16 @@ struct Machine {
     std::vector<std::string> faults; // a routine called at the wrong IRQL, a double release ..
     int irql = 0;
     ULONG major = 10, minor = 0;
+    bool registrationsFail = false; // IoRegisterPlugPlayNotification answers STATUS_UNSUCCESSFUL
     std::vector<POOL_TYPE> pools;
 };
 
 Machine& M();
 // A fresh machine with the given ports (name, base) as parport devices 0, 1, ...
 void Reset(const std::vector<std::pair<std::wstring, uintptr_t>>& ports);
-// The PnP manager tells every registration on parport device n of an event.
-void Notify(int n, const GUID& event);
+// The PnP manager tells every registration on parport device n of an event; `late`: only those
+// already unregistered, as XP's PnP manager may still do after IoUnregisterPlugPlayNotification.
+void Notify(int n, const GUID& event, bool late = false);
 int ActiveRegistrations();
 
 } // namespace standin

@@ -56,6 +56,7 @@ struct OpenFile {
     std::string path;
     size_t position;
     bool writable;
+    DWORD share;
 };
 std::map<HANDLE, OpenFile> openFiles;
 
@@ -209,8 +210,8 @@ Handlers MakeDefaults() {
         info->dwPlatformId = VER_PLATFORM_WIN32_NT;
         return TRUE;
     };
-    h.CreateFileA = [](LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                       DWORD, HANDLE) -> HANDLE {
+    h.CreateFileA = [](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                       DWORD disposition, DWORD, HANDLE) -> HANDLE {
         if (IsDevicePath(name)) {
             lastError = ERROR_FILE_NOT_FOUND;
             return INVALID_HANDLE_VALUE;
@@ -225,10 +226,17 @@ Handlers MakeDefaults() {
             lastError = 80; // ERROR_FILE_EXISTS
             return INVALID_HANDLE_VALUE;
         }
+        // Windows' sharing rule: held open without FILE_SHARE_WRITE, no one else may write it.
+        for (const auto& open : openFiles)
+            if ((access & GENERIC_WRITE) && open.second.path == path &&
+                !(open.second.share & FILE_SHARE_WRITE)) {
+                lastError = ERROR_SHARING_VIOLATION;
+                return INVALID_HANDLE_VALUE;
+            }
         if (disposition == CREATE_ALWAYS || disposition == CREATE_NEW)
             files[path].clear();
         HANDLE handle = reinterpret_cast<HANDLE>(nextHandle++);
-        openFiles[handle] = OpenFile{path, 0, (access & GENERIC_WRITE) != 0};
+        openFiles[handle] = OpenFile{path, 0, (access & GENERIC_WRITE) != 0, share};
         return handle;
     };
     h.ReadFile = [](HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {

@@ -23,11 +23,13 @@ struct Bus {
     }
 } bus;
 
-// How many handles the driver counts when asked; 0: a driver that does not answer the question.
+// How many handles the driver counts when asked; 0: a driver that does not answer the question,
+// nor do the next `refusedCounts` questions.
 DWORD openHandles = 0;
+int refusedCounts = 0;
 
 BOOL AnswerOpenHandles(LPVOID out, DWORD outSize, LPDWORD returned) {
-    if (openHandles == 0 || outSize < sizeof(DWORD)) {
+    if (openHandles == 0 || outSize < sizeof(DWORD) || refusedCounts-- > 0) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
@@ -103,6 +105,7 @@ class LptTest : public ::testing::Test {
         fake::Reset();
         bus = Bus{};
         openHandles = 0;
+        refusedCounts = 0;
     }
 };
 using LptTransportTest = LptTest;
@@ -401,10 +404,10 @@ TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
         EXPECT_TRUE(lpt.serviceInstalled);
         EXPECT_EQ(lpt.advapiModule, fake::AdvapiModule);
         EXPECT_EQ(lpt.driverPath, "C:\\Kavit\\LPTWDMIO.SYS");
-        for (const fake::Call& c : fake::CallsTo("CreateFileA")) {
-            EXPECT_EQ(c.text, Strings{"\\\\.\\LptAccessAgent"});
-            EXPECT_EQ(c.args, (std::vector<uint64_t>{0xC0000000, 3, 0, 3, 0x80, 0}));
-        }
+        for (const fake::Call& c : fake::CallsTo("CreateFileA"))
+            EXPECT_TRUE(c.text[0] != fake::DevicePath ||
+                        c.args == (std::vector<uint64_t>{0xC0000000, 3, 0, 3, 0x80, 0}))
+                << c.text[0];
         EXPECT_EQ(fake::CallsTo("GetVersionExA")[0].args[0], 148u);
         EXPECT_EQ(fake::CallsTo("LoadLibraryA")[0].text[0], "ADVAPI32.DLL");
         for (const std::string& name : ServiceEntryPoints) {
@@ -445,21 +448,24 @@ TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
 }
 
 TEST_F(DriverServiceTest, DriverPathIsBesideTheProgram) {
-    const std::pair<const char*, const char*> table[] = {
-        {"C:\\Kavit\\Kavit.exe", "C:\\Kavit\\"},
-        {"D:/games/pads/k.exe", "D:/games/pads/"},
-        {"E:\\a/b\\c.exe", "E:\\a/b\\"},
-        {"C:Kavit.exe", "C:"},
-        {"\\\\srv\\share\\K.exe", "\\\\srv\\share\\"},
-        {"Kavit.exe", ""},
+    const std::tuple<const char*, const char*, bool> table[] = {
+        {"C:\\Kavit\\Kavit.exe", "C:\\Kavit\\", true},
+        {"D:/games/pads/k.exe", "D:/games/pads/", true},
+        {"E:\\a/b\\c.exe", "E:\\a/b\\", true},
+        {"C:Kavit.exe", "C:", false},
+        {"\\\\srv\\share\\K.exe", "\\\\srv\\share\\", true},
+        {"Kavit.exe", "", false},
     };
-    for (auto [module, directory] : table) {
+    for (auto [module, directory, full] : table) {
         fake::modulePath = module;
         EXPECT_EQ(ProgramDirectory(), directory) << module;
         fake::calls.clear();
         TLptPortConnection lpt;
-        EXPECT_EQ(fake::CallsTo("CreateServiceA")[0].text[2],
-                  std::string(directory) + "LPTWDMIO.SYS");
+        if (full)
+            EXPECT_EQ(fake::CallsTo("CreateServiceA")[0].text[2],
+                      std::string(directory) + "LPTWDMIO.SYS");
+        else // a path without a drive cannot be judged from its root
+            EXPECT_EQ(fake::Count("CreateServiceA"), 0u) << module;
     }
 }
 
@@ -531,7 +537,7 @@ TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
             EXPECT_EQ(started, installed ? std::vector<uint64_t>{uintptr_t(service)}
                                          : std::vector<uint64_t>{});
             EXPECT_EQ(fake::CallsTo("CloseServiceHandle")[0].args[0], uintptr_t(service));
-            EXPECT_EQ(fake::Count("CreateFileA"), 2u);
+            EXPECT_EQ(fake::Count("CreateFileA"), 3u) << "the device twice, the driver once";
             fake::calls.clear();
         }
         if (installed) {
@@ -689,11 +695,11 @@ fake::Ace Allow(uint32_t mask, const char* sid, uint8_t flags = 0) {
 }
 
 // The verdict on a descriptor, for the user S-1-5-21-1-2-3-1001.
-std::string Judge(const std::string& owner, const std::vector<fake::Ace>& aces, bool folder,
+std::string Judge(const std::string& owner, const std::vector<fake::Ace>& aces, TPathPart part,
                   bool dacl = true) {
     std::vector<uint8_t> user = fake::Sid(User);
     std::vector<uint8_t> descriptor = fake::Descriptor(owner, aces, dacl);
-    return JudgeSecurity(descriptor.data(), DWORD(descriptor.size()), user.data(), folder);
+    return JudgeSecurity(descriptor.data(), DWORD(descriptor.size()), user.data(), part);
 }
 
 } // namespace place
@@ -704,7 +710,7 @@ TEST(DriverPlaceRule, WhoMayChangeTheFolderOrFile) {
         const char* what;
         std::string owner;
         std::vector<fake::Ace> aces;
-        bool folder;
+        TPathPart part;
         std::string expected; // empty: safe
         bool dacl = true;
     } const cases[] = {
@@ -712,26 +718,44 @@ TEST(DriverPlaceRule, WhoMayChangeTheFolderOrFile) {
          Installer,
          {Allow(0x1F01FF, Installer), Allow(0x1F01FF, System), Allow(0x1F01FF, Admins),
           Allow(ReadExecute, Users), Allow(0x10000000, CreatorOwner, InheritOnly | 0x03)},
-         true,
+         PartFolder,
          ""},
-        {"owned by the user who runs it", User, {Allow(0x1F01FF, User)}, true, ""},
-        {"a deny entry takes nothing away", Admins, {{1, 0, 0x1F01FF, Everyone}}, true, ""},
+        {"owned by the user who runs it", User, {Allow(0x1F01FF, User)}, PartFolder, ""},
+        {"a deny entry takes nothing away", Admins, {{1, 0, 0x1F01FF, Everyone}}, PartFolder, ""},
         {"Wine's 0777 folder",
          "S-1-5-21-0-0-0-1000",
          {Allow(0x1F01FF, "S-1-5-21-0-0-0-1000"), Allow(0x1F01FF, System),
           Allow(0x1301FF, Everyone)},
-         true,
+         PartFolder,
          " is owned by S-1-5-21-0-0-0-1000"},
         {"owned by another user",
          Other,
          {Allow(0x1F01FF, Admins)},
-         false,
+         PartFile,
          " is owned by S-1-5-21-1-2-3-1002"},
-        {"NULL DACL", Admins, {}, false, " has no access list, so anyone can change it", false},
-        {"empty DACL", Admins, {}, false, ""},
+        {"NULL DACL", Admins, {}, PartFile, " has no access list, so anyone can change it", false},
+        {"empty DACL", Admins, {}, PartFile, ""},
+        // Up the path only replacing what the path names counts, and only on the folder itself.
+        {"C:\\ as Windows 10 installs it",
+         Installer,
+         {Allow(0x1F01FF, Admins, 0x03), Allow(0x1F01FF, System, 0x03),
+          Allow(ReadExecute, Users, 0x03), Allow(0x1301BF, AuthUsers, InheritOnly | 0x03),
+          Allow(0x4, AuthUsers)},
+         PartAncestor,
+         ""},
+        {"C:\\Program Files as Windows 10 installs it",
+         Installer,
+         {Allow(0x1F01FF, Installer), Allow(0x10000000, Installer, 0x0A), Allow(0x1301BF, System),
+          Allow(0x10000000, System, 0x0B), Allow(0x1301BF, Admins), Allow(0x10000000, Admins, 0x0B),
+          Allow(ReadExecute, Users), Allow(0xA0000000, Users, 0x0B),
+          Allow(0x10000000, CreatorOwner, 0x0B), Allow(ReadExecute, "S-1-15-2-1"),
+          Allow(0xA0000000, "S-1-15-2-1", 0x0B), Allow(ReadExecute, "S-1-15-2-2"),
+          Allow(0xA0000000, "S-1-15-2-2", 0x0B)},
+         PartAncestor,
+         ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Judge(c.owner, c.aces, c.folder, c.dacl), c.expected) << c.what;
+        EXPECT_EQ(Judge(c.owner, c.aces, c.part, c.dacl), c.expected) << c.what;
 
     // One entry giving a right to someone else, in a folder or a file owned by Administrators:
     // each right that can change the file is named, a right that cannot is fine.
@@ -739,100 +763,149 @@ TEST(DriverPlaceRule, WhoMayChangeTheFolderOrFile) {
         uint32_t mask;
         const char* sid;
         uint8_t flags;
-        bool folder;
+        TPathPart part;
         std::string change; // empty: safe
     } const rights[] = {
-        {ReadExecute, Everyone, 0, false, ""},
-        {0x2, AuthUsers, 0, true, "Authenticated Users (S-1-5-11): write data"},
-        {0x4, Users, 0, false, "Users (S-1-5-32-545): append data"},
-        {0x10, Users, 0, false, "Users (S-1-5-32-545): write extended attributes"},
-        {0x100, Users, 0, false, "Users (S-1-5-32-545): write attributes"},
-        {0x10000, Other, 0, false, "S-1-5-21-1-2-3-1002: delete"},
-        {0x40, Users, 0, true, "Users (S-1-5-32-545): delete files in it"},
-        {0x40, Users, 0, false, ""}, // deleting children means nothing on a file
-        {0x40000, Users, 0, false, "Users (S-1-5-32-545): change its permissions"},
-        {0x80000, Users, 0, false, "Users (S-1-5-32-545): take ownership"},
-        {0x40000000, Users, InheritOnly | InheritToFiles, true,
+        {ReadExecute, Everyone, 0, PartFile, ""},
+        {0x2, AuthUsers, 0, PartFolder, "Authenticated Users (S-1-5-11): write data"},
+        {0x4, Users, 0, PartFile, "Users (S-1-5-32-545): append data"},
+        {0x10, Users, 0, PartFile, "Users (S-1-5-32-545): write extended attributes"},
+        {0x100, Users, 0, PartFile, "Users (S-1-5-32-545): write attributes"},
+        {0x10000, Other, 0, PartFile, "S-1-5-21-1-2-3-1002: delete"},
+        {0x40, Users, 0, PartFolder, "Users (S-1-5-32-545): delete files in it"},
+        {0x40, Users, 0, PartFile, ""}, // deleting children means nothing on a file
+        {0x40000, Users, 0, PartFile, "Users (S-1-5-32-545): change its permissions"},
+        {0x80000, Users, 0, PartFile, "Users (S-1-5-32-545): take ownership"},
+        {0x40000000, Users, InheritOnly | InheritToFiles, PartFolder,
          "Users (S-1-5-32-545): generic write"},
-        {0x10000000, Users, 0, false, "Users (S-1-5-32-545): generic all"},
-        {0x02000000, Users, 0, false, "Users (S-1-5-32-545): maximum allowed"},
+        {0x10000000, Users, 0, PartFile, "Users (S-1-5-32-545): generic all"},
+        {0x02000000, Users, 0, PartFile, "Users (S-1-5-32-545): maximum allowed"},
         // CREATOR OWNER is trusted only where it applies to what is created later.
-        {0x10000000, CreatorOwner, InheritOnly, true, ""},
-        {0x10000000, CreatorOwner, 0, true, "CREATOR OWNER (S-1-3-0): generic all"},
+        {0x10000000, CreatorOwner, InheritOnly, PartFolder, ""},
+        {0x10000000, CreatorOwner, 0, PartFolder, "CREATOR OWNER (S-1-3-0): generic all"},
+        {0x40, Users, 0, PartAncestor, "Users (S-1-5-32-545): delete files in it"},
+        {0x40000, Users, 0, PartAncestor, "Users (S-1-5-32-545): change its permissions"},
+        {0x40000006, Users, 0, PartAncestor, ""}, // adding entries replaces none
+        {0x10000, Users, InheritOnly | 0x03, PartAncestor, ""},
     };
     for (const auto& r : rights)
-        EXPECT_EQ(Judge(Admins, {Allow(r.mask, r.sid, r.flags)}, r.folder),
+        EXPECT_EQ(Judge(Admins, {Allow(r.mask, r.sid, r.flags)}, r.part),
                   r.change.empty() ? "" : " can be changed by " + r.change)
-            << std::hex << r.mask << " to " << r.sid << (r.folder ? " on a folder" : " on a file");
+            << std::hex << r.mask << " to " << r.sid << " on path part " << r.part;
 }
 
 TEST(DriverPlaceRule, ACutOffDescriptorIsNeverSafe) {
     std::vector<uint8_t> user = fake::Sid(place::User);
     std::vector<uint8_t> whole = fake::SafeDescriptor();
-    ASSERT_EQ(JudgeSecurity(whole.data(), DWORD(whole.size()), user.data(), true), "");
+    ASSERT_EQ(JudgeSecurity(whole.data(), DWORD(whole.size()), user.data(), PartFolder), "");
     for (size_t size = 0; size < whole.size(); ++size) {
         std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(size));
-        EXPECT_EQ(JudgeSecurity(cut.data(), DWORD(size), user.data(), true),
+        EXPECT_EQ(JudgeSecurity(cut.data(), DWORD(size), user.data(), PartFolder),
                   ": its access rights cannot be read")
             << size << " bytes";
     }
 }
 
-TEST_F(DriverServiceTest, NothingLoadsFromAPlaceOthersCanChangeUnlessTheVolumeKeepsNoRights) {
+// Every folder from the volume's root down and the file, by who may change or replace what the
+// path names; a drive without access rights and a link in the path are refused too.
+TEST_F(DriverServiceTest, NothingLoadsFromAPathOthersCanChangeOrRedirect) {
     struct Case {
         const char* what;
-        const char* path;
+        std::string path; // open to Everyone, or a link
+        bool link;
         DWORD volumeFlags;
-        TPlaceVerdict verdict;
+        std::string reason; // of a program in C:\Games\Kavit\ (empty: installed)
     } cases[] = {
-        {"folder", "C:\\Kavit\\", FS_PERSISTENT_ACLS, PlaceUnsafe},
-        {"driver file", "C:\\Kavit\\LPTWDMIO.SYS", FS_PERSISTENT_ACLS, PlaceUnsafe},
-        {"FAT32: not judged, installed as before", "C:\\Kavit\\", 0, PlaceNotJudged},
+        {"folder", "C:\\Games\\Kavit\\", false, FS_PERSISTENT_ACLS,
+         "C:\\Games\\Kavit\\ can be changed by Everyone (S-1-1-0): write data"},
+        {"driver file", "C:\\Games\\Kavit\\LPTWDMIO.SYS", false, FS_PERSISTENT_ACLS,
+         "C:\\Games\\Kavit\\LPTWDMIO.SYS can be changed by Everyone (S-1-1-0): write data"},
+        {"parent", "C:\\Games\\", false, FS_PERSISTENT_ACLS,
+         "C:\\Games\\ can be changed by Everyone (S-1-1-0): delete"},
+        {"a link in the path", "C:\\Games\\", true, FS_PERSISTENT_ACLS,
+         "C:\\Games\\ is a junction or symbolic link, which can be pointed elsewhere"},
+        {"FAT32", "", false, 0,
+         "the drive of C:\\Games\\Kavit\\ keeps no access rights, as FAT32 and exFAT drives do, "
+         "so anyone can change what is on it"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
+        fake::modulePath = "C:\\Games\\Kavit\\Kavit.exe";
         fake::volumeFlags = c.volumeFlags;
-        fake::security[c.path] =
-            fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Everyone}});
+        if (!c.link)
+            fake::security[c.path] = fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, "S-1-1-0"}});
+        fake::on.GetFileAttributesA = [c](LPCSTR name) {
+            return DWORD(c.link && name + std::string("\\") == c.path ? 0x410 : 0x10);
+        };
         TLptPortConnection lpt;
-        EXPECT_EQ(lpt.driverPlace.verdict, c.verdict);
-        EXPECT_EQ(fake::CallsTo("GetVolumeInformationA")[0].text[0], "C:\\");
-        bool installs = c.verdict != PlaceUnsafe;
-        EXPECT_EQ(lpt.serviceInstalled, installs);
-        for (const char* fn : {"CreateServiceA", "StartServiceA"})
-            EXPECT_EQ(fake::Count(fn), installs ? 1u : 0u) << fn;
-        if (c.verdict == PlaceNotJudged)
-            EXPECT_NE(lpt.driverPlace.reason.find("keeps no access rights"), std::string::npos);
-        else
-            EXPECT_EQ(lpt.driverPlace.reason,
-                      std::string(c.path) + " can be changed by Everyone (S-1-1-0): write data");
+        EXPECT_EQ(lpt.driverPlace.verdict, PlaceUnsafe);
+        EXPECT_EQ(lpt.driverPlace.reason, c.reason);
+        EXPECT_EQ(fake::Count("CreateServiceA") + fake::Count("StartServiceA"), 0u);
     }
 }
 
-// A device that opens while nobody else holds it was left behind: this run takes it over, and a
-// service that loads another file is stopped, pointed at ours and started again. Who removes the
-// service at exit: the last one out, by the driver's count; with a driver that cannot count, the
-// run that installed it.
+// The driver file is held from before the folder rule until the start has returned: in between
+// nobody can write it. The service loads the path the held file resolves to, the path judged.
+DWORD WINAPI FakeGetFinalPathNameByHandleW(HANDLE, LPWSTR path, DWORD, DWORD) {
+    const std::wstring Final = L"\\\\?\\C:\\Real\\LPTWDMIO.SYS";
+    std::copy(Final.c_str(), Final.c_str() + Final.size() + 1, path);
+    return DWORD(Final.size());
+}
+
+TEST_F(DriverServiceTest, TheDriverFileIsHeldUnchangedFromItsCheckUntilItsStart) {
+    const char Driver[] = "C:\\Kavit\\LPTWDMIO.SYS";
+    fake::files[Driver] = "MZ";
+    fake::on.GetProcAddress = [](HMODULE module, LPCSTR name) {
+        return std::string(name) == "GetFinalPathNameByHandleW"
+                   ? reinterpret_cast<FARPROC>(
+                         reinterpret_cast<void (*)()>(&FakeGetFinalPathNameByHandleW))
+                   : fake::Defaults().GetProcAddress(module, name);
+    };
+    HANDLE writer = nullptr;
+    fake::on.StartServiceA = [&](SC_HANDLE, DWORD, LPCSTR*) {
+        writer = CreateFileA(Driver, GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+        return TRUE;
+    };
+    { TLptPortConnection lpt; }
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "written between the check and the start";
+    EXPECT_EQ(fake::CallsTo("CreateServiceA")[0].text[2], "C:\\Real\\LPTWDMIO.SYS");
+    EXPECT_EQ(fake::CallsTo("GetFileSecurityA").back().text[0], "C:\\Real\\LPTWDMIO.SYS");
+    EXPECT_LT(At("CreateFileA"), At("GetFileSecurityA")) << "judged before it was held";
+    EXPECT_EQ(fake::OpenFileCount(), 0u) << "held past the start";
+}
+
+// A driver already running from a place others can change is used, its service never touched.
+// Otherwise one that nobody else holds was left behind: this run takes it over, pointing it at our
+// file if that passes the rule. At exit the last one out removes the service (counted through a
+// fresh handle when ours no longer answers), or, with a driver that cannot count, its installer.
 TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheService) {
     const char* const Old = "C:\\Old\\LPTWDMIO.SYS";
+    const char* const OursNt = "\\??\\c:\\kavit\\lptwdmio.sys";
+    const char* const Ours = "C:\\Kavit\\";
+    const char* const Theirs = "C:\\Old\\";
     struct Case {
         const char* what;
         int opensAt;             // 1: the device was there already; 2: this run installed it
         DWORD atStart, atExit;   // handles counted (0: a driver that does not answer)
         const char* servicePath; // the file the service loads
-        bool unsafeFolder, owned, repointed, removed;
+        const char* unsafe;      // a folder others can change
+        bool deadAtExit;         // our handle no longer answers; atExit: through a fresh one
+        bool owned, repointed, removed;
     } cases[] = {
-        {"left over, ours, another spelling", 1, 1, 1, "\\??\\c:\\kavit\\lptwdmio.sys", false, true,
-         false, true},
-        {"left over, another file", 1, 1, 1, Old, false, true, true, true},
-        {"left over, another file, our folder unsafe", 1, 1, 1, Old, true, true, false, true},
-        {"another program holds it", 1, 2, 2, Old, false, false, false, false},
-        {"another program installed it and has gone", 1, 2, 1, Old, false, false, false, true},
-        {"there already, a driver that cannot count", 1, 0, 0, Old, false, false, false, false},
-        {"installed here, another program holds it now", 2, 2, 2, Old, false, true, false, false},
-        {"installed here, the last one out", 2, 1, 1, Old, false, true, false, true},
-        {"installed here, a driver that cannot count", 2, 0, 0, Old, false, true, false, true},
+        {"left over, ours, another spelling", 1, 1, 1, OursNt, nullptr, 0, 1, 0, 1},
+        {"left over, another file", 1, 1, 1, Old, nullptr, 0, 1, 1, 1},
+        {"left over, another file, our folder unsafe", 1, 1, 1, Old, Ours, 0, 1, 0, 1},
+        {"left over from a folder others can change", 1, 1, 1, Old, Theirs, 0, 0, 0, 0},
+        {"another program holds it", 1, 2, 2, Old, nullptr, 0, 0, 0, 0},
+        {"another program installed it and has gone", 1, 2, 1, Old, nullptr, 0, 0, 0, 1},
+        {"the same, from a folder others can change", 1, 2, 1, Old, Theirs, 0, 0, 0, 0},
+        {"there already, a driver that cannot count", 1, 0, 0, Old, nullptr, 0, 0, 0, 0},
+        {"installed here, another program holds it now", 2, 2, 2, Old, nullptr, 0, 1, 0, 0},
+        {"installed here, the last one out", 2, 1, 1, Old, nullptr, 0, 1, 0, 1},
+        {"installed here, a driver that cannot count", 2, 0, 0, Old, nullptr, 0, 1, 0, 1},
+        {"installed here, stopped under us, loaded again", 2, 1, 2, Old, nullptr, 1, 1, 0, 0},
+        {"installed here, stopped under us, not since", 2, 1, 0, Old, nullptr, 1, 1, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -840,20 +913,22 @@ TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheSe
         DriverFromAttempt(c.opensAt);
         openHandles = c.atStart;
         fake::servicePath = c.servicePath;
-        if (c.unsafeFolder)
-            fake::security["C:\\Kavit\\"] =
+        if (c.unsafe)
+            fake::security[c.unsafe] =
                 fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Users}});
         size_t exitFrom = 0;
         {
             TLptPortConnection lpt;
             EXPECT_EQ(lpt.serviceInstalled, c.owned);
             ASSERT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
-            EXPECT_EQ(lpt.driverPlace.verdict, c.unsafeFolder ? PlaceUnsafe : PlaceSafe);
+            EXPECT_EQ(lpt.driverPlace.verdict, PlaceSafe) << "our folder told as refused";
+            EXPECT_EQ(lpt.runningPlace.verdict, c.unsafe == Theirs ? PlaceUnsafe : PlaceSafe);
             Strings steps;
             for (const fake::Call& call : fake::calls)
                 if ((call.fn == "CloseHandle" && call.args[0] == uintptr_t(Device)) ||
                     call.fn == "ControlService" || call.fn == "ChangeServiceConfigA" ||
-                    call.fn == "StartServiceA" || call.fn == "CreateFileA")
+                    call.fn == "StartServiceA" ||
+                    (call.fn == "CreateFileA" && call.text[0] == fake::DevicePath))
                     steps.push_back(call.fn);
             if (c.repointed) {
                 EXPECT_EQ(steps, (Strings{"CreateFileA", "CloseHandle", "ControlService",
@@ -866,6 +941,12 @@ TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheSe
                 EXPECT_EQ(steps, c.opensAt == 1 ? Strings{"CreateFileA"} : installed);
             }
             openHandles = c.atExit;
+            // Ours answers no more, as after a stop of its driver; a fresh open reaches the
+            // driver loaded since, if any.
+            if (c.deadAtExit) {
+                DriverFromAttempt(c.atExit ? 1 : 1000);
+                refusedCounts = 1;
+            }
             exitFrom = fake::calls.size();
         }
         auto at = [&](const char* fn) { return At(fn, exitFrom); };
@@ -874,8 +955,12 @@ TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheSe
         EXPECT_EQ(at("DeleteService") < fake::calls.size(), c.removed);
         if (c.removed) {
             EXPECT_EQ(fake::calls[at("ControlService")].args[1], DWORD(SERVICE_CONTROL_STOP));
-            EXPECT_LT(at("CloseHandle"), at("ControlService"))
-                << "the device is closed before its driver is stopped";
+            size_t lastClose = exitFrom;
+            for (size_t i = exitFrom; i < fake::calls.size(); ++i)
+                if (fake::calls[i].fn == "CloseHandle")
+                    lastClose = i;
+            EXPECT_LT(lastClose, at("ControlService"))
+                << "every device handle is closed before its driver is stopped";
         }
         EXPECT_EQ(fake::Count("LoadLibraryA"), fake::Count("FreeLibrary"));
     }
