@@ -75,6 +75,10 @@ void RewritePresetItem(UINT checkMark) {
 }
 
 void ChoosePreset(int32_t index) {
+    // Keys being taught are not saved half taught: the teaching is undone first, as closing its
+    // window undoes it, and the switch is saved over the keys from before "Set keys".
+    if (IsWindowVisible(MainWindow))
+        CancelTeaching();
     RewritePresetItem(MF_UNCHECKED);
     PresetTable.currentPreset = index;
     RewritePresetItem(MF_CHECKED);
