@@ -8,6 +8,7 @@
 
 // Timers of MainWindow.
 const UINT_PTR TimerStartup = 330; // one second after start-up, then replaced by TimerPoll
+const UINT_PTR TimerPortWait = 340; // every second while another program holds the port
 const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan
 
 // Messages.

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "common/notice.h"
 #include "common/tray_icon.h"
+#include "app/port_wait.h"
 #include "app/window_proc.h"
 #include "lptio/lptio.h"
 #include "scanner/scanner.h"
@@ -15,9 +16,6 @@ namespace {
 const UINT MenuSeparatorKeys = 456;
 const UINT MenuSeparatorPreset = 458;
 const UINT MenuSeparatorExit = 461;
-
-// Tried in this order; the first that answers is the one the pads hang on.
-const PortCode PortSearchOrder[] = {PortLpt1, PortLpt2, PortLpt3};
 
 const UINT StartupMilliseconds = 1000;
 
@@ -61,15 +59,6 @@ bool CreateMainWindow(const WNDCLASSA& windowClass) {
         return false;
     }
     return true;
-}
-
-void ChoosePort() {
-    for (PortCode port : PortSearchOrder) {
-        if (PortConnection->PortPresent(port)) {
-            selectedPort = port;
-            return;
-        }
-    }
 }
 
 void ListenForTaskbarRestart() {

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/key_assign.h"
+#include "app/port_wait.h"
 #include "app/startup.h"
 #include "common/tray_icon.h"
 #include "scanner/scanner.h"
@@ -23,6 +24,10 @@ const DWORD FlashMilliseconds = 150;
 // ---- timers ------------------------------------------------------------------------------------
 
 void OnTimer(WPARAM id) {
+    if (id == TimerPortWait) {
+        LookForPortAgain();
+        return;
+    }
     if (id == TimerStartup) {
         // One second after start-up: from now on the pads are polled at their own pace.
         KillTimer(MainWindow, TimerStartup);

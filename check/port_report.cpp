@@ -22,18 +22,6 @@ PortCode FirstPresent(const TLptPortConnection& connection) {
     return 0;
 }
 
-PortCode BusyPort(TLptPortConnection& connection) {
-    if (connection.deviceHandle == INVALID_HANDLE_VALUE)
-        return 0;
-    const PortCode codes[] = {PortLpt1, PortLpt2, PortLpt3};
-    for (PortCode code : codes) {
-        PortIoPair data = {static_cast<RegisterAddress>(code | RegData), 0};
-        if (!connection.ReadPorts(&data, 1) && GetLastError() == ERROR_BUSY)
-            return code;
-    }
-    return 0;
-}
-
 std::string PortLine(PortCode present, PortCode busy) {
     if (!present && busy)
         return std::string("port: ") + PortName(busy) + " in use by another program";

@@ -6,14 +6,11 @@
 
 #include <string>
 
+#include "common/port_in_use.h" // BusyPort
 #include "lptio/lptio.h"
 
 // The first port that passed the presence test at connection time, 0 for none.
 PortCode FirstPresent(const TLptPortConnection& connection);
-
-// The first port whose batches the driver refuses with ERROR_BUSY because another handle (a
-// running Kavit.exe, say) holds it; 0 for none. Asks only when the driver's device is open.
-PortCode BusyPort(TLptPortConnection& connection);
 
 // "port: LPT1", "port: LPT2 in use by another program", or "port: none".
 std::string PortLine(PortCode present, PortCode busy);

@@ -15,6 +15,7 @@ const UINT TrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
 // The tip as the shell receives it: the text, then zero bytes up to the 64th.
 const char TrayTip[64] = "Kavit program";
+char trayTip[64] = "Kavit program";
 
 // Shell message for each kind, indexed by TTrayIconKind.
 const DWORD TrayShellMessage[] = {
@@ -40,7 +41,12 @@ void FillTrayRecord(NOTIFYICONDATAA& record, HICON icon) {
     record.uFlags = TrayFlags;
     record.uCallbackMessage = TrayCallbackMessage;
     record.hIcon = icon;
-    std::memcpy(record.szTip, TrayTip, sizeof TrayTip);
+    std::memcpy(record.szTip, trayTip, sizeof trayTip);
+}
+
+void SetTrayTip(const char* text) {
+    std::memset(trayTip, 0, sizeof trayTip);
+    std::strncpy(trayTip, text ? text : TrayTip, sizeof trayTip - 1);
 }
 
 void TrayIcon(TTrayIconKind kind, HICON icon) {
