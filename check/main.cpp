@@ -96,14 +96,8 @@ std::string DriverLine(const TDriverReport& report) {
 }
 
 void PrintIndented(const std::string& text) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        printf("    %s\n", text.substr(start, end - start).c_str());
-        start = end + 1;
-    }
+    for (const std::string& line : IndentedLines(text))
+        printf("%s\n", line.c_str());
 }
 
 void PrintReport(const TLptPortConnection& connection, const TDriverReport& driver, PortCode busy,
@@ -317,6 +311,8 @@ int Run(bool once) {
     } else {
         TViewSetup setup;
         setup.port = port;
+        setup.verdicts = "driver: " + DriverLine(driver) + ", " + PortLine(port, busy) + ", " +
+                         FolderLine(*connection);
         std::string settingsNote = LoadKeys(setup);
         PrintReport(*connection, driver, busy, systemLines, setup, settingsNote);
         fflush(stdout);

@@ -2,6 +2,8 @@
 // program holds the port, the live view's pace and its picture in an 80 x 25 console.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -126,6 +128,50 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
     }
 }
 
+// The words for a driver Windows 11 keeps out: 577 leads with test signing only where 64-bit
+// Windows has it off, otherwise, like 4551 and 0x800B010C, with the CodeIntegrity log. No line
+// of the advice, as printed, runs past 79 columns.
+TEST(DriverReport, BlockedDriversAreToldByTheirOwnCause) {
+    const TSystemFacts off = CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x01);
+    const TSystemFacts on = CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x03);
+    const std::string testSigningOff = "test signing is off, so this 64-bit Windows loads no "
+                                       "test-signed driver such as LPTWDMIO.SYS; ";
+    const std::string policy = "a Windows policy blocked the driver";
+    const std::string revoked = "Windows counts the certificate the driver is signed with as "
+                                "revoked";
+    const std::string log = "Event Viewer names the rule";
+    struct Row {
+        DWORD code;
+        TSystemFacts facts;
+        std::string reason, adviceStart;
+    } rows[] = {
+        {577, off, testSigningOff + "Windows refused the driver's signature",
+         "64-bit Windows loads only drivers signed for it"},
+        {577, on, "Windows refused the driver's signature", log},
+        {4551, off, policy, log},
+        {4551, on, policy, log},
+        {0x800B010C, off, revoked, log},
+        {0x800B010C, on, revoked, log},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.code));
+        TDriverReport report = StartFailed(row.code, X64);
+        report.startFailed = true;
+        LeadWithTestSigning(report, row.facts, SignatureAdvice(X64));
+        EXPECT_EQ(report.reason, row.reason);
+        EXPECT_EQ(report.advice.find(row.adviceStart), 0u) << report.advice;
+        std::string words;
+        for (const std::string& line : IndentedLines(report.advice)) {
+            EXPECT_LE(line.size(), 79u) << line;
+            words += line;
+        }
+        words.erase(std::remove(words.begin(), words.end(), ' '), words.end());
+        std::string want = report.advice;
+        want.erase(std::remove_if(want.begin(), want.end(), isspace), want.end());
+        EXPECT_EQ(words, want) << "nothing lost in the wrapping";
+    }
+}
+
 // ---- the port
 // ------------------------------------------------------------------------------------
 
@@ -219,16 +265,18 @@ TEST(PadView, TheFrameFitsAn80By25ConsoleWithNothingCutOff) {
         setup.port = PortLpt1;
         setup.interval = 4294967291u;
         setup.preset = keys;
+        setup.verdicts = "driver: ok, port: LPT1, folder: " + std::string(70, 'F');
         std::string frame = Frame(setup, reading);
         Strings lines = Lines(frame);
         EXPECT_EQ(static_cast<int>(lines.size()), FrameLines());
         EXPECT_LE(lines.size(), 24u) << "the cursor below the frame needs the 25th row";
         for (const std::string& line : lines)
             EXPECT_LE(line.size(), 79u) << line;
-        EXPECT_EQ(lines[0].find("LPT1 every 100 ms"), 0u) << lines[0];
+        EXPECT_EQ(lines[0].find("driver: ok, port: LPT1, folder: FFF"), 0u) << lines[0];
+        EXPECT_EQ(lines[1].find("LPT1 every 100 ms"), 0u) << lines[1];
         if (!keys)
             continue;
-        EXPECT_NE(lines[0].find("CCC...\""), std::string::npos) << lines[0];
+        EXPECT_NE(lines[1].find("CCC...\""), std::string::npos) << lines[1];
         for (int i = 0; i < ButtonsPerPad; ++i) {
             EXPECT_NE(frame.find(preset.name1[i] + " Right Windows (vk 92)"), std::string::npos)
                 << preset.name1[i];
