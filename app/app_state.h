@@ -8,8 +8,10 @@
 
 // Timers of MainWindow.
 const UINT_PTR TimerStartup = 330; // one second after start-up, then replaced by TimerPoll
-const UINT_PTR TimerPortWait = 340; // every second while another program holds the port
 const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan
+
+// Every second while another program holds the port at start-up, until it is free.
+const UINT_PTR TimerPortWait = 340;
 
 // Messages.
 const UINT TrayRestoreMessage = 49284; // add the tray icon again

@@ -20,7 +20,7 @@ const DWORD ErrorMarkedForDelete = 1072; // ERROR_SERVICE_MARKED_FOR_DELETE
 const DWORD ErrorDriverBlocked = 1275;   // ERROR_DRIVER_BLOCKED
 // Windows 11 stops a driver that the vulnerable driver blocklist or an App Control policy names
 // with one of these too.
-const DWORD ErrorPolicyViolation = 4551;     // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
+const DWORD ErrorPolicyViolation = 4551;   // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
 const DWORD ErrorCertRevoked = 0x800B010C; // CERT_E_REVOKED
 
 // Where Windows says which rule kept a driver out.

@@ -155,8 +155,10 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
                 LineReleasedIn(InputLines[k], reading.status[step]) ? '.' : '*';
         frame += Padded(row);
     }
-    frame += Padded("* pulled low: a held button. Held alone it shows in its own step and line only;");
-    frame += Padded("  in two steps: a missing diode; wrong line: swapped wires. No keys are sent.");
+    frame +=
+        Padded("* pulled low: a held button. Held alone it shows in its own step and line only;");
+    frame +=
+        Padded("  in two steps: a missing diode; wrong line: swapped wires. No keys are sent.");
 
     // Each pad's heading names the input lines that carry its buttons.
     std::string heads[PadCount];

@@ -259,8 +259,8 @@ TEST_F(StartupTest, APortInUseIsNamedInTheTipAndReadFromTheSecondItIsFree) {
     matrix.Press(1, 3);
     int taken = 0; // messages taken by the loop
     auto port = fake::on.DeviceIoControl;
-    fake::on.DeviceIoControl = [&, port](HANDLE h, DWORD code, LPVOID in, DWORD inSize,
-                                         LPVOID out, DWORD outSize, LPDWORD got, LPOVERLAPPED o) {
+    fake::on.DeviceIoControl = [&, port](HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                         DWORD outSize, LPDWORD got, LPOVERLAPPED o) {
         if (taken < 4 && code != IoctlOpenHandles) {
             SetLastError(ERROR_BUSY);
             return FALSE;

@@ -75,8 +75,8 @@ class WindowProcTest : public ::testing::Test {
         for (int i = started + 1; i < end; ++i) {
             const fake::Call& c = fake::calls[static_cast<size_t>(i)];
             // Questions asked of the window change nothing: only what was done is kept.
-            if (c.fn != "GetMessageA" && c.fn != "TranslateMessage" &&
-                c.fn != "DispatchMessageA" && c.fn != "IsWindowVisible")
+            if (c.fn != "GetMessageA" && c.fn != "TranslateMessage" && c.fn != "DispatchMessageA" &&
+                c.fn != "IsWindowVisible")
                 during.push_back(c);
         }
         return during;
