@@ -179,6 +179,12 @@ std::string FolderLine(const TLptPortConnection& connection) {
     return "folder: " + (place.verdict == PlaceSafe ? std::string("safe") : place.reason);
 }
 
+std::string DriverLine(const TDriverReport& report) {
+    if (report.ok || report.code == 0)
+        return report.reason;
+    return report.reason + " (" + ErrorText(report.code) + ")";
+}
+
 std::vector<std::string> IndentedLines(const std::string& text) {
     const size_t width = 79;
     std::vector<std::string> lines;

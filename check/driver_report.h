@@ -31,6 +31,9 @@ std::string SignatureAdvice(WORD native);
 // that cannot be judged.
 std::string FolderLine(const TLptPortConnection& connection);
 
+// What follows "driver: ": the reason, and the error behind it when there is one.
+std::string DriverLine(const TDriverReport& report);
+
 // Advice as the report prints it: each line indented by four blanks and wrapped between words so
 // that none is longer than 79 characters (an 80-column console wraps a full line by itself).
 std::vector<std::string> IndentedLines(const std::string& text);

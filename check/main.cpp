@@ -89,12 +89,6 @@ bool StopRequested() {
 
 // ---- report ------------------------------------------------------------------------------------
 
-std::string DriverLine(const TDriverReport& report) {
-    if (report.ok || report.code == 0)
-        return report.reason;
-    return report.reason + " (" + ErrorText(report.code) + ")";
-}
-
 void PrintIndented(const std::string& text) {
     for (const std::string& line : IndentedLines(text))
         printf("%s\n", line.c_str());
@@ -302,12 +296,9 @@ int Run(bool once) {
         std::string held;
         if (port && ReadPads(*connection, port, reading))
             held = HeldList(reading);
-        printf("driver: %s\n", DriverLine(driver).c_str());
-        printf("%s\n", PortLine(port, busy).c_str());
-        printf("held:%s%s\n", held.empty() ? "" : " ", held.c_str());
-        for (const std::string& line : systemLines)
+        for (const std::string& line :
+             OnceLines(driver, port, busy, held, systemLines, FolderLine(*connection)))
             printf("%s\n", line.c_str());
-        printf("%s\n", FolderLine(*connection).c_str());
     } else {
         TViewSetup setup;
         setup.port = port;

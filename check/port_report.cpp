@@ -28,6 +28,17 @@ std::string PortLine(PortCode present, PortCode busy) {
     return std::string("port: ") + PortName(present);
 }
 
+std::vector<std::string> OnceLines(const TDriverReport& driver, PortCode present, PortCode busy,
+                                   const std::string& held,
+                                   const std::vector<std::string>& systemLines,
+                                   const std::string& folderLine) {
+    std::vector<std::string> lines = {"driver: " + DriverLine(driver), PortLine(present, busy),
+                                      held.empty() ? "held:" : "held: " + held};
+    lines.insert(lines.end(), systemLines.begin(), systemLines.end());
+    lines.push_back(folderLine);
+    return lines;
+}
+
 std::string PortStoppedReason(DWORD error, bool deviceStillOpens) {
     if (!deviceStillOpens)
         return "the port driver went away: its service was stopped or the driver unloaded";

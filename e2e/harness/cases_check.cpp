@@ -368,8 +368,8 @@ void KavitWaitsForAPortInUse(TEnv& env) {
     env.OpenSim();
     check.CloseReader();
     Press(env, 1, 3); // a changed picture: kavit-check writes, and that ends it
-    Release(env, 1, 3);
     check.ExpectEnd("kavit-check still runs 5 s after its output's reader left");
+    Release(env, 1, 3);
     KeyHook::Clear();
     Press(env, 1, 5);
     TWantKey want = KeyOf(ini.presets[0], 1, 5, false);

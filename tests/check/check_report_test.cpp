@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -283,6 +285,60 @@ TEST(PadView, TheFrameFitsAn80By25ConsoleWithNothingCutOff) {
             EXPECT_NE(frame.find(preset.name2[i] + " Num Enter Very Long"), std::string::npos)
                 << preset.name2[i];
         }
+    }
+}
+
+// ---- what README and help.htm show of it
+// ----------------------------------------------------------------
+
+std::string FileText(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// README's and help.htm's samples of --once are what kavit-check prints for such a PC, line for
+// line and in its order, and README counts the lines right.
+TEST(Documents, SamplesOfOnceAreWhatKavitCheckPrints) {
+    TPadReading reading;
+    reading.held[0][2] = reading.held[1][11] = true;
+    const TSystemFacts facts =
+        Firmware(CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x401), TSystemFacts::FirmwareUefi, 1);
+    const Strings printed = OnceLines(TDriverReport{true, "ok", "", 0, false, false}, PortLpt1, 0,
+                                      HeldList(reading), SystemLines(facts), "folder: safe");
+    const std::string readme = FileText(KAVIT_README), help = FileText(KAVIT_HELP_HTM);
+    const char* const counts[] = {"", "", "", "", "", "", "", "seven", "eight", "nine", "ten"};
+    ASSERT_LT(printed.size(), std::size(counts));
+    EXPECT_NE(readme.find(std::string("the report as ") + counts[printed.size()] + " lines"),
+              std::string::npos);
+    struct Sample {
+        const std::string& text;
+        std::string anchor; // the sample begins `skip` characters into it
+        size_t skip;
+        std::string closing;
+    } samples[] = {
+        {readme, "`kavit-check --once` prints\n\n", 29, "\n\n"},
+        {help, "<pre>windows: ", 5, "</pre>"},
+        {help, "<pre>driver: ", 5, "</pre>"},
+    };
+    for (const Sample& sample : samples) {
+        SCOPED_TRACE(sample.anchor);
+        size_t at = sample.text.find(sample.anchor);
+        ASSERT_NE(at, std::string::npos);
+        at += sample.skip;
+        Strings lines;
+        // Each line without its indent and the explanation that follows two blanks.
+        for (std::string line :
+             Lines(sample.text.substr(at, sample.text.find(sample.closing, at) - at))) {
+            line.erase(0, line.find_first_not_of(' '));
+            lines.push_back(line.substr(0, line.find("  ")));
+        }
+        auto first = std::find(printed.begin(), printed.end(), lines.at(0));
+        ASSERT_NE(first, printed.end()) << lines[0];
+        size_t room = static_cast<size_t>(printed.end() - first);
+        EXPECT_EQ(Strings(first, first + static_cast<long>(std::min(room, lines.size()))), lines);
+        EXPECT_LE(lines.size(), room);
     }
 }
 
