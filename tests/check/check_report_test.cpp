@@ -330,7 +330,7 @@ TEST(Documents, SamplesOfOnceAreWhatKavitCheckPrints) {
         Strings lines;
         // Each line without its indent and the explanation that follows two blanks.
         for (std::string line :
-             Lines(sample.text.substr(at, sample.text.find(sample.closing, at) - at))) {
+             Lines(sample.text.substr(at, sample.text.find(sample.closing, at) - at) + "\n")) {
             line.erase(0, line.find_first_not_of(' '));
             lines.push_back(line.substr(0, line.find("  ")));
         }
