@@ -23,7 +23,7 @@ cpack --preset "$preset" >/dev/null || { echo "cpack --preset $preset failed"; e
 [ -f "$zip" ] || { echo "$zip not made"; exit 1; }
 
 bad=0
-listed=$(cmake -E tar tf "$zip" | sort)
+listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort) # files only, not the folder entry
 expected=$(cd "build/$preset/dist" && find . -type f | sed "s|^\./|$name/|" | sort)
 if [ "$listed" != "$expected" ]; then
     echo "$zip differs from build/$preset/dist/ (- dist, + zip):"
