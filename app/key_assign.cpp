@@ -20,8 +20,8 @@ const int LabelX = 16;
 const int PromptY = 10;
 const int ButtonLineY = 30;
 
-// The presets as they were when the sequence under way began. All of them: a preset chosen in
-// the middle of a sequence takes its remaining keys.
+// The presets as they were when the sequence under way began. All of them: whichever preset the
+// keys went to, a cancel puts it back.
 std::vector<TCodes> presetsBeforeTeaching;
 
 int32_t SequenceLength() {

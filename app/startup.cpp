@@ -4,6 +4,7 @@
 #include "app/foreground_preset.h"
 #include "common/notice.h"
 #include "common/tray_icon.h"
+#include "app/port_wait.h"
 #include "app/window_proc.h"
 #include "lptio/lptio.h"
 #include "scanner/scanner.h"
@@ -16,9 +17,6 @@ namespace {
 const UINT MenuSeparatorKeys = 456;
 const UINT MenuSeparatorPreset = 458;
 const UINT MenuSeparatorExit = 461;
-
-// Tried in this order; the first that answers is the one the pads hang on.
-const PortCode PortSearchOrder[] = {PortLpt1, PortLpt2, PortLpt3};
 
 const UINT StartupMilliseconds = 1000;
 
@@ -62,15 +60,6 @@ bool CreateMainWindow(const WNDCLASSA& windowClass) {
         return false;
     }
     return true;
-}
-
-void ChoosePort() {
-    for (PortCode port : PortSearchOrder) {
-        if (PortConnection->PortPresent(port)) {
-            selectedPort = port;
-            return;
-        }
-    }
 }
 
 void ListenForTaskbarRestart() {

@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/foreground_preset.h"
 #include "app/key_assign.h"
+#include "app/port_wait.h"
 #include "app/startup.h"
 #include "common/tray_icon.h"
 #include "scanner/scanner.h"
@@ -24,6 +25,10 @@ const DWORD FlashMilliseconds = 150;
 // ---- timers ------------------------------------------------------------------------------------
 
 void OnTimer(WPARAM id) {
+    if (id == TimerPortWait) {
+        LookForPortAgain();
+        return;
+    }
     if (id == TimerStartup) {
         // One second after start-up: from now on the pads are polled at their own pace.
         KillTimer(MainWindow, TimerStartup);
@@ -80,6 +85,10 @@ void RewritePresetItem(UINT checkMark) {
 }
 
 void ChoosePreset(int32_t index) {
+    // Keys being taught are not saved half taught: the teaching is undone first, as closing its
+    // window undoes it, and the switch is saved over the keys from before "Set keys".
+    if (IsWindowVisible(MainWindow))
+        CancelTeaching();
     RewritePresetItem(MF_UNCHECKED);
     PresetTable.currentPreset = index;
     PresetTable.chosenPreset = -1; // the one that comes back when a program leaves the front

@@ -18,6 +18,15 @@ const DWORD ErrorAlreadyRunning = 1056;  // ERROR_SERVICE_ALREADY_RUNNING
 const DWORD ErrorServiceDisabled = 1058; // ERROR_SERVICE_DISABLED
 const DWORD ErrorMarkedForDelete = 1072; // ERROR_SERVICE_MARKED_FOR_DELETE
 const DWORD ErrorDriverBlocked = 1275;   // ERROR_DRIVER_BLOCKED
+// Windows 11 stops a driver that the vulnerable driver blocklist or an App Control policy names
+// with one of these too.
+const DWORD ErrorPolicyViolation = 4551;   // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
+const DWORD ErrorCertRevoked = 0x800B010C; // CERT_E_REVOKED
+
+// Where Windows says which rule kept a driver out.
+const char CodeIntegrityLog[] =
+    "Event Viewer names the rule that blocked it: Applications and Services Logs > Microsoft > "
+    "Windows > CodeIntegrity > Operational.";
 
 bool FileExists(const std::string& path, DWORD& error) {
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -82,7 +91,27 @@ TDriverReport StartFailed(DWORD error, WORD native) {
         return OwnCause("Windows cannot find the driver file LPTWDMIO.SYS",
                         "Put LPTWDMIO.SYS beside kavit-check.exe and Kavit.exe.", error);
     case ErrorInvalidImageHash:
-        return Failed("Windows refused the driver's signature", SignatureAdvice(native), error);
+        // With test signing off on 64-bit Windows, that is named first (LeadWithTestSigning).
+        return Failed("Windows refused the driver's signature",
+                      std::string(CodeIntegrityLog) +
+                          " If test signing is on, sign the driver again on this PC with "
+                          "signtool (help.htm, \"Driver signing\"); a policy such as the "
+                          "Microsoft Vulnerable Driver Blocklist or App Control may refuse it "
+                          "too.",
+                      error);
+    case ErrorPolicyViolation:
+        return OwnCause("a Windows policy blocked the driver",
+                        std::string(CodeIntegrityLog) +
+                            " It is the Microsoft Vulnerable Driver Blocklist (Windows Security "
+                            "> Device security > Core isolation), or an App Control policy: ask "
+                            "whoever manages this PC.",
+                        error);
+    case ErrorCertRevoked:
+        return OwnCause("Windows counts the certificate the driver is signed with as revoked",
+                        std::string(CodeIntegrityLog) +
+                            " Sign the driver again with a certificate of this PC's own: "
+                            "help.htm, \"Driver signing\", has the steps.",
+                        error);
     case ErrorBadExeFormat:
     case ErrorMachineMismatch:
         return OwnCause("the driver is built for another kind of Windows",
@@ -102,14 +131,13 @@ TDriverReport StartFailed(DWORD error, WORD native) {
                         "and try again.",
                         error);
     case ErrorDriverBlocked:
-        return OwnCause(
-            "Windows blocked the driver",
-            "Event Viewer names the rule that blocked it: Applications and Services "
-            "Logs > Microsoft > Windows > CodeIntegrity > Operational. Then look at the "
-            "Microsoft Vulnerable Driver Blocklist (Windows Security > Device "
-            "security > Core isolation) and any App Control policy. Memory "
-            "integrity alone does not keep this driver out: leave it on.",
-            error);
+        return OwnCause("Windows blocked the driver",
+                        std::string(CodeIntegrityLog) +
+                            " Then look at the Microsoft Vulnerable Driver Blocklist (Windows "
+                            "Security > Device security > Core isolation) and any App Control "
+                            "policy. Memory integrity alone does not keep this driver out: leave "
+                            "it on.",
+                        error);
     case ErrorAlreadyRunning:
         return OwnCause("the service lptwdmio runs, but its device " LPT_USER_PATH " does not "
                         "open",
@@ -149,6 +177,49 @@ std::string FolderLine(const TLptPortConnection& connection) {
         return "folder: not judged, Windows 9x keeps no access rights";
     TDriverPlace place = JudgeDriverPlace(ProgramDirectory());
     return "folder: " + (place.verdict == PlaceSafe ? std::string("safe") : place.reason);
+}
+
+std::string DriverLine(const TDriverReport& report) {
+    if (report.ok || report.code == 0)
+        return report.reason;
+    return report.reason + " (" + ErrorText(report.code) + ")";
+}
+
+std::vector<std::string> IndentedLines(const std::string& text) {
+    const size_t width = 79;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string paragraph = text.substr(start, end - start);
+        // A paragraph's own indent (a command to type) stays on each of its lines.
+        size_t pos = paragraph.find_first_not_of(' ');
+        if (pos == std::string::npos)
+            pos = paragraph.size();
+        const std::string indent = "    " + paragraph.substr(0, pos);
+        std::string line = indent;
+        while (pos < paragraph.size()) {
+            size_t wordEnd = paragraph.find(' ', pos);
+            if (wordEnd == std::string::npos)
+                wordEnd = paragraph.size();
+            size_t length = wordEnd - pos;
+            if (line.size() > indent.size() && line.size() + 1 + length > width) {
+                lines.push_back(line);
+                line = indent;
+            }
+            if (line.size() > indent.size())
+                line += ' ';
+            line += paragraph.substr(pos, length);
+            pos = paragraph.find_first_not_of(' ', wordEnd);
+            if (pos == std::string::npos)
+                break;
+        }
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
 }
 
 std::string ErrorText(DWORD code) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "lptio/lptio.h"
 
@@ -29,6 +30,13 @@ std::string SignatureAdvice(WORD native);
 // "folder: safe", or "folder: " and what lets others change the driver's folder or file, or why
 // that cannot be judged.
 std::string FolderLine(const TLptPortConnection& connection);
+
+// What follows "driver: ": the reason, and the error behind it when there is one.
+std::string DriverLine(const TDriverReport& report);
+
+// Advice as the report prints it: each line indented by four blanks and wrapped between words so
+// that none is longer than 79 characters (an 80-column console wraps a full line by itself).
+std::vector<std::string> IndentedLines(const std::string& text);
 
 // "error 577: Windows cannot verify the digital signature for this file."
 std::string ErrorText(DWORD code);

@@ -39,7 +39,9 @@ const char HelpText[] =
     "\n"
     "Keep it beside Kavit.exe, LPTWDMIO.SYS and Kavit.ini, and start it from a command prompt\n"
     "opened with \"Run as administrator\". Close Kavit.exe first: both reading the pads at once\n"
-    "confuse each other.\n"
+    "confuse each other. A Kavit.exe started while kavit-check runs finds the port\n"
+    "in use: it says so in its tray tip, looks again every second, and reads the\n"
+    "pads as soon as kavit-check has ended.\n"
     "\n"
     "Driver: it opens the port driver's device; when that fails it installs and starts the\n"
     "service \"lptwdmio\" from LPTWDMIO.SYS as Kavit.exe does, says in plain words why the\n"
@@ -88,21 +90,9 @@ bool StopRequested() {
 
 // ---- report ------------------------------------------------------------------------------------
 
-std::string DriverLine(const TDriverReport& report) {
-    if (report.ok || report.code == 0)
-        return report.reason;
-    return report.reason + " (" + ErrorText(report.code) + ")";
-}
-
 void PrintIndented(const std::string& text) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        printf("    %s\n", text.substr(start, end - start).c_str());
-        start = end + 1;
-    }
+    for (const std::string& line : IndentedLines(text))
+        printf("%s\n", line.c_str());
 }
 
 void PrintReport(const TLptPortConnection& connection, const TDriverReport& driver, PortCode busy,
@@ -329,15 +319,14 @@ int Run(bool once) {
         std::string held;
         if (port && ReadPads(*connection, port, reading))
             held = HeldList(reading);
-        printf("driver: %s\n", DriverLine(driver).c_str());
-        printf("%s\n", PortLine(port, busy).c_str());
-        printf("held:%s%s\n", held.empty() ? "" : " ", held.c_str());
-        for (const std::string& line : systemLines)
+        for (const std::string& line :
+             OnceLines(driver, port, busy, held, systemLines, FolderLine(*connection)))
             printf("%s\n", line.c_str());
-        printf("%s\n", FolderLine(*connection).c_str());
     } else {
         TViewSetup setup;
         setup.port = port;
+        setup.verdicts = "driver: " + DriverLine(driver) + ", " + PortLine(port, busy) + ", " +
+                         FolderLine(*connection);
         std::string settingsNote = LoadKeys(setup);
         PrintReport(*connection, driver, busy, systemLines, setup, settingsNote);
         fflush(stdout);

@@ -114,13 +114,13 @@ const char* PortName(PortCode port) {
 }
 
 int FrameLines() {
-    return 1 + 1 + StepCount + 3 + 1 + ButtonsPerPad;
+    return 1 + 1 + 1 + StepCount + 2 + 1 + ButtonsPerPad;
 }
 
 // 24 lines of at most 79 characters: the frame and the cursor below it fit an 80 x 25 console.
 std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
     char line[256];
-    std::string frame;
+    std::string frame = Padded(Shortened(setup.verdicts, FrameWidth));
     snprintf(line, sizeof line, "%s every %lu ms, ", PortName(setup.port),
              static_cast<unsigned long>(ViewPeriodMs(setup.interval)));
     std::string head = line;
@@ -156,9 +156,9 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
         frame += Padded(row);
     }
     frame +=
-        Padded("* a line pulled low in this step: a held button. A button held alone shows in");
-    frame += Padded("  its own step only; in two steps, two data lines touch (a missing diode);");
-    frame += Padded("  under the wrong line, wires are swapped. No key events are sent.");
+        Padded("* pulled low: a held button. Held alone it shows in its own step and line only;");
+    frame +=
+        Padded("  in two steps: a missing diode; wrong line: swapped wires. No keys are sent.");
 
     // Each pad's heading names the input lines that carry its buttons.
     std::string heads[PadCount];

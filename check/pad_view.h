@@ -31,6 +31,9 @@ struct TViewSetup {
     PortCode port = 0;
     DWORD interval = 0; // Interval of Kavit.ini; the view's own pace is ViewPeriodMs of it
     const TCodes* preset = nullptr; // the current preset of Kavit.ini; null without one
+    // The report's verdicts, "driver: ok, port: LPT1, folder: safe": the view's first line, so
+    // that they stay in sight once the report has scrolled away.
+    std::string verdicts;
 };
 
 // The live view's picture: the same number of lines every time, each padded to one width, so

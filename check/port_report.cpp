@@ -22,22 +22,21 @@ PortCode FirstPresent(const TLptPortConnection& connection) {
     return 0;
 }
 
-PortCode BusyPort(TLptPortConnection& connection) {
-    if (connection.deviceHandle == INVALID_HANDLE_VALUE)
-        return 0;
-    const PortCode codes[] = {PortLpt1, PortLpt2, PortLpt3};
-    for (PortCode code : codes) {
-        PortIoPair data = {static_cast<RegisterAddress>(code | RegData), 0};
-        if (!connection.ReadPorts(&data, 1) && GetLastError() == ERROR_BUSY)
-            return code;
-    }
-    return 0;
-}
-
 std::string PortLine(PortCode present, PortCode busy) {
     if (!present && busy)
         return std::string("port: ") + PortName(busy) + " in use by another program";
     return std::string("port: ") + PortName(present);
+}
+
+std::vector<std::string> OnceLines(const TDriverReport& driver, PortCode present, PortCode busy,
+                                   const std::string& held,
+                                   const std::vector<std::string>& systemLines,
+                                   const std::string& folderLine) {
+    std::vector<std::string> lines = {"driver: " + DriverLine(driver), PortLine(present, busy),
+                                      held.empty() ? "held:" : "held: " + held};
+    lines.insert(lines.end(), systemLines.begin(), systemLines.end());
+    lines.push_back(folderLine);
+    return lines;
 }
 
 std::string PortStoppedReason(DWORD error, bool deviceStillOpens) {

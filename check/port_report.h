@@ -5,18 +5,24 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "check/driver_report.h"
+#include "common/port_in_use.h" // BusyPort
 #include "lptio/lptio.h"
 
 // The first port that passed the presence test at connection time, 0 for none.
 PortCode FirstPresent(const TLptPortConnection& connection);
 
-// The first port whose batches the driver refuses with ERROR_BUSY because another handle (a
-// running Kavit.exe, say) holds it; 0 for none. Asks only when the driver's device is open.
-PortCode BusyPort(TLptPortConnection& connection);
-
 // "port: LPT1", "port: LPT2 in use by another program", or "port: none".
 std::string PortLine(PortCode present, PortCode busy);
+
+// What --once prints, line by line: driver, port, held buttons ("1:3 2:12"), the system lines,
+// then the folder line.
+std::vector<std::string> OnceLines(const TDriverReport& driver, PortCode present, PortCode busy,
+                                   const std::string& held,
+                                   const std::vector<std::string>& systemLines,
+                                   const std::string& folderLine);
 
 // Why reading the pads stopped, when a plainer reason than the error's text fits: the driver's
 // device no longer opens, or another program took the port. Empty: the error's text says it.

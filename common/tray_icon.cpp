@@ -14,7 +14,9 @@ const UINT TrayIconId = 1;
 const UINT TrayFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
 // The tip as the shell receives it: the text, then zero bytes up to the 64th.
-const char TrayTip[64] = "Kavit program";
+const char OwnTrayTip[64] = "Kavit program";
+// The tip in force: the program's own, or what it has to tell for a while (SetTrayTip).
+char trayTip[64] = "Kavit program";
 
 // Shell message for each kind, indexed by TTrayIconKind.
 const DWORD TrayShellMessage[] = {
@@ -40,7 +42,14 @@ void FillTrayRecord(NOTIFYICONDATAA& record, HICON icon) {
     record.uFlags = TrayFlags;
     record.uCallbackMessage = TrayCallbackMessage;
     record.hIcon = icon;
-    std::memcpy(record.szTip, TrayTip, sizeof TrayTip);
+    std::memcpy(record.szTip, trayTip, sizeof trayTip);
+}
+
+void SetTrayTip(const char* text) {
+    const char* tip = text ? text : OwnTrayTip;
+    size_t length = std::strlen(tip);
+    std::memset(trayTip, 0, sizeof trayTip);
+    std::memcpy(trayTip, tip, length < sizeof trayTip ? length : sizeof trayTip - 1);
 }
 
 void TrayIcon(TTrayIconKind kind, HICON icon) {

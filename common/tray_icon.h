@@ -16,5 +16,9 @@ extern HICON currentTrayIcon;
 
 void TrayIcon(TTrayIconKind kind, HICON icon);
 
+// The tip that TrayIcon sends from its next call on, cut to 63 characters; null for the program's
+// own, "Kavit program".
+void SetTrayTip(const char* text);
+
 // Fills the notification record exactly as every TrayIcon call sends it.
 void FillTrayRecord(NOTIFYICONDATAA& record, HICON icon);

@@ -329,7 +329,7 @@ void LiveViewDriverGone(TEnv& env) {
 // (its output's reader gone, the way out Ctrl-C takes too): the service stays while Kavit holds
 // the device, and the driver goes on answering Kavit's batches; Kavit, the last one out, removes
 // it at "Exit". The live view holds the PC's ports (one program at a time has a port), so Kavit
-// started beside it found none and its passes are refused: only the driver's answers show.
+// started beside it waits for them: only the driver's answers show.
 void CheckThenKavitLastOneOut(TEnv& env) {
     CheckDir(env, true, true);
     env.WriteIni(StandardIni(1));
@@ -353,6 +353,31 @@ void CheckThenKavitLastOneOut(TEnv& env) {
     env.ExpectServiceRemoved("after Kavit, the last one out, exited");
 }
 
+// The live view holds LPT1 and LPT2 when Kavit starts beside it. Once kavit-check has ended,
+// Kavit finds the port by itself, in the order it always tries (LPT1 first): a press gives its
+// key within two seconds.
+void KavitWaitsForAPortInUse(TEnv& env) {
+    CheckDir(env, true, true);
+    TIniValues ini = StandardIni(1);
+    env.WriteIni(ini);
+    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2);
+    TKavit* kavit = nullptr;
+    {
+        TCheck check(env, "");
+        check.ExpectPrinted("Pad 1:", "no live view within the deadline");
+        kavit = &env.StartKavit();
+        ExpectNoNotice(*kavit, "Kavit");
+    } // kavit-check ends here, as when its window is closed
+    env.OpenSim();
+    KeyHook::Clear();
+    Press(env, 1, 5);
+    ExpectKeys(env.WaitKeys(1, 2000), {KeyOf(ini.presets[0], 1, 5, false)},
+               "the first key within 2 s of kavit-check's end");
+    env.WaitPasses(1, Lpt1);
+    env.sim.Close();
+    env.ExitKavit(*kavit);
+}
+
 } // namespace
 
 KAVIT_E2E_CASE(check_once_no_driver_file, NoDriverFile)
@@ -363,3 +388,4 @@ KAVIT_E2E_CASE(check_once_unsafe_folder, UnsafeFolder)
 KAVIT_E2E_CASE(check_live_pace_and_reader_gone, LiveViewPaceAndReaderGone)
 KAVIT_E2E_CASE(check_live_driver_gone, LiveViewDriverGone)
 KAVIT_E2E_CASE(robust_check_then_kavit_last_one_out, CheckThenKavitLastOneOut)
+KAVIT_E2E_CASE(robust_kavit_waits_for_port_in_use, KavitWaitsForAPortInUse)

@@ -24,6 +24,7 @@ void ResetProgram() {
     taskbarCreatedMessage = 0;
     sessionEnded = false;
     currentTrayIcon = nullptr;
+    SetTrayTip(nullptr);
     PresetTable = TPresetTable{};
     AppSettings = TAppSettings{};
 }

@@ -200,6 +200,21 @@ TEST_F(KeyAssignTest, ClosingTheWindowCancelsTheTeachingAndTheProgramRunsOn) {
     EXPECT_EQ(preset.ext2[0], 0);
 }
 
+// A preset chosen from the menu while keys are taught undoes the teaching first: Kavit.ini gets
+// the new choice with the keys from before "Set keys", and the teaching is over.
+TEST_F(KeyAssignTest, APresetChosenWhileTeachingSavesTheKeysFromBeforeSetKeys) {
+    Start(0);
+    const std::string file = fake::files[IniPath];
+    Queue(WM_COMMAND, CmdSetKeys);
+    QueueKeys(1, 3);
+    Queue(WM_COMMAND, CmdPresetBase + 1);
+    QueueKeys(4, 1); // the window is gone: taken by nobody
+    Run();
+    EXPECT_EQ(fake::files[IniPath], settings_test::WithLine(file, 5, "Preset=2"));
+    EXPECT_EQ(PresetTable.presets[0].vk1[0], 101);
+    EXPECT_EQ(PresetTable.presets[1].vk1[0], 201);
+}
+
 // ---- keys that are not taken ------------------------------------------------------------------
 
 TEST_F(KeyAssignTest, KeysWhileTheWindowIsHiddenAreIgnored) {

@@ -250,6 +250,34 @@ TEST_F(StartupTest, TheFirstPortThatAnswersIsChosen) {
     }
 }
 
+// Another program holds every port at the start: the tray tip says so (no box over a game), and
+// from the look after the port was let go Kavit reads the pads on LPT1, its tip its own again.
+TEST_F(StartupTest, APortInUseIsNamedInTheTipAndReadFromTheSecondItIsFree) {
+    matrix.Install();
+    matrix.Press(1, 3);
+    matrix.failing = true;
+    matrix.failError = ERROR_BUSY;
+    int taken = 0; // messages the loop has taken; the port is let go before the fourth
+    fake::on.GetMessageA = [&](LPMSG msg, HWND window, UINT low, UINT high) {
+        matrix.failing = ++taken < 4;
+        return fake::Defaults().GetMessageA(msg, window, low, high);
+    };
+    std::vector<std::pair<int, std::string>> tips;
+    fake::on.Shell_NotifyIconA = [&](DWORD, NOTIFYICONDATAA* record) {
+        tips.emplace_back(taken, record->szTip);
+        return TRUE;
+    };
+    for (UINT_PTR timer : {TimerStartup, TimerPoll, TimerPortWait, TimerPortWait, TimerPoll})
+        Queue(WM_TIMER, timer);
+    EXPECT_EQ(RunKavit(Instance), 0);
+    EXPECT_EQ(Notices(), std::vector<std::string>{});
+    EXPECT_EQ(tips, (std::vector<std::pair<int, std::string>>{
+                        {0, "Kavit program: LPT1 in use by another program"},
+                        {4, "Kavit program"},
+                        {5, "Kavit program"}})); // button 3 down
+    EXPECT_EQ(fake::CallsTo("keybd_event")[0].args[0], 103u) << "pad 1 button 3, first preset";
+}
+
 TEST_F(StartupTest, LptErrorIsToldOnceBeforeTheIconAndTheProgramRunsOn) {
     Queue(WM_COMMAND, CmdAbout);
     EXPECT_EQ(RunKavit(Instance), 0);

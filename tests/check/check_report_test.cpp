@@ -2,7 +2,10 @@
 // program holds the port, the live view's pace and its picture in an 80 x 25 console.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -102,8 +105,10 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
         bool leads;
     } rows[] = {
         {off, failed, true},
-        {off, afterStart(StartFailed(577, X64)), true}, // the signature
-        {off, afterStart(StartFailed(2, X64)), false},  // a cause of its own
+        {off, afterStart(StartFailed(577, X64)), true},         // the signature
+        {off, afterStart(StartFailed(2, X64)), false},          // a cause of its own
+        {off, afterStart(StartFailed(4551, X64)), false},       // a policy
+        {off, afterStart(StartFailed(0x800B010C, X64)), false}, // a revoked certificate
         {off, beforeStart, false},
         {off, TDriverReport{true, "ok", "", 0, false, false}, false},
         {CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x03), failed, false},
@@ -123,6 +128,26 @@ TEST(SystemReport, TestSigningOffLeadsTheDiagnosisOnlyOn64BitWindows) {
                   row.report.reason);
         EXPECT_EQ(report.advice, signing + "\n" + row.report.advice);
         EXPECT_EQ(report.code, row.report.code);
+    }
+}
+
+// The words for a driver Windows 11 keeps out: 577 leads with test signing only where 64-bit
+// Windows has it off (the table above), otherwise, like 4551 and 0x800B010C, with the
+// CodeIntegrity log; no advice line, as printed, runs past 79 columns.
+TEST(DriverReport, BlockedDriversAreToldByTheirOwnCause) {
+    const TSystemFacts on = CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x03);
+    const std::pair<DWORD, std::string> rows[] = {
+        {577, "Windows refused the driver's signature"},
+        {4551, "a Windows policy blocked the driver"},
+        {0x800B010C, "Windows counts the certificate the driver is signed with as revoked"}};
+    for (const auto& [code, reason] : rows) {
+        TDriverReport report = StartFailed(code, X64);
+        report.startFailed = true;
+        LeadWithTestSigning(report, on, SignatureAdvice(X64));
+        EXPECT_EQ(report.reason, reason);
+        EXPECT_EQ(report.advice.find("Event Viewer names the rule"), 0u) << report.advice;
+        for (const std::string& line : IndentedLines(report.advice))
+            EXPECT_LE(line.size(), 79u) << line;
     }
 }
 
@@ -219,16 +244,18 @@ TEST(PadView, TheFrameFitsAn80By25ConsoleWithNothingCutOff) {
         setup.port = PortLpt1;
         setup.interval = 4294967291u;
         setup.preset = keys;
+        setup.verdicts = "driver: ok, port: LPT1, folder: " + std::string(70, 'F');
         std::string frame = Frame(setup, reading);
         Strings lines = Lines(frame);
         EXPECT_EQ(static_cast<int>(lines.size()), FrameLines());
         EXPECT_LE(lines.size(), 24u) << "the cursor below the frame needs the 25th row";
         for (const std::string& line : lines)
             EXPECT_LE(line.size(), 79u) << line;
-        EXPECT_EQ(lines[0].find("LPT1 every 100 ms"), 0u) << lines[0];
+        EXPECT_EQ(lines[0].find("driver: ok, port: LPT1, folder: FFF"), 0u) << lines[0];
+        EXPECT_EQ(lines[1].find("LPT1 every 100 ms"), 0u) << lines[1];
         if (!keys)
             continue;
-        EXPECT_NE(lines[0].find("CCC...\""), std::string::npos) << lines[0];
+        EXPECT_NE(lines[1].find("CCC...\""), std::string::npos) << lines[1];
         for (int i = 0; i < ButtonsPerPad; ++i) {
             EXPECT_NE(frame.find(preset.name1[i] + " Right Windows (vk 92)"), std::string::npos)
                 << preset.name1[i];
@@ -236,6 +263,49 @@ TEST(PadView, TheFrameFitsAn80By25ConsoleWithNothingCutOff) {
                 << preset.name2[i];
         }
     }
+}
+
+// ---- what README and help.htm show of it
+// ----------------------------------------------------------------
+
+// A sample in a document: the lines between `from` and `to`, each without its indent and the
+// explanation that follows two blanks, each ended by a line feed.
+std::string Sample(const char* path, const std::string& from, const std::string& to) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << path << ": " << from;
+    at = at == std::string::npos ? text.size() : at + from.size();
+    std::istringstream in(text.substr(at, text.find(to, at) - at));
+    std::string sample;
+    for (std::string line; std::getline(in, line);) {
+        line.erase(0, line.find_first_not_of(' '));
+        if (!line.empty())
+            sample += line.substr(0, line.find("  ")) + "\n";
+    }
+    return sample;
+}
+
+// README's and help.htm's samples of --once are lines kavit-check prints for such a PC, in its
+// order, and README counts them right.
+TEST(Documents, SamplesOfOnceAreWhatKavitCheckPrints) {
+    TPadReading reading;
+    reading.held[0][2] = reading.held[1][11] = true;
+    const TSystemFacts facts =
+        Firmware(CodeIntegrity(Facts(10, 0, 22631, X64), 0, 0x401), TSystemFacts::FirmwareUefi, 1);
+    std::string printed = "\n";
+    for (const std::string& line :
+         OnceLines(TDriverReport{true, "ok", "", 0, false, false}, PortLpt1, 0, HeldList(reading),
+                   SystemLines(facts), "folder: safe"))
+        printed += line + "\n";
+    const char* const words[] = {"", "", "", "", "", "", "six", "seven", "eight", "nine", "ten"};
+    EXPECT_EQ(Sample(KAVIT_README, "kavit-check --once     the report as ", " lines"),
+              std::string(words[std::count(printed.begin(), printed.end(), '\n') - 1]) + "\n");
+    for (const std::string& sample :
+         {Sample(KAVIT_README, "`kavit-check --once` prints\n\n", "\n\n"),
+          Sample(KAVIT_HELP_HTM, "restart anything:</p>\n<pre>", "</pre>"),
+          Sample(KAVIT_HELP_HTM, "prints</p>\n<pre>", "</pre>")})
+        EXPECT_NE(printed.find("\n" + sample), std::string::npos) << sample;
 }
 
 } // namespace
