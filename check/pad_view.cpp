@@ -85,7 +85,7 @@ bool ReadPads(TLptPortConnection& connection, PortCode port, TPadReading& readin
         into.held[read.pad - 1][read.button - 1] = !read.released;
         return true;
     };
-    return PadPass(connection, port, PadCount, record, &reading);
+    return PadPass(connection, port, PadCount, record, &reading) == PassDone;
 }
 
 std::string HeldList(const TPadReading& reading) {
