@@ -8,7 +8,8 @@
 
 // Timers of MainWindow.
 const UINT_PTR TimerStartup = 330; // one second after start-up, then replaced by TimerPoll
-const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan
+const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan (common/tick_source.h)
+const UINT_PTR TimerFlash = 334;   // the end of the tray icon's flash
 
 // Messages.
 const UINT TrayRestoreMessage = 49284; // add the tray icon again
