@@ -2,6 +2,7 @@
 // whether it is held and which key the current preset gives it. Nothing is sent anywhere.
 #include "check/pad_view.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "check/port_report.h"
@@ -113,6 +114,31 @@ const char* PortName(PortCode port) {
     }
 }
 
+void CountPass(TPaceMeter& meter, double ms) {
+    const double Window = 1000;
+    meter.passes.push_back(ms);
+    while (meter.passes.size() > 1 && ms - meter.passes.front() > Window)
+        meter.passes.pop_front();
+}
+
+std::string PaceLine(const TPaceMeter& meter, DWORD interval) {
+    char line[96];
+    if (meter.passes.size() < 2) {
+        snprintf(line, sizeof line, "pace: measuring (Interval=%lu)",
+                 static_cast<unsigned long>(interval));
+        return line;
+    }
+    double longest = 0;
+    for (size_t i = 1; i < meter.passes.size(); ++i)
+        longest = std::max(longest, meter.passes[i] - meter.passes[i - 1]);
+    // The gaps of the last second, one fewer than its passes: the rate they add up to.
+    double span = meter.passes.back() - meter.passes.front();
+    double rate = span > 0 ? (meter.passes.size() - 1) * 1000.0 / span : 0;
+    snprintf(line, sizeof line, "pace: %.0f/s, longest gap %.1f ms (Interval=%lu)", rate, longest,
+             static_cast<unsigned long>(interval));
+    return line;
+}
+
 int FrameLines() {
     return 1 + 1 + StepCount + 3 + 1 + ButtonsPerPad;
 }
@@ -155,10 +181,9 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
                 LineReleasedIn(InputLines[k], reading.status[step]) ? '.' : '*';
         frame += Padded(row);
     }
-    frame +=
-        Padded("* a line pulled low in this step: a held button. A button held alone shows in");
-    frame += Padded("  its own step only; in two steps, two data lines touch (a missing diode);");
-    frame += Padded("  under the wrong line, wires are swapped. No key events are sent.");
+    frame += Padded("* a held button: shown in its own step only; in two steps, two data lines");
+    frame += Padded("  touch (a missing diode); under the wrong line, wires are swapped.");
+    frame += Padded(setup.pace);
 
     // Each pad's heading names the input lines that carry its buttons.
     std::string heads[PadCount];
