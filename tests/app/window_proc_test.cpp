@@ -158,7 +158,6 @@ TEST_F(WindowProcTest, TheStartupTickStartsTheTicksAtTheReadInterval) {
                   (std::vector<uint64_t>{Num(fake::Window), 330}));
         auto armed = fake::CallsTo("SetWaitableTimer");
         ASSERT_EQ(armed.size(), 1u);
-        EXPECT_EQ(armed[0].args[2], row.period);
         EXPECT_EQ(int64_t(armed[0].args[1]), -int64_t(row.period) * 10000) << "one period on";
         for (const fake::Call& c : DuringLoop())
             EXPECT_NE(c.fn, "DeviceIoControl") << "no scan on this tick";
@@ -637,25 +636,48 @@ TEST_F(WindowProcTest, TicksReachTheWindowOneAtATime) {
         EXPECT_EQ(post.args, (std::vector<uint64_t>{Num(fake::Window), WM_TIMER, TimerPoll, 0}));
 }
 
-std::vector<std::string> asked; // what the tick source asked of Windows, in order
+// Each wait aims at the next tick of the schedule, not one period after the last tick: a late
+// tick shortens the next wait, and periods missed whole are skipped rather than caught up.
+TEST_F(WindowProcTest, EachWaitAimsAtTheNextTickOfTheSchedule) {
+    fake::files[IniPath] = File({"[First]"}, {10, 0, 0});
+    Queue(WM_TIMER, TimerStartup); // at 0 ms: the first tick is due at 10
+    atEnd = [] {
+        const DWORD wakes[] = {13, 20, 47, 0}; // ms
+        size_t n = 0;
+        fake::on.WaitForMultipleObjects = [&](DWORD, const HANDLE*) -> DWORD {
+            fake::tickCount = wakes[n];
+            return wakes[n++] ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0;
+        };
+        fake::thread(nullptr);
+    };
+    Run();
+    std::vector<int64_t> waits; // in 100 ns
+    for (const fake::Call& c : fake::CallsTo("SetWaitableTimer"))
+        waits.push_back(-int64_t(c.args[1]));
+    EXPECT_EQ(waits, (std::vector<int64_t>{100000, 70000, 100000, 30000}));
+}
+
+// What the tick source asked of Windows, in order; CREATE_WAITABLE_TIMER_HIGH_RESOLUTION is known
+// from Windows 10 1803 on.
+std::vector<std::string> asked;
+int windowsLevel; // 0: XP (no call), 1: 8 and 10 before 1803 (flag unknown), 2: 1803 on
 UINT WINAPI TimeBeginPeriod(UINT ms) {
-    asked.push_back("timeBeginPeriod " + std::to_string(ms));
+    asked.push_back("raise to " + std::to_string(ms));
     return 0;
 }
 UINT WINAPI TimeEndPeriod(UINT ms) {
-    asked.push_back("timeEndPeriod " + std::to_string(ms));
+    asked.push_back("give back " + std::to_string(ms));
     return 0;
 }
 BOOL WINAPI SetProcessInformation(HANDLE, int kind, LPVOID state, DWORD size) {
-    const ULONG* s = static_cast<const ULONG*>(state);
-    asked.push_back("class " + std::to_string(kind) + " size " + std::to_string(size) +
-                    " version " + std::to_string(s[0]) + " decides " + std::to_string(s[1]) +
-                    " throttled " + std::to_string(s[2]));
+    const ULONG* s = static_cast<const ULONG*>(state); // version, decided, throttled
+    char text[64];
+    snprintf(text, sizeof text, "class %d, %u bytes: %u %u %u", kind, size, s[0], s[1], s[2]);
+    asked.push_back(text);
     return TRUE;
 }
-bool highResolution; // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION known (Windows 10 1803 on)
 HANDLE WINAPI CreateWaitableTimerExW(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD flags, DWORD access) {
-    return flags == 2 && access == 0x1F0003 && highResolution ? HANDLE(0x7713) : nullptr;
+    return flags == 2 && access == 0x1F0003 && windowsLevel == 2 ? HANDLE(0x7713) : nullptr;
 }
 template <typename F> FARPROC Proc(F* f) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
@@ -664,41 +686,25 @@ template <typename F> FARPROC Proc(F* f) {
 // Every resolution raised is given back, and the throttling opt-out withdrawn, on every way out;
 // the opt-out is asked for only where Windows has the call.
 TEST_F(WindowProcTest, TheTicksGiveBackWhatTheyAskedOfWindowsOnEveryWayOut) {
-    const std::string OptOut = "class 4 size 12 version 1 decides 5 throttled 0";
-    const std::string OptIn = "class 4 size 12 version 1 decides 0 throttled 0";
-    struct Windows {
-        const char* name;
-        bool hasSetProcessInformation, hasTimerEx, highResolution;
-        std::vector<std::string> want;
-    } systems[] = {
-        {"XP", false, false, false, {"timeBeginPeriod 1", "timeEndPeriod 1"}},
-        {"8, 10 before 1803",
-         true,
-         true,
-         false,
-         {OptOut, "timeBeginPeriod 1", "timeEndPeriod 1", OptIn}},
-        {"10 from 1803, 11", true, true, true, {OptOut, OptIn}},
-    };
-    const char* ways[] = {"exit", "session end", "failed start"};
-    for (const Windows& w : systems) {
-        for (std::string way : ways) {
-            SCOPED_TRACE(std::string(w.name) + ", " + way);
+    const std::string Out = "class 4, 12 bytes: 1 5 0", In = "class 4, 12 bytes: 1 0 0";
+    const std::vector<std::string> want[] = {
+        {"raise to 1", "give back 1"}, {Out, "raise to 1", "give back 1", In}, {Out, In}};
+    for (windowsLevel = 0; windowsLevel < 3; ++windowsLevel) {
+        for (std::string way : {"exit", "session end", "failed start"}) {
+            SCOPED_TRACE("Windows level " + std::to_string(windowsLevel) + ", " + way);
             SetUp();
             asked.clear();
-            highResolution = w.highResolution;
             fake::on.LoadLibraryA = [](LPCSTR name) {
                 return std::string(name) == "winmm.dll" ? HMODULE(0x3000)
                                                         : fake::Defaults().LoadLibraryA(name);
             };
-            fake::on.GetProcAddress = [&w](HMODULE module, LPCSTR name) -> FARPROC {
+            fake::on.GetProcAddress = [](HMODULE module, LPCSTR name) -> FARPROC {
                 std::string n = name;
                 if (module == HMODULE(0x3000))
-                    return n == "timeBeginPeriod" ? Proc(TimeBeginPeriod)
-                           : n == "timeEndPeriod" ? Proc(TimeEndPeriod)
-                                                  : nullptr;
-                if (n == "SetProcessInformation" && w.hasSetProcessInformation)
+                    return Proc(n == "timeBeginPeriod" ? TimeBeginPeriod : TimeEndPeriod);
+                if (windowsLevel > 0 && n == "SetProcessInformation")
                     return Proc(SetProcessInformation);
-                if (n == "CreateWaitableTimerExW" && w.hasTimerEx)
+                if (windowsLevel > 0 && n == "CreateWaitableTimerExW")
                     return Proc(CreateWaitableTimerExW);
                 return fake::Defaults().GetProcAddress(module, name);
             };
@@ -707,7 +713,7 @@ TEST_F(WindowProcTest, TheTicksGiveBackWhatTheyAskedOfWindowsOnEveryWayOut) {
             Queue(WM_TIMER, TimerStartup);
             Queue(way == "session end" ? WM_ENDSESSION : WM_DESTROY, TRUE);
             Run();
-            EXPECT_EQ(asked, w.want);
+            EXPECT_EQ(asked, want[windowsLevel]);
             EXPECT_EQ(exited, way == "session end");
         }
     }

@@ -687,24 +687,21 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE
     Log("CreateThread", {Num(parameter)});
     return on.CreateThread(routine, parameter);
 }
-HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
-    Log("CreateEventA", {static_cast<uint64_t>(manualReset), static_cast<uint64_t>(initialState)});
+// Events and the timer: nothing waits on them, as no thread runs.
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
     return reinterpret_cast<HANDLE>(0x7711);
 }
-BOOL WINAPI SetEvent(HANDLE event) {
-    Log("SetEvent", {Num(event)});
+BOOL WINAPI SetEvent(HANDLE) {
     return TRUE;
 }
-DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms) {
-    Log("WaitForSingleObject", {Num(handle), ms});
+DWORD WINAPI WaitForSingleObject(HANDLE, DWORD) {
     return WAIT_OBJECT_0;
 }
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD) {
     Log("WaitForMultipleObjects", {count});
     return on.WaitForMultipleObjects(count, handles);
 }
-HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCSTR) {
-    Log("CreateWaitableTimerA", {static_cast<uint64_t>(manualReset)});
+HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR) {
     return reinterpret_cast<HANDLE>(0x7712);
 }
 BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period, void*, LPVOID,
@@ -713,8 +710,15 @@ BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period
         {Num(timer), static_cast<uint64_t>(due->QuadPart), static_cast<uint64_t>(period)});
     return TRUE;
 }
-BOOL WINAPI CancelWaitableTimer(HANDLE timer) {
-    Log("CancelWaitableTimer", {Num(timer)});
+BOOL WINAPI CancelWaitableTimer(HANDLE) {
+    return TRUE;
+}
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* counter) {
+    counter->QuadPart = fake::tickCount;
+    return TRUE;
+}
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    frequency->QuadPart = 1000;
     return TRUE;
 }
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
