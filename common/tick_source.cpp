@@ -34,7 +34,6 @@ HANDLE tickEvent; // without a window: set once a period; auto-reset, so it coun
 HWND target;
 UINT_PTR targetId;
 std::atomic<bool> tickInFlight;
-LONGLONG counterFrequency, periodCounts, nextTick; // on the performance counter
 TTimePeriod endPeriod; // set while the resolution is raised: what gives it back
 bool throttlingDecided;
 
@@ -71,22 +70,6 @@ HANDLE CreateTickTimer() {
     return CreateWaitableTimerA(nullptr, FALSE, nullptr);
 }
 
-// Arms the timer for the next tick of a schedule kept on the performance counter, not for one
-// period after this one fired: a timer that fires late (Wine's, or one rounded to the clock tick)
-// then makes the next wait shorter, and the mean period stays what was asked. Periods missed
-// whole (the machine stalled) are skipped, not caught up in a burst.
-bool ArmNextTick() {
-    LARGE_INTEGER now, due;
-    QueryPerformanceCounter(&now);
-    nextTick += periodCounts;
-    if (nextTick <= now.QuadPart)
-        nextTick += ((now.QuadPart - nextTick) / periodCounts + 1) * periodCounts;
-    // Relative, in 100 ns units.
-    due.QuadPart = -static_cast<LONGLONG>(static_cast<double>(nextTick - now.QuadPart) * 1e7 /
-                                          static_cast<double>(counterFrequency));
-    return SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) != 0;
-}
-
 // A tick that comes while the last is still waiting or being handled is dropped.
 DWORD WINAPI TickThread(LPVOID) {
     HANDLE waits[2] = {stopEvent, timer};
@@ -95,7 +78,6 @@ DWORD WINAPI TickThread(LPVOID) {
             SetEvent(tickEvent);
         else if (!tickInFlight.exchange(true) && !PostMessageA(target, WM_TIMER, targetId, 0))
             tickInFlight = false;
-        ArmNextTick();
     }
     return 0;
 }
@@ -114,21 +96,19 @@ bool StartTicks(HWND window, UINT_PTR id, DWORD period) {
         return false;
     DecideThrottling(ThrottleExecutionSpeed | ThrottleTimerResolution);
     timer = CreateTickTimer();
-    LARGE_INTEGER frequency, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    counterFrequency = frequency.QuadPart;
-    periodCounts = static_cast<LONGLONG>(static_cast<double>(period) *
-                                         static_cast<double>(counterFrequency) / 1000);
-    nextTick = now.QuadPart;
+    // Periodic: the kernel (and Wine) keep the schedule, so a tick that fires late does not
+    // delay the ones after it, and periods that pass while nobody waits leave one signal.
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(period) * 10000; // relative, in 100 ns units
     target = window;
     targetId = id;
     tickInFlight = false;
     tickEvent = window ? nullptr : CreateEventA(nullptr, FALSE, FALSE, nullptr);
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    bool started = timer && periodCounts > 0 && stopEvent && (window || tickEvent) &&
-                   ArmNextTick() &&
-                   (thread = CreateThread(nullptr, 0, TickThread, nullptr, 0, nullptr)) != nullptr;
+    bool started =
+        timer && stopEvent && (window || tickEvent) &&
+        SetWaitableTimer(timer, &due, static_cast<LONG>(period), nullptr, nullptr, FALSE) &&
+        (thread = CreateThread(nullptr, 0, TickThread, nullptr, 0, nullptr)) != nullptr;
     if (!started)
         StopTicks();
     return started;

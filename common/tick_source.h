@@ -5,8 +5,8 @@
 // finer resolution is asked for); Windows 11 gives a process whose windows are all hidden the
 // default resolution whatever it asks, unless it opts out of that throttling. So a thread of its
 // own waits on a waitable timer: a high-resolution one where Windows has it (Windows 10 1803 on),
-// elsewhere an ordinary one with the timer resolution raised to 1 ms, each wait aimed at the next
-// tick of a schedule on the performance counter. Whatever XP lacks is looked up at run time.
+// elsewhere an ordinary one with the timer resolution raised to 1 ms. Whatever XP lacks is looked
+// up at run time.
 #pragma once
 
 #include <windows.h>

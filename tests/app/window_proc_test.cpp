@@ -158,6 +158,7 @@ TEST_F(WindowProcTest, TheStartupTickStartsTheTicksAtTheReadInterval) {
                   (std::vector<uint64_t>{Num(fake::Window), 330}));
         auto armed = fake::CallsTo("SetWaitableTimer");
         ASSERT_EQ(armed.size(), 1u);
+        EXPECT_EQ(armed[0].args[2], row.period);
         EXPECT_EQ(int64_t(armed[0].args[1]), -int64_t(row.period) * 10000) << "one period on";
         for (const fake::Call& c : DuringLoop())
             EXPECT_NE(c.fn, "DeviceIoControl") << "no scan on this tick";
@@ -634,27 +635,6 @@ TEST_F(WindowProcTest, TicksReachTheWindowOneAtATime) {
     ASSERT_EQ(posts.size(), 3u) << "three ticks handled or waiting: one post each";
     for (const fake::Call& post : posts)
         EXPECT_EQ(post.args, (std::vector<uint64_t>{Num(fake::Window), WM_TIMER, TimerPoll, 0}));
-}
-
-// Each wait aims at the next tick of the schedule, not one period after the last tick: a late
-// tick shortens the next wait, and periods missed whole are skipped rather than caught up.
-TEST_F(WindowProcTest, EachWaitAimsAtTheNextTickOfTheSchedule) {
-    fake::files[IniPath] = File({"[First]"}, {10, 0, 0});
-    Queue(WM_TIMER, TimerStartup); // at 0 ms: the first tick is due at 10
-    atEnd = [] {
-        const DWORD wakes[] = {13, 20, 47, 0}; // ms
-        size_t n = 0;
-        fake::on.WaitForMultipleObjects = [&](DWORD, const HANDLE*) -> DWORD {
-            fake::tickCount = wakes[n];
-            return wakes[n++] ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0;
-        };
-        fake::thread(nullptr);
-    };
-    Run();
-    std::vector<int64_t> waits; // in 100 ns
-    for (const fake::Call& c : fake::CallsTo("SetWaitableTimer"))
-        waits.push_back(-int64_t(c.args[1]));
-    EXPECT_EQ(waits, (std::vector<int64_t>{100000, 70000, 100000, 30000}));
 }
 
 // What the tick source asked of Windows, in order; CREATE_WAITABLE_TIMER_HIGH_RESOLUTION is known

@@ -713,14 +713,6 @@ BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period
 BOOL WINAPI CancelWaitableTimer(HANDLE) {
     return TRUE;
 }
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* counter) {
-    counter->QuadPart = fake::tickCount;
-    return TRUE;
-}
-BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
-    frequency->QuadPart = 1000;
-    return TRUE;
-}
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
     Log("CreateMutexA", {Num(security), static_cast<uint64_t>(initialOwner)}, {Str(name)});
     return on.CreateMutexA(security, initialOwner, name);

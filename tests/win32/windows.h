@@ -176,8 +176,6 @@ HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCS
 BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period, void* routine,
                              LPVOID argument, BOOL resume);
 BOOL WINAPI CancelWaitableTimer(HANDLE timer);
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* counter);     // GetTickCount's ms
-BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency); // 1000
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define FS_PERSISTENT_ACLS 0x00000008
