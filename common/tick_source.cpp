@@ -109,7 +109,11 @@ bool StartTicks(HWND window, UINT_PTR id, DWORD period) {
         timer && stopEvent && (window || tickEvent) &&
         SetWaitableTimer(timer, &due, static_cast<LONG>(period), nullptr, nullptr, FALSE) &&
         (thread = CreateThread(nullptr, 0, TickThread, nullptr, 0, nullptr)) != nullptr;
-    if (!started)
+    // As Windows' own multimedia timer thread: a game's busy threads do not hold a tick back.
+    // Posting is all it does.
+    if (started)
+        SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL);
+    else
         StopTicks();
     return started;
 }

@@ -713,6 +713,9 @@ BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period
 BOOL WINAPI CancelWaitableTimer(HANDLE) {
     return TRUE;
 }
+BOOL WINAPI SetThreadPriority(HANDLE, int) {
+    return TRUE;
+}
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
     Log("CreateMutexA", {Num(security), static_cast<uint64_t>(initialOwner)}, {Str(name)});
     return on.CreateMutexA(security, initialOwner, name);

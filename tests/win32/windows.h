@@ -176,6 +176,8 @@ HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCS
 BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period, void* routine,
                              LPVOID argument, BOOL resume);
 BOOL WINAPI CancelWaitableTimer(HANDLE timer);
+#define THREAD_PRIORITY_TIME_CRITICAL 15
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define FS_PERSISTENT_ACLS 0x00000008
