@@ -116,6 +116,29 @@ void BuildRoundTrips(const TPaths& paths) {
     env.UnloadDriver();
 }
 
+// This session's share of one core for Kavit, winedevice and wineserver, and their sum, over four
+// seconds; the driver's log is read meanwhile (at Interval=1 it holds about 1.7 s). Returns the ms.
+double CpuShares(TEnv* env, double cpu[4]) {
+    const char* names[] = {"Kavit.exe", "winedevice.exe", "wineserver"};
+    long long before[3];
+    int count;
+    for (int i = 0; i < 3; i++)
+        before[i] = UnixCpuTicks(names[i], &count);
+    LONGLONG t0 = Now();
+    for (int i = 0; i < 8; i++) {
+        Sleep(500);
+        if (env)
+            env->PollLog();
+    }
+    double ms = MsBetween(t0, Now());
+    cpu[3] = 0;
+    for (int i = 0; i < 3; i++) { // ticks of 10 ms
+        cpu[i] = static_cast<double>(UnixCpuTicks(names[i], &count) - before[i]) * 1000.0 / ms;
+        cpu[3] += cpu[i];
+    }
+    return ms;
+}
+
 // Kavit polling at `interval` with its window hidden: the pace it keeps and how long a pass takes
 // (from the driver's clock), the device calls a pass takes, the CPU it and Wine's two helpers use
 // while idle, then the time from a press to its key.
@@ -128,24 +151,8 @@ void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool tw
     TKavit& kavit = StartScanning(env, ini);
     TSimState state;
     env.sim.GetState(state);
-    const char* names[] = {"Kavit.exe", "winedevice.exe", "wineserver"};
-    long long before[3], after[3];
-    int count;
     env.ClearLog();
-    for (int i = 0; i < 3; i++)
-        before[i] = UnixCpuTicks(names[i], &count);
-    LONGLONG t0 = Now();
-    for (int i = 0; i < 8; i++) { // the log holds about 1.7 s at Interval=1
-        Sleep(500);
-        env.PollLog();
-    }
-    double ms = MsBetween(t0, Now());
-    double cpu[4] = {0, 0, 0, 0}; // ticks of 10 ms, as a share of one core
-    for (int i = 0; i < 3; i++) {
-        after[i] = UnixCpuTicks(names[i], &count);
-        cpu[i] = static_cast<double>(after[i] - before[i]) * 10.0 * 100.0 / ms;
-        cpu[3] += cpu[i];
-    }
+    double cpu[4], ms = CpuShares(&env, cpu);
     TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, twoPads);
     TStats period, pass, down;
     int calls = 0;
@@ -181,6 +188,10 @@ void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool tw
 } // namespace
 
 int RunPace(const TPaths& paths, const char* label) {
+    double idle[4];
+    CpuShares(nullptr, idle);
+    printf("pace %s, Wine alone before: winedevice %.1f %%, wineserver %.1f %% of one core\n",
+           label, idle[1], idle[2]);
     try {
         for (DWORD interval : {1u, 2u, 5u, 10u})
             PaceFigures(paths, label, interval, false);
