@@ -91,30 +91,6 @@ TEST(DriverBatchTest, WritesToTheStatusRegisterFailTheWholeBatch) {
     EXPECT_EQ(Check({0x10, 0, 0x22, 0, 0x30, 0}, AllPorts, 1), BatchOk);
 }
 
-// A mixed batch: the read flag decides each pair's access, and the status register is read only.
-TEST(DriverBatchTest, AMixedBatchChecksEachPairAsTheReadOrWriteItIs) {
-    const uint8_t R = LPT_PAIR_READ;
-    struct Case {
-        uint8_t address;
-        TBatchVerdict mixed, read;
-    } cases[] = {
-        {0x10, BatchOk, BatchOk},
-        {0x10 | R, BatchOk, BatchNoSuchRegister}, // the flag is no register of a read batch
-        {0x11 | R, BatchOk, BatchNoSuchRegister},
-        {0x11, BatchReadOnly, BatchOk},
-        {0x32 | R, BatchOk, BatchNoSuchRegister},
-        {0x13 | R, BatchNoSuchRegister, BatchNoSuchRegister},
-        {0x0F, BatchNoSuchPort, BatchNoSuchPort},
-        {0x40 | R, BatchNoSuchPort, BatchNoSuchPort},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Check({0x10 | R, 0, 0x10, 0x1F, c.address, 0}, AllPorts, BatchMixed), c.mixed)
-            << std::hex << int(c.address);
-        EXPECT_EQ(Check({c.address, 0}, AllPorts, BatchReads), c.read)
-            << std::hex << int(c.address);
-    }
-}
-
 TEST(DriverBatchTest, ControlWritesChangeOnlyTheOutputLines) {
     struct Case {
         uint8_t current, requested, want;

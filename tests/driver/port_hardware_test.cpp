@@ -61,12 +61,8 @@ class PortHardwareTest : public ::testing::Test {
             return STATUS_UNSUCCESSFUL;
         return PortSetRun(set, kind, pairs.data(), length / 2);
     }
-    NTSTATUS Read(TPortSet* set, std::vector<uint8_t> pairs) {
-        return Batch(set, BatchReads, pairs);
-    }
-    NTSTATUS Write(TPortSet* set, std::vector<uint8_t> pairs) {
-        return Batch(set, BatchWrites, pairs);
-    }
+    NTSTATUS Read(TPortSet* set, std::vector<uint8_t> p) { return Batch(set, BatchReads, p); }
+    NTSTATUS Write(TPortSet* set, std::vector<uint8_t> p) { return Batch(set, BatchWrites, p); }
 
     static size_t AccessesIn(uintptr_t base) {
         size_t n = 0;
