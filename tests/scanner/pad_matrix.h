@@ -45,7 +45,8 @@ class PadMatrix {
     bool failing = false; // every device call fails so, as after the port or driver went away
     DWORD failError = ERROR_WRITE_FAULT;
     bool knowsRunPairs = true; // false: a driver older than IoctlRunPairs ("invalid function")
-    // Every register access, in order: its address (OR PairRead for a read) and the value.
+    // Every register access while fake::recording, in order: its address (OR PairRead for a
+    // read) and the value.
     std::vector<std::pair<BYTE, BYTE>> accesses;
 
   private:
