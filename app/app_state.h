@@ -8,11 +8,12 @@
 
 // Timers of MainWindow.
 const UINT_PTR TimerStartup = 330; // one second after start-up, then replaced by TimerPoll
-const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan
-// A look at the foreground window, only while a preset names a program (app/foreground_preset.h).
-const UINT_PTR TimerForeground = 341;
+const UINT_PTR TimerPoll = 333;    // every `interval` ms: one pad scan (common/tick_source.h)
+const UINT_PTR TimerFlash = 334;   // the end of the tray icon's flash
 // Every second while another program holds the port at start-up, until it is free.
 const UINT_PTR TimerPortWait = 340;
+// A look at the foreground window, only while a preset names a program (app/foreground_preset.h).
+const UINT_PTR TimerForeground = 341;
 
 // Messages.
 const UINT TrayRestoreMessage = 49284; // add the tray icon again

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/foreground_preset.h"
 #include "common/notice.h"
+#include "common/tick_source.h"
 #include "common/tray_icon.h"
 #include "app/port_wait.h"
 #include "app/window_proc.h"
@@ -135,6 +136,7 @@ void RunMessageLoop(MSG& message) {
 
 void StopRunning() {
     KillTimer(MainWindow, TimerPoll);
+    StopTicks();
     // No pass runs any more: let go of what the pads still hold, or the keys stay down.
     ReleaseHeldKeys();
     if (PresetTable.presetSubmenuCreated)
@@ -164,6 +166,7 @@ void EndSession() {
     sessionEnded = true;
     KillTimer(MainWindow, TimerStartup);
     KillTimer(MainWindow, TimerPoll);
+    StopTicks();
     ReleaseHeldKeys();
     TrayIcon(TrayDelete, FirstIcon);
     delete PortConnection;

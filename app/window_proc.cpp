@@ -7,6 +7,7 @@
 #include "app/key_assign.h"
 #include "app/port_wait.h"
 #include "app/startup.h"
+#include "common/tick_source.h"
 #include "common/tray_icon.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
@@ -30,9 +31,16 @@ void OnTimer(WPARAM id) {
         return;
     }
     if (id == TimerStartup) {
-        // One second after start-up: from now on the pads are polled at their own pace.
+        // One second after start-up: from now on the pads are polled at their own pace, by
+        // SetTimer's coarser one only when no tick source can be had.
         KillTimer(MainWindow, TimerStartup);
-        SetTimer(MainWindow, TimerPoll, AppSettings.interval, nullptr);
+        if (!StartTicks(MainWindow, TimerPoll, PollPeriodMs(AppSettings.interval)))
+            SetTimer(MainWindow, TimerPoll, AppSettings.interval, nullptr);
+        return;
+    }
+    if (id == TimerFlash) {
+        KillTimer(MainWindow, TimerFlash);
+        TrayIcon(TrayModify, FirstIcon);
         return;
     }
     if (id == TimerForeground) {
@@ -40,15 +48,16 @@ void OnTimer(WPARAM id) {
         return;
     }
     ScanPads();
+    TickHandled();
 }
 
 // ---- tray icon ---------------------------------------------------------------------------------
 
-// The same icon with red eyes for a moment: the program is alive. Nothing else runs meanwhile.
+// The same icon with red eyes for a moment: the program is alive. A timer puts the resting icon
+// back, so that the pads are read meanwhile.
 void FlashTrayIcon() {
     TrayIcon(TrayModify, SecondIcon);
-    Sleep(FlashMilliseconds);
-    TrayIcon(TrayModify, FirstIcon);
+    SetTimer(MainWindow, TimerFlash, FlashMilliseconds, nullptr);
 }
 
 void OpenPopupMenu() {

@@ -17,6 +17,7 @@
 #include "check/system_report.h"
 #include "common/notice.h"
 #include "common/program_state.h"
+#include "common/tick_source.h"
 #include "lptio/lptio.h"
 #include "settings/presets.h"
 #include "settings/program_presets.h"
@@ -52,8 +53,9 @@ const char HelpText[] =
     "answers.\n"
     "Live view: for both pads, every button held or not with the key the current preset of\n"
     "Kavit.ini sends for it, and the status byte read in each of the six select steps, so that\n"
-    "a missing diode or a swapped wire shows. Refreshed every Interval of Kavit.ini (10 ms\n"
-    "without one), but at least every 100 ms. It sends no key events. It ends by itself when\n"
+    "a missing diode or a swapped wire shows. Read at Kavit's own pace for the Interval of\n"
+    "Kavit.ini (10 ms without one), but at least every 100 ms, with the pace this PC keeps:\n"
+    "\"pace: 100/s, longest gap 10.4 ms\". It sends no key events. It ends by itself when\n"
     "its output can no longer be written (kavit-check | more, then q).\n"
     "\n"
     "--once prints these lines:\n"
@@ -151,23 +153,38 @@ bool EscapePressed(HANDLE input) {
     return escape;
 }
 
-// Waits until `ms` have passed; false when Esc or a stop request came first.
+// Waits for the next tick of the tick source, or, when it could not start, until `ms` have
+// passed; false when Esc or a stop request came first.
 bool WaitTick(HANDLE input, DWORD ms) {
+    HANDLE tick = TickHandle();
     DWORD start = GetTickCount();
     for (;;) {
         DWORD passed = GetTickCount() - start;
-        if (passed >= ms)
+        if (!tick && passed >= ms)
             return true;
-        HANDLE waits[2] = {stopRequested, input};
-        DWORD count = input ? 2 : 1;
-        DWORD woke = WaitForMultipleObjects(count, waits, FALSE, ms - passed);
+        HANDLE waits[3] = {stopRequested, tick, input};
+        DWORD count = 1;
+        if (tick)
+            waits[count++] = tick;
+        if (input)
+            waits[count++] = input;
+        DWORD woke = WaitForMultipleObjects(count, waits, FALSE, tick ? INFINITE : ms - passed);
         if (woke == WAIT_OBJECT_0)
             return false;
-        if (woke == WAIT_OBJECT_0 + 1 && EscapePressed(input))
+        if (woke == WAIT_TIMEOUT || (tick && woke == WAIT_OBJECT_0 + 1))
+            return true;
+        if (input && woke == WAIT_OBJECT_0 + count - 1 && EscapePressed(input))
             return false;
         if (woke == WAIT_FAILED)
             Sleep(1);
     }
+}
+
+double NowMs() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 // Writes the frame's lines into the screen buffer from `origin` down, without moving the cursor
@@ -228,7 +245,19 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
     COORD origin = {0, 0};
     std::string last;
     int result = 0;
+    // The same ticks as Kavit's at the same Interval: the pace line tells what this PC gives.
+    StartTicks(nullptr, 0, ViewPeriodMs(setup.interval));
+    TViewSetup view = setup;
+    TPaceMeter meter;
+    double paceShown = 0;
     do {
+        double now = NowMs();
+        CountPass(meter, now);
+        // Once a second: a pipe gets a new frame only when something changed.
+        if (view.pace.empty() || now - paceShown >= 1000) {
+            view.pace = PaceLine(meter, setup.interval);
+            paceShown = now;
+        }
         TPadReading reading;
         if (!ReadPads(connection, setup.port, reading)) {
             std::string reason = StoppedReason(GetLastError());
@@ -236,7 +265,7 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
             result = 1;
             break;
         }
-        std::string frame = Frame(setup, reading);
+        std::string frame = Frame(view, reading);
         // Only a changed picture is drawn: most passes find what the last one found.
         if (console && !first) {
             if (frame != last && !DrawInPlace(output, origin, frame)) {
@@ -258,6 +287,7 @@ int LiveView(TLptPortConnection& connection, const TViewSetup& setup) {
         first = false;
         last = frame;
     } while (WaitTick(input, ViewPeriodMs(setup.interval)));
+    StopTicks();
 
     if (cursorHidden)
         SetConsoleCursorInfo(output, &cursor);
@@ -299,7 +329,8 @@ std::string LoadKeys(TViewSetup& setup) {
     setup.preset = &PresetTable.presets[static_cast<size_t>(PresetTable.currentPreset)];
     char note[160];
     snprintf(note, sizeof note, "keys: preset \"%.60s\" of Kavit.ini; read every %lu ms",
-             setup.preset->caption.c_str(), static_cast<unsigned long>(setup.interval));
+             setup.preset->caption.c_str(),
+             static_cast<unsigned long>(PollPeriodMs(setup.interval)));
     return note + FollowLines();
 }
 

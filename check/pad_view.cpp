@@ -2,6 +2,7 @@
 // whether it is held and which key the current preset gives it. Nothing is sent anywhere.
 #include "check/pad_view.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "check/port_report.h"
@@ -85,7 +86,7 @@ bool ReadPads(TLptPortConnection& connection, PortCode port, TPadReading& readin
         into.held[read.pad - 1][read.button - 1] = !read.released;
         return true;
     };
-    return PadPass(connection, port, PadCount, record, &reading);
+    return PadPass(connection, port, PadCount, record, &reading) == PassDone;
 }
 
 std::string HeldList(const TPadReading& reading) {
@@ -113,8 +114,33 @@ const char* PortName(PortCode port) {
     }
 }
 
+void CountPass(TPaceMeter& meter, double ms) {
+    const double Window = 1000;
+    meter.passes.push_back(ms);
+    while (meter.passes.size() > 1 && ms - meter.passes.front() > Window)
+        meter.passes.pop_front();
+}
+
+std::string PaceLine(const TPaceMeter& meter, DWORD interval) {
+    char line[96];
+    if (meter.passes.size() < 2) {
+        snprintf(line, sizeof line, "pace: measuring (Interval=%lu)",
+                 static_cast<unsigned long>(interval));
+        return line;
+    }
+    double longest = 0;
+    for (size_t i = 1; i < meter.passes.size(); ++i)
+        longest = std::max(longest, meter.passes[i] - meter.passes[i - 1]);
+    // The gaps of the last second, one fewer than its passes: the rate they add up to.
+    double span = meter.passes.back() - meter.passes.front();
+    double rate = span > 0 ? (meter.passes.size() - 1) * 1000.0 / span : 0;
+    snprintf(line, sizeof line, "pace: %.0f/s, longest gap %.1f ms (Interval=%lu)", rate, longest,
+             static_cast<unsigned long>(interval));
+    return line;
+}
+
 int FrameLines() {
-    return 1 + 1 + 1 + StepCount + 2 + 1 + ButtonsPerPad;
+    return 1 + 1 + 1 + StepCount + 1 + 1 + 1 + ButtonsPerPad;
 }
 
 // 24 lines of at most 79 characters: the frame and the cursor below it fit an 80 x 25 console.
@@ -155,10 +181,8 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
                 LineReleasedIn(InputLines[k], reading.status[step]) ? '.' : '*';
         frame += Padded(row);
     }
-    frame +=
-        Padded("* pulled low: a held button. Held alone it shows in its own step and line only;");
-    frame +=
-        Padded("  in two steps: a missing diode; wrong line: swapped wires. No keys are sent.");
+    frame += Padded("* held: own step only; in two steps: a missing diode; wrong line: swapped wires");
+    frame += Padded(setup.pace);
 
     // Each pad's heading names the input lines that carry its buttons.
     std::string heads[PadCount];

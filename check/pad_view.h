@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <string>
 
 #include "lptio/lptio.h"
@@ -34,7 +35,17 @@ struct TViewSetup {
     // The report's verdicts, "driver: ok, port: LPT1, folder: safe": the view's first line, so
     // that they stay in sight once the report has scrolled away.
     std::string verdicts;
+    std::string pace; // PaceLine() of the view's passes so far
 };
+
+// The pace the view's own passes keep, which is what this Windows gives Kavit at the same
+// Interval: the passes of the last second and the longest gap between two of them.
+struct TPaceMeter {
+    std::deque<double> passes; // start of each pass, ms on any steady clock
+};
+void CountPass(TPaceMeter& meter, double ms);
+// "pace: 1000/s, longest gap 1.3 ms (Interval=1)"; "pace: measuring" before two passes.
+std::string PaceLine(const TPaceMeter& meter, DWORD interval);
 
 // The live view's picture: the same number of lines every time, each padded to one width, so
 // that a redraw in place leaves nothing of the previous one; FrameLines() lines of at most 79

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "check/pad_view.h"
+#include "common/tick_source.h"
 
 namespace {
 
-const DWORD ShortestViewPeriodMs = 10; // USER_TIMER_MINIMUM
 const DWORD LongestViewPeriodMs = 100;
 const DWORD LongestSensibleInterval = 1000;
 
@@ -48,19 +48,23 @@ std::string PortStoppedReason(DWORD error, bool deviceStillOpens) {
 }
 
 DWORD ViewPeriodMs(DWORD interval) {
-    if (interval < ShortestViewPeriodMs)
-        return ShortestViewPeriodMs;
-    return interval > LongestViewPeriodMs ? LongestViewPeriodMs : interval;
+    DWORD period = PollPeriodMs(interval);
+    return period > LongestViewPeriodMs ? LongestViewPeriodMs : period;
 }
 
 std::string IntervalWarning(DWORD interval) {
-    if (interval != 0 && interval <= LongestSensibleInterval)
+    char text[300];
+    if (interval == 0)
+        return "note: Interval=0 in Kavit.ini: Kavit reads the pads every 10 ms, as with "
+               "Interval=10.";
+    if (interval <= LongestSensibleInterval)
         return "";
-    char text[200];
     snprintf(text, sizeof text,
-             "warning: Interval=%lu in Kavit.ini: Kavit then hardly reads the pads%s. Set it to "
-             "10 (milliseconds between two reads).",
+             "warning: Interval=%lu in Kavit.ini%s: Kavit reads the pads only every %.1f s, so "
+             "a press shorter than that is missed and keys come late. Set it to 10 (milliseconds "
+             "between two reads).",
              static_cast<unsigned long>(interval),
-             interval > 0x7FFFFFFFu ? " (a negative number reads as this)" : "");
+             interval > 0x7FFFFFFFu ? " (a negative number reads as this)" : "",
+             PollPeriodMs(interval) / 1000.0);
     return text;
 }

@@ -28,10 +28,11 @@ std::vector<std::string> OnceLines(const TDriverReport& driver, PortCode present
 // device no longer opens, or another program took the port. Empty: the error's text says it.
 std::string PortStoppedReason(DWORD error, bool deviceStillOpens);
 
-// How often the live view reads and redraws: Interval of Kavit.ini, but at least every 100 ms
-// (a large or negative Interval would freeze the view) and at most every 10 ms, the shortest
-// period Windows gives a timer, and so Kavit.
+// How often the live view reads and redraws: Kavit's own period for the Interval of Kavit.ini
+// (common/tick_source.h), but at least every 100 ms (a large or negative Interval would freeze
+// the view).
 DWORD ViewPeriodMs(DWORD interval);
 
-// A warning line about an Interval with which Kavit hardly reads the pads; empty when it is fine.
+// A line on an Interval that does not mean what it says (0) or with which Kavit misses presses
+// (over a second); empty from 1 to 1000 ms.
 std::string IntervalWarning(DWORD interval);

@@ -1,18 +1,20 @@
 #include "batch.h"
 
-static TBatchVerdict CheckPair(uint8_t address, uint32_t foundPorts, int isWrite) {
+static TBatchVerdict CheckPair(uint8_t address, uint32_t foundPorts, int kind) {
     uint32_t port = address >> 4;
+    int isWrite = !PairReads(kind, address);
+    uint32_t reg = (uint32_t)(kind == BatchMixed ? address & ~LPT_PAIR_READ : address) & 0x0Fu;
     if (port < 1 || port > LPT_PORT_COUNT || !(foundPorts & (1u << (port - 1))))
         return BatchNoSuchPort;
-    if (BatchRegister(address) >= LPT_REGISTER_SPAN)
+    if (reg >= LPT_REGISTER_SPAN)
         return BatchNoSuchRegister;
-    if (isWrite && BatchRegister(address) == LPT_REG_STATUS)
+    if (isWrite && reg == LPT_REG_STATUS)
         return BatchReadOnly;
     return BatchOk;
 }
 
 TBatchVerdict CheckBatch(const uint8_t* pairs, uint32_t inLength, uint32_t outLength,
-                         uint32_t foundPorts, int isWrite) {
+                         uint32_t foundPorts, int kind) {
     uint32_t i;
     if (inLength & 1)
         return BatchOddLength;
@@ -23,7 +25,7 @@ TBatchVerdict CheckBatch(const uint8_t* pairs, uint32_t inLength, uint32_t outLe
     if (outLength < inLength)
         return BatchOutputShort;
     for (i = 0; i < inLength; i += 2) {
-        TBatchVerdict verdict = CheckPair(pairs[i], foundPorts, isWrite);
+        TBatchVerdict verdict = CheckPair(pairs[i], foundPorts, kind);
         if (verdict != BatchOk)
             return verdict;
     }

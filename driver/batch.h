@@ -28,21 +28,34 @@ typedef enum TBatchVerdict {
     BatchOutputShort,    /* output buffer shorter than the input */
     BatchNoSuchPort,     /* a pair names a port other than a found LPT1..LPT3 */
     BatchNoSuchRegister, /* a pair names an offset past the control register */
-    BatchReadOnly        /* a write batch names the status register */
+    BatchReadOnly        /* a write names the status register */
 } TBatchVerdict;
 
-/* foundPorts: bit n-1 set when LPTn is there to be reached. `pairs` is read only when the
- * lengths are right. The status register is only ever read: on some chips a write there clears
- * the EPP time-out bit, so a write batch that names it is refused whole. */
-TBatchVerdict CheckBatch(const uint8_t* pairs, uint32_t inLength, uint32_t outLength,
-                         uint32_t foundPorts, int isWrite);
+/* What a batch does with its pairs, by its control code. */
+enum {
+    BatchReads = 0,  /* LPT_IOCTL_READ_PORTS: every pair reads */
+    BatchWrites = 1, /* LPT_IOCTL_WRITE_PORTS: every pair writes */
+    BatchMixed = 2   /* LPT_IOCTL_RUN_PAIRS: each pair as its LPT_PAIR_READ bit says */
+};
 
-/* Port index 0..2 and register offset of a checked register address. */
+/* foundPorts: bit n-1 set when LPTn is there to be reached; kind: BatchReads, BatchWrites or
+ * BatchMixed. `pairs` is read only when the lengths are right. The status register is only ever
+ * read: on some chips a write there clears the EPP time-out bit, so a batch that would write it
+ * is refused whole. */
+TBatchVerdict CheckBatch(const uint8_t* pairs, uint32_t inLength, uint32_t outLength,
+                         uint32_t foundPorts, int kind);
+
+/* Whether a checked pair of a batch of `kind` reads its register. */
+static inline int PairReads(int kind, uint8_t address) {
+    return kind == BatchMixed ? (address & LPT_PAIR_READ) != 0 : kind == BatchReads;
+}
+
+/* Port index 0..2 and register offset of a checked register address (a read flag dropped). */
 static inline uint32_t BatchPortIndex(uint8_t address) {
     return (uint32_t)(address >> LPT_PORT_SHIFT) - 1;
 }
 static inline uint32_t BatchRegister(uint8_t address) {
-    return address & 0x0Fu;
+    return address & 0x07u;
 }
 
 /* The byte to put into the control register when a caller asks for `requested`: only the four

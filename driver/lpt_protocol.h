@@ -29,10 +29,21 @@
  *   LPT_IOCTL_READ_PORTS   0x220050  pairs    the pairs, each value read from its register
  *   LPT_IOCTL_WRITE_PORTS  0x220060  pairs    the pairs as sent, each value written
  *   LPT_IOCTL_OPEN_HANDLES 0x220070  nothing  ULONG: handles to the device open now, the
- *                                             caller's included; touches no register */
+ *                                             caller's included; touches no register
+ *   LPT_IOCTL_RUN_PAIRS    0x220080  pairs    the pairs carried out in order, one trip into
+ *                                             the kernel for a whole pad pass: a pair whose
+ *                                             address has LPT_PAIR_READ set reads its register
+ *                                             into its value, any other writes its value.
+ *                                             A driver older than this code answers
+ *                                             ERROR_INVALID_FUNCTION. */
 #define LPT_IOCTL_READ_PORTS LPT_CONTROL_CODE(0x014)
 #define LPT_IOCTL_WRITE_PORTS LPT_CONTROL_CODE(0x018)
 #define LPT_IOCTL_OPEN_HANDLES LPT_CONTROL_CODE(0x01C)
+#define LPT_IOCTL_RUN_PAIRS LPT_CONTROL_CODE(0x020)
+
+/* In a LPT_IOCTL_RUN_PAIRS batch: the pair reads its register (bit 3 of the address, which names
+ * no register: a port has three). */
+#define LPT_PAIR_READ 0x08
 
 /* Register addresses. */
 #define LPT_PORT_COUNT 3
@@ -51,8 +62,8 @@
 #define LPT_STATUS_ACK 0x40       /* bit 6  Acknowledge  10 */
 #define LPT_STATUS_BUSY 0x80      /* bit 7  Busy         11, read inverted by the port */
 
-/* Batch limits: 1 to 64 pairs, and an output buffer at least as long as the input. The program
- * sends one pair per batch; the cap keeps a batch short while a spin lock is held. */
+/* Batch limits: 1 to 64 pairs, and an output buffer at least as long as the input. A pad pass is
+ * 30 pairs at most; the cap keeps a batch short while a spin lock is held. */
 #define LPT_PAIR_SIZE 2
 #define LPT_BATCH_MAX_PAIRS 64
 

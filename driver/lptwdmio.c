@@ -2,9 +2,9 @@
  *
  * The device \Device\LptAccessAgent (link \DosDevices\LptAccessAgent) takes METHOD_BUFFERED
  * batches of {register address, value} pairs: 0x220050 reads each named register into its pair,
- * 0x220060 writes each pair's value. A batch is checked as a whole before any register is touched
- * (batch.c); one bad pair fails all of it, with a Win32 error for the caller. 0x220070 answers how
- * many handles to the device are open (lpt_protocol.h).
+ * 0x220060 writes each pair's value, 0x220080 reads or writes pair by pair. A batch is checked as a
+ * whole before any register is touched (batch.c); one bad pair fails all of it, with a Win32 error
+ * for the caller. 0x220070 answers how many handles to the device are open (lpt_protocol.h).
  *
  * This part is the same in both builds; the ports themselves are the back end's (port_backend.h).
  * Only SYSTEM and Administrators may open the device, also by any name below it, and only with
@@ -131,15 +131,15 @@ static NTSTATUS RefusalStatus(TBatchVerdict verdict) {
     }
 }
 
-static NTSTATUS PortBatch(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG inLength,
-                          ULONG outLength, ULONG_PTR* information) {
-    TBatchVerdict verdict = CheckBatch(pairs, inLength, outLength, PortSetFound(set), !isRead);
+static NTSTATUS PortBatch(TPortSet* set, int kind, UCHAR* pairs, ULONG inLength, ULONG outLength,
+                          ULONG_PTR* information) {
+    TBatchVerdict verdict = CheckBatch(pairs, inLength, outLength, PortSetFound(set), kind);
     NTSTATUS status;
     if (verdict != BatchOk) {
-        PortSetRefused(set, isRead, pairs, pairs ? inLength / 2 : 0);
+        PortSetRefused(set, kind, pairs, pairs ? inLength / 2 : 0);
         return RefusalStatus(verdict);
     }
-    status = PortSetRun(set, isRead, pairs, inLength / 2);
+    status = PortSetRun(set, kind, pairs, inLength / 2);
     if (NT_SUCCESS(status))
         *information = inLength;
     return status;
@@ -169,12 +169,16 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
      * for a refused create; Wine opens the handle without waiting for the driver's answer. */
     if (!Admitted(stack->FileObject))
         return Complete(irp, STATUS_ACCESS_DENIED, 0);
-    if ((code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS) && ValidateAccess &&
-        !NT_SUCCESS(ValidateAccess(irp, FILE_READ_ACCESS | FILE_WRITE_ACCESS)))
+    if ((code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS ||
+         code == LPT_IOCTL_RUN_PAIRS) &&
+        ValidateAccess && !NT_SUCCESS(ValidateAccess(irp, FILE_READ_ACCESS | FILE_WRITE_ACCESS)))
         return Complete(irp, STATUS_ACCESS_DENIED, 0);
-    if (code == LPT_IOCTL_READ_PORTS || code == LPT_IOCTL_WRITE_PORTS)
-        status = PortBatch(SetOf(irp), code == LPT_IOCTL_READ_PORTS, buffer, inLength, outLength,
-                           &information);
+    if (code == LPT_IOCTL_READ_PORTS)
+        status = PortBatch(SetOf(irp), BatchReads, buffer, inLength, outLength, &information);
+    else if (code == LPT_IOCTL_WRITE_PORTS)
+        status = PortBatch(SetOf(irp), BatchWrites, buffer, inLength, outLength, &information);
+    else if (code == LPT_IOCTL_RUN_PAIRS)
+        status = PortBatch(SetOf(irp), BatchMixed, buffer, inLength, outLength, &information);
     else if (code == LPT_IOCTL_OPEN_HANDLES)
         status = AnswerOpenHandles(buffer, outLength, &information);
     else if (!buffer && (inLength || outLength))

@@ -24,13 +24,14 @@ void PortSetFree(TPortSet* set);
 /* Bit n-1 set when LPTn can be reached through this set. */
 ULONG PortSetFound(TPortSet* set);
 
-/* Carries out a batch that passed CheckBatch: reads fill each pair's value byte. A failure means
+/* Carries out a batch of `kind` (batch.h) that passed CheckBatch, pair after pair in order: reads
+ * fill their pair's value byte. A failure means
  * that no register was touched: STATUS_DEVICE_BUSY (ERROR_BUSY) when another holder has a port it
  * names, STATUS_NO_SUCH_DEVICE (ERROR_FILE_NOT_FOUND) when a port has gone since. */
-NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count);
+NTSTATUS PortSetRun(TPortSet* set, int kind, UCHAR* pairs, ULONG count);
 
 /* Told of a batch refused by the checks, `count` pairs long. */
-void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count);
+void PortSetRefused(TPortSet* set, int kind, const UCHAR* pairs, ULONG count);
 
 /* Any control code other than those of the protocol, sent through `set`'s handle. */
 NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,

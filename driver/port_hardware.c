@@ -363,9 +363,9 @@ ULONG PortSetFound(TPortSet* set) {
     return found;
 }
 
-void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count) {
+void PortSetRefused(TPortSet* set, int kind, const UCHAR* pairs, ULONG count) {
     UNREFERENCED_PARAMETER(set);
-    UNREFERENCED_PARAMETER(isRead);
+    UNREFERENCED_PARAMETER(kind);
     UNREFERENCED_PARAMETER(pairs);
     UNREFERENCED_PARAMETER(count);
 }
@@ -428,9 +428,9 @@ static void LetWaitersIn(TPortSet* set, const UCHAR* pairs, ULONG count) {
     }
 }
 
-static void Access(TLptPort* port, BOOLEAN isRead, UCHAR* pair) {
+static void Access(TLptPort* port, int kind, UCHAR* pair) {
     PUCHAR reg = port->info.Controller + BatchRegister(pair[0]);
-    if (isRead)
+    if (PairReads(kind, pair[0]))
         pair[1] = READ_PORT_UCHAR(reg);
     else if (BatchRegister(pair[0]) == LPT_REG_CONTROL)
         WRITE_PORT_UCHAR(reg, ControlRegisterValue(port->controlKept, pair[1]));
@@ -438,7 +438,7 @@ static void Access(TLptPort* port, BOOLEAN isRead, UCHAR* pair) {
         WRITE_PORT_UCHAR(reg, pair[1]);
 }
 
-NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
+NTSTATUS PortSetRun(TPortSet* set, int kind, UCHAR* pairs, ULONG count) {
     NTSTATUS status;
     KIRQL irql;
     ULONG i;
@@ -447,14 +447,14 @@ NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
     KeAcquireSpinLock(&set->lock, &irql);
     status = set->closed ? STATUS_NO_SUCH_DEVICE : HoldPorts(set, pairs, count);
     for (i = 0; NT_SUCCESS(status) && i < count; i++)
-        Access(&set->ports[BatchPortIndex(pairs[2 * i])], isRead, &pairs[2 * i]);
+        Access(&set->ports[BatchPortIndex(pairs[2 * i])], kind, &pairs[2 * i]);
     if (!set->closed)
         LetWaitersIn(set, pairs, count);
     KeReleaseSpinLock(&set->lock, irql);
     return status;
 }
 
-/* The build that ships answers the two batch codes and nothing else. */
+/* The build that ships answers the protocol's codes and nothing else. */
 NTSTATUS PortBackendControl(TPortSet* set, ULONG code, UCHAR* buffer, ULONG inLength,
                             ULONG outLength, ULONG_PTR* information) {
     UNREFERENCED_PARAMETER(set);

@@ -43,7 +43,7 @@ static TPort Ports[LPT_PORT_COUNT];
 static ULONG PresentPorts = SIM_PORTS_DEFAULT;
 static USHORT Buttons[PadCount];
 static ULONG Faults;
-static ULONG ReadCalls, WriteCalls, FailedCalls, OpenHandles;
+static ULONG ReadCalls, WriteCalls, MixedCalls, FailedCalls, OpenHandles;
 static ULONG LogTotal;
 static TSimLogEntry Log[SIM_LOG_CAPACITY];
 
@@ -130,22 +130,41 @@ static void SimLogAccess(ULONGLONG time, ULONG call, UCHAR op, UCHAR address, UC
     LogTotal++;
 }
 
-/* Numbers the batch (1-based over reads and writes) and counts it. Under StateLock. */
-static ULONG SimCountCall(BOOLEAN isRead) {
-    if (isRead)
+/* Numbers the batch (1-based over all three kinds) and counts it. Under StateLock. */
+static ULONG SimCountCall(int kind) {
+    if (kind == BatchReads)
         ReadCalls++;
-    else
+    else if (kind == BatchWrites)
         WriteCalls++;
-    return ReadCalls + WriteCalls;
+    else
+        MixedCalls++;
+    return ReadCalls + WriteCalls + MixedCalls;
 }
 
-static void SimLogRefused(ULONGLONG time, ULONG call, BOOLEAN isRead, const UCHAR* pairs,
-                          ULONG count) {
-    UCHAR op = (UCHAR)((isRead ? SIM_OP_READ : SIM_OP_WRITE) | SIM_OP_REFUSED);
+/* The log names the register without the read flag of a mixed batch, and tells the access. */
+static UCHAR SimOp(int kind, UCHAR address) {
+    return (UCHAR)(PairReads(kind, address) ? SIM_OP_READ : SIM_OP_WRITE);
+}
+static UCHAR SimLogged(int kind, UCHAR address) {
+    return (UCHAR)(kind == BatchMixed ? address & ~LPT_PAIR_READ : address);
+}
+
+static void SimLogRefused(ULONGLONG time, ULONG call, int kind, const UCHAR* pairs, ULONG count) {
     ULONG i;
     FailedCalls++;
     for (i = 0; i < count; i++)
-        SimLogAccess(time, call, op, pairs[2 * i], pairs[2 * i + 1]);
+        SimLogAccess(time, call, (UCHAR)(SimOp(kind, pairs[2 * i]) | SIM_OP_REFUSED),
+                     SimLogged(kind, pairs[2 * i]), pairs[2 * i + 1]);
+}
+
+/* Whether an injected fault hits the batch: one of its accesses is of a failing kind. */
+static BOOLEAN SimFaultHits(int kind, const UCHAR* pairs, ULONG count) {
+    ULONG i;
+    for (i = 0; i < count; i++) {
+        if (Faults & (PairReads(kind, pairs[2 * i]) ? SIM_FAULT_READS : SIM_FAULT_WRITES))
+            return TRUE;
+    }
+    return FALSE;
 }
 
 NTSTATUS PortBackendLoad(PDRIVER_OBJECT driver) {
@@ -266,41 +285,41 @@ ULONG PortSetFound(TPortSet* set) {
     return (1u << LPT_PORT_COUNT) - 1;
 }
 
-void PortSetRefused(TPortSet* set, BOOLEAN isRead, const UCHAR* pairs, ULONG count) {
+void PortSetRefused(TPortSet* set, int kind, const UCHAR* pairs, ULONG count) {
     ULONGLONG time = SimNow();
     KIRQL irql;
     UNREFERENCED_PARAMETER(set);
     KeAcquireSpinLock(&StateLock, &irql);
-    SimLogRefused(time, SimCountCall(isRead), isRead, pairs, count);
+    SimLogRefused(time, SimCountCall(kind), kind, pairs, count);
     KeReleaseSpinLock(&StateLock, irql);
 }
 
-NTSTATUS PortSetRun(TPortSet* set, BOOLEAN isRead, UCHAR* pairs, ULONG count) {
-    UCHAR op = isRead ? SIM_OP_READ : SIM_OP_WRITE;
+NTSTATUS PortSetRun(TPortSet* set, int kind, UCHAR* pairs, ULONG count) {
     ULONGLONG time = SimNow();
     ULONG i, call;
     KIRQL irql;
 
     KeAcquireSpinLock(&StateLock, &irql);
-    call = SimCountCall(isRead);
+    call = SimCountCall(kind);
     /* An injected fault stands for a port gone away, or busy with printing. */
-    if (Faults & (isRead ? SIM_FAULT_READS : SIM_FAULT_WRITES)) {
-        SimLogRefused(time, call, isRead, pairs, count);
+    if (SimFaultHits(kind, pairs, count)) {
+        SimLogRefused(time, call, kind, pairs, count);
         KeReleaseSpinLock(&StateLock, irql);
         return STATUS_DEVICE_NOT_CONNECTED;
     }
     if (set && !set->bench && !SimHoldPorts(set, pairs, count)) {
-        SimLogRefused(time, call, isRead, pairs, count);
+        SimLogRefused(time, call, kind, pairs, count);
         KeReleaseSpinLock(&StateLock, irql);
         return STATUS_DEVICE_BUSY; /* ERROR_BUSY: another handle, or printing, has a port */
     }
     for (i = 0; i < count; i++) {
-        UCHAR address = pairs[2 * i];
-        if (isRead)
+        UCHAR address = SimLogged(kind, pairs[2 * i]);
+        if (PairReads(kind, pairs[2 * i]))
             pairs[2 * i + 1] = SimReadRegister(address);
         else
             SimWriteRegister(address, pairs[2 * i + 1]);
-        SimLogAccess(time, call, op, address, pairs[2 * i + 1]);
+        /* Each access stamped anew: a test sees how long a batch takes. */
+        SimLogAccess(SimNow(), call, SimOp(kind, pairs[2 * i]), address, pairs[2 * i + 1]);
     }
     if (set && !set->bench)
         SimLetWaitersIn(set, pairs, count);
@@ -319,6 +338,7 @@ static void SimFillState(TSimState* state) {
     state->faults = Faults;
     state->readCalls = ReadCalls;
     state->writeCalls = WriteCalls;
+    state->mixedCalls = MixedCalls;
     state->failedCalls = FailedCalls;
     state->logTotal = LogTotal;
     state->openHandles = OpenHandles;
@@ -335,7 +355,7 @@ static void SimFillState(TSimState* state) {
 }
 
 static void SimClearLog(void) {
-    ReadCalls = WriteCalls = FailedCalls = 0;
+    ReadCalls = WriteCalls = MixedCalls = FailedCalls = 0;
     LogTotal = 0;
 }
 

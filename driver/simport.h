@@ -64,9 +64,10 @@ typedef struct TSimState {
     UCHAR data[3];       /* data register of LPT1..LPT3 as stored */
     UCHAR control[3];    /* control register of LPT1..LPT3 */
     UCHAR reserved[2];
-    ULONG held;     /* ports a handle holds, SIM_PORT_* bits */
-    ULONG printing; /* ports a simulated print job holds */
-    ULONG waiting;  /* ports a simulated print job waits for */
+    ULONG held;       /* ports a handle holds, SIM_PORT_* bits */
+    ULONG printing;   /* ports a simulated print job holds */
+    ULONG waiting;    /* ports a simulated print job waits for */
+    ULONG mixedCalls; /* LPT_IOCTL_RUN_PAIRS batches received */
 } TSimState;
 
 /* One register access. A refused batch is logged too, each pair flagged SIM_OP_REFUSED. */
@@ -76,7 +77,7 @@ typedef struct TSimState {
 
 typedef struct TSimLogEntry {
     ULONGLONG time; /* performance counter at the access */
-    ULONG call;     /* 1-based number of the port batch (read or write) that carried it */
+    ULONG call;     /* 1-based number of the port batch (of any kind) that carried it */
     UCHAR op;       /* SIM_OP_READ or SIM_OP_WRITE, maybe | SIM_OP_REFUSED */
     UCHAR address;  /* register address as sent: port in the high nibble, register below */
     UCHAR value;    /* value written, or value answered */

@@ -161,7 +161,8 @@ TLptPortConnection::TLptPortConnection()
       CloseServiceHandle(nullptr), CreateServiceA(nullptr), StartServiceA(nullptr),
       OpenServiceA(nullptr), DeleteService(nullptr), ControlService(nullptr),
       ChangeServiceConfigA(nullptr), lpt1Present(false), lpt2Present(false), lpt3Present(false),
-      serviceStartError(0), serviceConfigError(0), driverPlace(), runningPlace() {
+      serviceStartError(0), serviceConfigError(0), driverPlace(), runningPlace(),
+      runPairsRefused(false) {
     OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
@@ -237,6 +238,27 @@ bool TLptPortConnection::WritePorts(PortIoPair* pairs, DWORD count) {
         return DriverBatch(deviceHandle, IoctlWritePorts, pairs, count);
     for (DWORD i = 0; i < count; ++i)
         PortOut(DirectIoAddress(pairs[i].address), pairs[i].value);
+    return true;
+}
+
+bool TLptPortConnection::RunPairs(PortIoPair* pairs, DWORD count) {
+    if (count == 0 || pairs == nullptr || !IsOpen())
+        return false;
+    if (deviceHandle != INVALID_HANDLE_VALUE && !runPairsRefused) {
+        if (DriverBatch(deviceHandle, IoctlRunPairs, pairs, count))
+            return true;
+        if (GetLastError() != ERROR_INVALID_FUNCTION)
+            return false;
+        runPairsRefused = true;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        bool read = (pairs[i].address & PairRead) != 0;
+        PortIoPair single = {static_cast<RegisterAddress>(pairs[i].address & ~PairRead),
+                             pairs[i].value};
+        if (!(read ? ReadPorts(&single, 1) : WritePorts(&single, 1)))
+            return false;
+        pairs[i].value = single.value;
+    }
     return true;
 }
 

@@ -41,6 +41,8 @@ typedef BYTE RegisterAddress;
 const DWORD IoctlReadPorts = LPT_IOCTL_READ_PORTS;     // fill each pair's value from its register
 const DWORD IoctlWritePorts = LPT_IOCTL_WRITE_PORTS;   // write each pair's value to its register
 const DWORD IoctlOpenHandles = LPT_IOCTL_OPEN_HANDLES; // how many handles to the device are open
+const DWORD IoctlRunPairs = LPT_IOCTL_RUN_PAIRS;       // each pair read or written, in order
+const BYTE PairRead = LPT_PAIR_READ;                   // in RunPairs: this pair reads its register
 
 extern const char LptDevicePath[];  // "\\.\LptAccessAgent"
 extern const char DriverFileName[]; // "LPTWDMIO.SYS", beside the program
@@ -99,6 +101,9 @@ class TLptPortConnection {
     bool IsOpen() const;
     bool ReadPorts(PortIoPair* pairs, DWORD count);
     bool WritePorts(PortIoPair* pairs, DWORD count);
+    // The pairs in order, each a read (its address OR PairRead) or a write, in one device call.
+    // A driver that does not know the code gets them one call each, from then on.
+    bool RunPairs(PortIoPair* pairs, DWORD count);
     BYTE ReadPort(PortCode code, BYTE reg);
     bool WritePort(PortCode code, BYTE reg, BYTE value);
     bool PortPresent(PortCode code);
@@ -137,6 +142,8 @@ class TLptPortConnection {
     // The same rule on the file that the service of a driver already running loads; PlaceSafe
     // when there was none to judge. PlaceUnsafe: the driver is used, its service left alone.
     TDriverPlace runningPlace;
+    // The driver answered RunPairs "invalid function": it is older than that code.
+    bool runPairsRefused;
 
   private:
     bool LoadServiceManager();

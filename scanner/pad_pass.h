@@ -17,13 +17,16 @@ struct TButtonRead {
     BYTE status;   // the status register as read for this test
 };
 
-// Takes each button the moment its line was read, before the next status read. False ends the
-// pass there.
+// Takes the buttons one by one, in the order the pass read them. False ends the pass there.
 typedef bool (*TButtonSink)(void* context, const TButtonRead& read);
 
+// How a pass ended: every button handed over, a register access failed (GetLastError() tells
+// why), or the sink stopped it.
+enum TPassOutcome { PassDone, PassPortFailed, PassStopped };
+
 // Reads the data register once; then for each step writes its select pattern, D6 and D7 as read,
-// and tests the input lines of pads 1..`pads` in table order with one status read each, handing
-// every button to `sink`. The data register is left on the last pattern. False when an access
-// failed or the sink ended the pass; what the sink did before stands.
-bool PadPass(TLptPortConnection& connection, PortCode port, int pads, TButtonSink sink,
-             void* context);
+// and tests the input lines of pads 1..`pads` in table order with one status read each. The data
+// read is one device call and the six steps are one more (RunPairs); only then is every button
+// handed to `sink`, in the order it was read. The data register is left on the last pattern.
+TPassOutcome PadPass(TLptPortConnection& connection, PortCode port, int pads, TButtonSink sink,
+                     void* context);

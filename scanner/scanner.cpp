@@ -2,8 +2,8 @@
 //
 // Six data lines select, four status lines report. In each step of a pass one select line is
 // driven low; a pressed button whose select line is low pulls its pad's input line low. Every
-// button that changed (with repeat, every held button too) becomes one keybd_event, sent the
-// moment it is found.
+// button that changed (with repeat, every held button too) becomes one keybd_event, sent in the
+// order the pass read the buttons once its reads are in.
 #include "scanner/scanner.h"
 
 #include <windows.h>
@@ -45,7 +45,6 @@ const DWORD PortLostMilliseconds = 500;
 
 bool passesFailing; // every pass since failingSince has failed
 DWORD failingSince; // GetTickCount() at the first of them
-bool sinkEnded;     // the last pass was ended by HandleButton, not by the port
 
 // ---- key events --------------------------------------------------------------------------------
 
@@ -104,10 +103,8 @@ bool HandleButton(void*, const TButtonRead& read) {
     if (ButtonState[index] && AppSettings.repeat != 1)
         return true;
     TKey key;
-    if (!AssignedKey(read.pad, read.button, key)) {
-        sinkEnded = true;
+    if (!AssignedKey(read.pad, read.button, key))
         return false;
-    }
     TKey previous = sentKey[index];
     bool wasDown = ButtonState[index] != 0;
     sentKey[index] = key;
@@ -130,22 +127,10 @@ void ReleaseAll() {
     }
 }
 
-// False when a register access ended the pass; `error` then holds its last error. A failure ends
-// the pass where it happens; what was sent stands, and the next tick runs a full pass again.
-bool ScanPass(DWORD& error) {
-    sinkEnded = false;
-    if (PadPass(*PortConnection, selectedPort, AppSettings.secondPlayer == 1 ? 2 : 1, HandleButton,
-                nullptr) ||
-        sinkEnded)
-        return true;
-    error = GetLastError();
-    return false;
-}
-
-// After each pass. Letting go again on later failing passes finds nothing held, and the icon
-// already resting: each key goes up once.
-void WatchPort(bool passed, DWORD error) {
-    if (passed) {
+// After each pass; `error` is the last error of a pass that the port failed. Letting go again on
+// later failing passes finds nothing held, and the icon already resting: each key goes up once.
+void WatchPort(TPassOutcome outcome, DWORD error) {
+    if (outcome != PassPortFailed) {
         passesFailing = false;
         return;
     }
@@ -167,9 +152,10 @@ void ScanPads() {
     // Without a way to the ports every read would come back 0, which reads as buttons held.
     if (!PortConnection || !PortConnection->IsOpen())
         return;
-    DWORD error = 0;
-    bool passed = ScanPass(error);
-    WatchPort(passed, error);
+    // A failed pass sends nothing; the next tick runs a full pass again.
+    TPassOutcome outcome = PadPass(*PortConnection, selectedPort,
+                                   AppSettings.secondPlayer == 1 ? 2 : 1, HandleButton, nullptr);
+    WatchPort(outcome, outcome == PassPortFailed ? GetLastError() : 0);
 }
 
 // The tray icon is left alone: at shutdown it has already been removed.

@@ -344,7 +344,7 @@ void TrayIconRestored(TEnv& env) {
     env.ExitKavit(kavit);
 }
 
-// A left click flashes the icon for 150 ms, during which the thread, and the scanning, wait.
+// A left click flashes the icon for 150 ms, during which the pads are read on at their pace.
 void TrayClickFlash(TEnv& env) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     TSimState state;
@@ -361,9 +361,7 @@ void TrayClickFlash(TEnv& env) {
         if (gap > longest)
             longest = gap;
     }
-    Expect(longest >= 140,
-           "longest pause between passes %.0f ms around a click, expected the "
-           "150 ms flash",
+    Expect(longest < 60, "longest pause between passes %.0f ms around a click at Interval=10",
            longest);
     Expect(TrayIconPresent(kavit.window), "tray icon gone after the flash");
     env.ExitKavit(kavit);

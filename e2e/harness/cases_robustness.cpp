@@ -290,9 +290,12 @@ void TeachWindowAltF4(TEnv& env) {
     Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
            "the key assignment window did not come to the foreground");
     Type(Typed[0]);
+    // The typed key reaches Kavit through the hook after a while; a polling tick is a posted
+    // message and goes before input still on its way, so the press waits for the key to land.
+    Sleep(100);
     TPresetValues taught = ini.presets[0];
     taught.Key(1, 1) = Typed[0];
-    Tap(env, taught, 1, 1); // learnt, and in force at once
+    Tap(env, taught, 1, 1); // learnt, and in force from the next pass
 
     keybd_event(VK_MENU, 0x38, 0, 0);
     keybd_event(VK_F4, 0x3E, 0, 0);

@@ -250,6 +250,9 @@ void TEnv::ExpectOwedKeys(const TPresetValues& preset, UCHAR port, bool twoPads,
     TScanLog scan = AnalyzeScan(PollLog(), port, twoPads);
     if (!scan.error.empty())
         Fail("%s: scan pass shape: %s", context, scan.error.c_str());
+    for (const TPass& pass : scan.passes)
+        Expect(pass.calls <= 2, "%s: a pass took %d device calls, at most 2 expected", context,
+               pass.calls);
     std::vector<TWantKey> want;
     for (const TButtonEvent& e : OwedEvents(scan, repeat))
         want.push_back(KeyOf(preset, e.pad, e.button, !e.down));

@@ -1,7 +1,7 @@
 // kavit-e2e: runs Kavit.exe end to end against the simulated port driver, under Wine or Windows.
 //
 //   kavit-e2e --dist C:\e2e\dist --driver C:\e2e\LPTWDMIO.SYS --work C:\e2e\work
-//             [--gtest_filter=E2e.name:E2e.prefix_*] [--measure]
+//             [--gtest_filter=E2e.name:E2e.prefix_*] [--measure | --pace LABEL]
 //   kavit-e2e --warm-up   starts the Wine desktop and service manager, then ends
 //
 // A GoogleTest program: its output and exit status report the cases. With --measure it prints
@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
     testing::InitGoogleTest(&argc, argv);
     bool measure = false;
+    const char* pace = nullptr;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--dist" && i + 1 < argc)
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
             casePaths.work = WithSlash(argv[++i]);
         else if (arg == "--measure")
             measure = true;
+        else if (arg == "--pace" && i + 1 < argc)
+            pace = argv[++i];
         else if (arg == "--warm-up")
             return WarmUp();
         else {
@@ -106,6 +109,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "kavit-e2e: no keyboard hook: %s\n", reason.c_str());
         return 1;
     }
+    if (pace)
+        return RunPace(casePaths, pace);
     if (measure)
         return RunMeasurements(casePaths);
 

@@ -12,6 +12,10 @@ namespace {
 struct TStats {
     std::vector<double> values;
     void Add(double v) { values.push_back(v); }
+    double At(double q) {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0 : values[static_cast<size_t>(q * (values.size() - 1))];
+    }
     std::string Describe(const char* unit) {
         if (values.empty())
             return "no samples";
@@ -26,10 +30,14 @@ struct TStats {
     }
 };
 
-// Linux CPU time (user + system, clock ticks) of the processes whose command line contains
-// `needle`, read through Wine's Z: drive. -1 when /proc cannot be read.
+// Linux CPU time (user + system, clock ticks) of this Wine session's processes whose command line
+// contains `needle`, read through Wine's Z: drive: other sessions on the machine (other suites
+// running at the same time) have another WINEPREFIX. -1 when /proc cannot be read.
 long long UnixCpuTicks(const char* needle, int* processes) {
     *processes = 0;
+    char prefix[MAX_PATH] = "";
+    GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+    std::string ours = std::string("WINEPREFIX=") + prefix + '\0';
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
     if (search == INVALID_HANDLE_VALUE)
@@ -45,7 +53,10 @@ long long UnixCpuTicks(const char* needle, int* processes) {
         for (char& c : cmdline)
             if (c == 0)
                 c = ' ';
-        if (cmdline.find(needle) == std::string::npos)
+        std::string environment;
+        if (cmdline.find(needle) == std::string::npos ||
+            (prefix[0] && (!ReadFileBytes(base + "environ", environment) ||
+                           environment.find(ours) == std::string::npos)))
             continue;
         // After the command name in parentheses come field 3 (state) onwards; utime is field
         // 14 and stime field 15.
@@ -72,85 +83,6 @@ long long UnixCpuTicks(const char* needle, int* processes) {
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return total;
-}
-
-void CpuFigures(const char* label, DWORD ms) {
-    const char* names[] = {"Kavit.exe", "winedevice.exe", "wineserver"};
-    long long before[3], after[3];
-    int count[3];
-    for (int i = 0; i < 3; i++)
-        before[i] = UnixCpuTicks(names[i], &count[i]);
-    Sleep(ms);
-    for (int i = 0; i < 3; i++)
-        after[i] = UnixCpuTicks(names[i], &count[i]);
-    for (int i = 0; i < 3; i++) {
-        if (before[i] < 0 || after[i] < 0) {
-            printf("cpu %s %s: /proc not readable\n", label, names[i]);
-            continue;
-        }
-        // Ticks are 1/100 s on Linux; CPU share of one core over the window.
-        double percent = static_cast<double>(after[i] - before[i]) * 10.0 * 100.0 / ms;
-        printf("cpu %s %s: %.1f %% of one core (%d process%s)\n", label, names[i], percent,
-               count[i], count[i] == 1 ? "" : "es");
-    }
-}
-
-void PassFigures(TEnv& env, bool twoPads, DWORD ms) {
-    TSimState state;
-    env.sim.GetState(state);
-    env.ClearLog();
-    Sleep(ms);
-    TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, twoPads);
-    if (!scan.error.empty())
-        printf("pass shape problem: %s\n", scan.error.c_str());
-    TStats duration, period, accesses;
-    double tick = state.frequency ? 1000.0 / static_cast<double>(state.frequency) : 0;
-    for (size_t i = 0; i < scan.passes.size(); i++) {
-        const TPass& p = scan.passes[i];
-        accesses.Add(p.accesses);
-        duration.Add(static_cast<double>(p.endTime - p.startTime) * tick);
-        if (i > 0)
-            period.Add(static_cast<double>(p.startTime - scan.passes[i - 1].startTime) * tick);
-    }
-    const char* pads = twoPads ? "two pads" : "one pad";
-    printf("device calls per pass, %s: %s\n", pads, accesses.Describe("calls").c_str());
-    printf("scan pass duration (first to last access), %s: %s\n", pads,
-           duration.Describe("ms").c_str());
-    printf("pass start to pass start at Interval=10, %s: %s\n", pads,
-           period.Describe("ms").c_str());
-    printf("passes in %lu ms: %zu\n", static_cast<unsigned long>(ms), scan.passes.size());
-}
-
-void LatencyFigures(TEnv& env, const TPresetValues& preset, int rounds) {
-    TStats down, up;
-    srand(12345);
-    for (int r = 0; r < rounds; r++) {
-        Sleep(static_cast<DWORD>(rand() % 15));
-        KeyHook::Clear();
-        LONGLONG t0 = Now();
-        Press(env, 1, 1);
-        std::vector<TKeyEvent> got = env.WaitKeys(1);
-        down.Add(MsBetween(t0, got[0].time));
-        Sleep(static_cast<DWORD>(20 + rand() % 15));
-        LONGLONG t1 = Now();
-        Release(env, 1, 1);
-        got = env.WaitKeys(2);
-        up.Add(MsBetween(t1, got[1].time));
-        if (!Matches(got[0], KeyOf(preset, 1, 1, false)))
-            printf("unexpected key: %s\n", Describe(got[0]).c_str());
-    }
-    printf("press to key-down: %s\n", down.Describe("ms").c_str());
-    printf("release to key-up: %s\n", up.Describe("ms").c_str());
-}
-
-void RoundTrip(TEnv& env) {
-    BYTE pair[2] = {0x11, 0};
-    LONGLONG t0 = Now();
-    const int n = 2000;
-    for (int i = 0; i < n; i++)
-        env.sim.ReadPorts(pair, 1);
-    printf("one DeviceIoControl port read from another process: %.1f us\n",
-           MsBetween(t0, Now()) * 1000.0 / n);
 }
 
 double RoundTripMicroseconds(TSimDevice& device) {
@@ -184,7 +116,94 @@ void BuildRoundTrips(const TPaths& paths) {
     env.UnloadDriver();
 }
 
+// This session's share of one core for Kavit, winedevice and wineserver, and their sum, over four
+// seconds; the driver's log is read meanwhile (at Interval=1 it holds about 1.7 s). Returns the ms.
+double CpuShares(TEnv* env, double cpu[4]) {
+    const char* names[] = {"Kavit.exe", "winedevice.exe", "wineserver"};
+    long long before[3];
+    int count;
+    for (int i = 0; i < 3; i++)
+        before[i] = UnixCpuTicks(names[i], &count);
+    LONGLONG t0 = Now();
+    for (int i = 0; i < 8; i++) {
+        Sleep(500);
+        if (env)
+            env->PollLog();
+    }
+    double ms = MsBetween(t0, Now());
+    cpu[3] = 0;
+    for (int i = 0; i < 3; i++) { // ticks of 10 ms
+        cpu[i] = static_cast<double>(UnixCpuTicks(names[i], &count) - before[i]) * 1000.0 / ms;
+        cpu[3] += cpu[i];
+    }
+    return ms;
+}
+
+// Kavit polling at `interval` with its window hidden: the pace it keeps and how long a pass takes
+// (from the driver's clock), the device calls a pass takes, the CPU it and Wine's two helpers use
+// while idle, then the time from a press to its key.
+void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool twoPads) {
+    static int run = 0; // a folder of its own: the last run's driver may still hold its file
+    TEnv env(paths, Format("measure_pace_%d", ++run).c_str());
+    TIniValues ini = StandardIni(1);
+    ini.interval = interval;
+    ini.secondPlayer = twoPads ? 1 : 0;
+    TKavit& kavit = StartScanning(env, ini);
+    TSimState state;
+    env.sim.GetState(state);
+    env.ClearLog();
+    double cpu[4], ms = CpuShares(&env, cpu);
+    TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, twoPads);
+    TStats period, pass, down;
+    int calls = 0;
+    double tick = 1000.0 / static_cast<double>(state.frequency);
+    for (size_t i = 0; i < scan.passes.size(); i++) {
+        calls = std::max(calls, scan.passes[i].calls);
+        pass.Add(static_cast<double>(scan.passes[i].endTime - scan.passes[i].startTime) * tick);
+        if (i > 0)
+            period.Add(
+                static_cast<double>(scan.passes[i].startTime - scan.passes[i - 1].startTime) *
+                tick);
+    }
+    for (int r = 0; r < 40; r++) {
+        Sleep(static_cast<DWORD>(5 + r % 7));
+        KeyHook::Clear();
+        LONGLONG pressed = Now();
+        Press(env, 1, 1);
+        down.Add(MsBetween(pressed, env.WaitKeys(1)[0].time));
+        Release(env, 1, 1);
+        env.WaitKeys(2);
+    }
+    printf("pace %s, Interval=%lu, %s: %.0f passes/s; period median %.2f, p99 %.2f, max %.2f ms; "
+           "pass median %.2f ms in at most %d device calls; press to key median %.2f, p99 %.2f ms; "
+           "CPU of one core: Kavit %.1f %%, winedevice %.1f %%, wineserver %.1f %%, together "
+           "%.1f %%\n",
+           label, static_cast<unsigned long>(interval), twoPads ? "two pads" : "one pad",
+           period.values.size() * 1000.0 / ms, period.At(0.5), period.At(0.99), period.At(1),
+           pass.At(0.5), calls, down.At(0.5), down.At(0.99), cpu[0], cpu[1], cpu[2], cpu[3]);
+    fflush(stdout);
+    env.ExitKavit(kavit);
+}
+
 } // namespace
+
+int RunPace(const TPaths& paths, const char* label) {
+    double idle[4];
+    CpuShares(nullptr, idle);
+    printf("pace %s, Wine alone before: winedevice %.1f %%, wineserver %.1f %% of one core\n",
+           label, idle[1], idle[2]);
+    try {
+        for (DWORD interval : {1u, 2u, 5u, 10u})
+            PaceFigures(paths, label, interval, false);
+        PaceFigures(paths, label, 10, true);
+    } catch (const TCaseFailure& f) {
+        printf("measurement failed: %s\n", f.what());
+        return 1;
+    }
+    std::string reason;
+    DriverService::Remove(reason);
+    return 0;
+}
 
 int RunMeasurements(const TPaths& paths) {
     try {
@@ -221,27 +240,6 @@ int RunMeasurements(const TPaths& paths) {
                    window.Describe("ms").c_str());
             printf("start to tray icon: %s\n", tray.Describe("ms").c_str());
             printf("start to first complete scan pass: %s\n", firstPass.Describe("ms").c_str());
-        }
-        {
-            TEnv env(paths, "measure_one_pad");
-            TIniValues ini = StandardIni(1);
-            TKavit& kavit = StartScanning(env, ini);
-            RoundTrip(env);
-            PassFigures(env, false, 2000);
-            LatencyFigures(env, ini.presets[0], 60);
-            env.sim.ReleaseAll();
-            CpuFigures("Kavit idle at Interval=10, one pad", 5000);
-            env.ExitKavit(kavit);
-            CpuFigures("after Kavit exited (driver still loaded)", 3000);
-        }
-        {
-            TEnv env(paths, "measure_two_pads");
-            TIniValues ini = StandardIni(1);
-            ini.secondPlayer = 1;
-            TKavit& kavit = StartScanning(env, ini);
-            PassFigures(env, true, 2000);
-            CpuFigures("Kavit idle at Interval=10, two pads", 5000);
-            env.ExitKavit(kavit);
         }
     } catch (const TCaseFailure& f) {
         printf("measurement failed: %s\n", f.what());

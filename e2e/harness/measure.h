@@ -5,3 +5,5 @@
 #include "e2e/harness/env.h"
 
 int RunMeasurements(const TPaths& paths);
+// "pace LABEL, Interval=N: ..." lines at Interval 1, 2, 5 and 10 for the Kavit.exe of paths.dist.
+int RunPace(const TPaths& paths, const char* label);

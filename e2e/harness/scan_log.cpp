@@ -72,6 +72,8 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
         pass.last = k - 1;
         pass.endTime = log[k - 1].time;
         pass.accesses = static_cast<int>(k - i);
+        for (size_t j = i; j < k; j++)
+            pass.calls += j == i || log[j].call != log[j - 1].call;
         result.passes.push_back(pass);
         i = k;
     }

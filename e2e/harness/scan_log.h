@@ -14,6 +14,7 @@ struct TPass {
     size_t last = 0;  // log index of its last status read
     UCHAR keep = 0;   // D6/D7 as read at its start
     int accesses = 0;
+    int calls = 0;                        // device calls that carried them
     ULONGLONG startTime = 0, endTime = 0; // driver clock
     // pressed[pad][button - 1] as this pass read it; pad 2 only when it was scanned.
     bool pressed[2][12] = {};

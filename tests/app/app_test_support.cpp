@@ -1,6 +1,7 @@
 #include "tests/app/app_test_support.h"
 
 #include "app/app_state.h"
+#include "common/tick_source.h"
 #include "common/tray_icon.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
@@ -13,6 +14,7 @@ void ResetProgram() {
     delete PortConnection;
     PortConnection = nullptr;
     ReleaseHeldKeys();
+    StopTicks();
     fake::Reset();
     MainWindow = nullptr;
     programDir.clear();

@@ -136,24 +136,32 @@ TEST_F(WindowProcTest, DestroyRemovesTheIconThenPostsQuitWithZero) {
         << "the icon goes before the quit";
 }
 
-TEST_F(WindowProcTest, TheStartupTickSwitchesToThePollingTimerAtTheReadInterval) {
-    // The interval exactly as read: no bound is put on it.
-    static const uint32_t intervals[] = {250, 0, 4294967295u};
-    for (uint32_t interval : intervals) {
-        SCOPED_TRACE("Interval=" + std::to_string(interval));
+// The ticks keep the Interval as read; 0 stays the 10 ms SetTimer always made of it, and a
+// negative number SetTimer's longest period. Without a tick thread, SetTimer polls as before.
+TEST_F(WindowProcTest, TheStartupTickStartsTheTicksAtTheReadInterval) {
+    struct Row {
+        uint32_t interval;
+        bool threadStarts;
+        uint64_t period;
+    } rows[] = {{250, true, 250}, {0, true, 10}, {4294967295u, true, 0x7FFFFFFF}, {2, false, 2}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE("Interval=" + std::to_string(row.interval));
         SetUp();
-        fake::files[IniPath] = File({"[First]"}, {interval, 0, 0});
+        fake::files[IniPath] = File({"[First]"}, {row.interval, 0, 0});
+        if (!row.threadStarts)
+            fake::on.CreateThread = [](LPTHREAD_START_ROUTINE, LPVOID) { return HANDLE(); };
         std::map<UINT_PTR, UINT> running;
         atEnd = ([&] { running = fake::timers; });
         Queue(WM_TIMER, TimerStartup);
         Run();
-        EXPECT_EQ(running, (std::map<UINT_PTR, UINT>{{333, AppSettings.interval}}));
-        auto kill = fake::CallsTo("KillTimer");
-        auto set = fake::CallsTo("SetTimer");
-        ASSERT_EQ(set.size(), 2u);
-        EXPECT_EQ(kill[0].args, (std::vector<uint64_t>{Num(fake::Window), 330}));
-        EXPECT_EQ(set[1].args,
-                  (std::vector<uint64_t>{Num(fake::Window), 333, AppSettings.interval, 0}));
+        EXPECT_EQ(running, (row.threadStarts ? std::map<UINT_PTR, UINT>{}
+                                             : std::map<UINT_PTR, UINT>{{333, row.interval}}));
+        EXPECT_EQ(fake::CallsTo("KillTimer")[0].args,
+                  (std::vector<uint64_t>{Num(fake::Window), 330}));
+        auto armed = fake::CallsTo("SetWaitableTimer");
+        ASSERT_EQ(armed.size(), 1u);
+        EXPECT_EQ(armed[0].args[2], row.period);
+        EXPECT_EQ(int64_t(armed[0].args[1]), -int64_t(row.period) * 10000) << "one period on";
         for (const fake::Call& c : DuringLoop())
             EXPECT_NE(c.fn, "DeviceIoControl") << "no scan on this tick";
     }
@@ -166,20 +174,21 @@ TEST_F(WindowProcTest, EveryOtherTickRunsOneScanPass) {
     for (WPARAM id : ids) {
         SCOPED_TRACE("timer id " + std::to_string(id));
         SetUp();
-        unsigned before = 0;
+        size_t before = 0;
         fake::on.GetMessageA = [&](LPMSG msg, HWND window, UINT low, UINT high) {
             if (before == 0)
-                before = matrix.deviceCalls;
+                before = matrix.accesses.size();
             return fake::Defaults().GetMessageA(msg, window, low, high);
         };
         Queue(WM_TIMER, id);
         Queue(WM_TIMER, id);
         ASSERT_EQ(RunKavit(Instance), 0);
-        EXPECT_EQ(matrix.deviceCalls - before, 2 * PassAccesses);
+        EXPECT_EQ(matrix.accesses.size() - before, 2 * PassAccesses);
         EXPECT_EQ(fake::Count("KillTimer"), 1u) << "only the shutdown's";
     }
 }
 
+// The flash ends on a timer of its own: the thread never waits, and a pass runs meanwhile.
 TEST_F(WindowProcTest, LeftClickFlashesTheIconWhateverItShowed) {
     static const bool heldCases[] = {false, true};
     for (bool buttonHeld : heldCases) {
@@ -190,24 +199,24 @@ TEST_F(WindowProcTest, LeftClickFlashesTheIconWhateverItShowed) {
             Queue(WM_TIMER, TimerPoll);
         }
         Queue(TrayCallbackMessage, 1, WM_LBUTTONUP);
+        std::map<UINT_PTR, UINT> flashing;
+        fake::on.Shell_NotifyIconA = [&](DWORD, NOTIFYICONDATAA*) {
+            flashing = fake::timers;
+            return TRUE;
+        };
+        Queue(WM_TIMER, TimerPoll); // a pass while the icon flashes
+        Queue(WM_TIMER, TimerFlash);
         HICON afterwards = nullptr;
         atEnd = ([&] { afterwards = currentTrayIcon; });
         Run();
-        auto during = DuringLoop();
-        size_t sleep =
-            static_cast<size_t>(std::find_if(during.begin(), during.end(),
-                                             [](const fake::Call& c) { return c.fn == "Sleep"; }) -
-                                during.begin());
-        ASSERT_LT(sleep, during.size());
-        EXPECT_EQ(during[sleep].args[0], 150u);
-        std::vector<std::string> tray = TrayCallsDuringLoop(during);
         std::vector<std::string> expected = {"modify SECOND", "modify FIRST"};
         if (buttonHeld)
             expected.insert(expected.begin(), "modify SECOND"); // the key-down
-        EXPECT_EQ(tray, expected);
-        // The pause sits between the two changes: only the last comes after it.
-        std::vector<fake::Call> beforePause(during.begin(), during.begin() + long(sleep));
-        EXPECT_EQ(TrayCallsDuringLoop(beforePause).size(), expected.size() - 1);
+        EXPECT_EQ(TrayCallsDuringLoop(DuringLoop()), expected);
+        EXPECT_EQ(flashing.count(TimerFlash), 0u) << "the flash timer outlived its tick";
+        EXPECT_EQ(fake::CallsTo("SetTimer").back().args,
+                  (std::vector<uint64_t>{Num(fake::Window), TimerFlash, 150, 0}));
+        EXPECT_EQ(fake::Count("Sleep"), 0u);
         EXPECT_EQ(afterwards, First);
     }
 }
@@ -665,6 +674,92 @@ TEST_F(WindowProcTest, TheSessionEndingInTheMiddleOfAPassLetsGoOfTheKeyItPressed
     for (const fake::Call& c : fake::CallsTo("keybd_event"))
         flags.push_back(static_cast<DWORD>(c.args[2]) & KEYEVENTF_KEYUP);
     EXPECT_EQ(flags, (std::vector<DWORD>{0, KEYEVENTF_KEYUP})) << "a key-down, then its key-up";
+}
+
+// ---- the tick source ----------------------------------------------------------------------
+
+// The tick thread posts a tick only once the window has handled the last: those that come in
+// between are dropped, not queued. t: the timer expires; h: the window handles its tick.
+TEST_F(WindowProcTest, TicksReachTheWindowOneAtATime) {
+    Queue(WM_TIMER, TimerStartup);
+    atEnd = [] {
+        const std::string script = "ttthtthtx";
+        size_t step = 0;
+        fake::on.WaitForMultipleObjects = [&](DWORD, const HANDLE*) -> DWORD {
+            for (; script[step] == 'h'; ++step)
+                fake::Send(WM_TIMER, TimerPoll, 0);
+            return script[step++] == 't' ? WAIT_OBJECT_0 + 1 : WAIT_OBJECT_0;
+        };
+        ASSERT_NE(fake::thread, nullptr);
+        fake::thread(nullptr);
+    };
+    Run();
+    auto posts = fake::CallsTo("PostMessageA");
+    ASSERT_EQ(posts.size(), 3u) << "three ticks handled or waiting: one post each";
+    for (const fake::Call& post : posts)
+        EXPECT_EQ(post.args, (std::vector<uint64_t>{Num(fake::Window), WM_TIMER, TimerPoll, 0}));
+}
+
+// What the tick source asked of Windows, in order; CREATE_WAITABLE_TIMER_HIGH_RESOLUTION is known
+// from Windows 10 1803 on.
+std::vector<std::string> asked;
+int windowsLevel; // 0: XP (no call), 1: 8 and 10 before 1803 (flag unknown), 2: 1803 on
+UINT WINAPI TimeBeginPeriod(UINT ms) {
+    asked.push_back("raise to " + std::to_string(ms));
+    return 0;
+}
+UINT WINAPI TimeEndPeriod(UINT ms) {
+    asked.push_back("give back " + std::to_string(ms));
+    return 0;
+}
+BOOL WINAPI SetProcessInformation(HANDLE, int kind, LPVOID state, DWORD size) {
+    const ULONG* s = static_cast<const ULONG*>(state); // version, decided, throttled
+    char text[64];
+    snprintf(text, sizeof text, "class %d, %u bytes: %u %u %u", kind, size, s[0], s[1], s[2]);
+    asked.push_back(text);
+    return TRUE;
+}
+HANDLE WINAPI CreateWaitableTimerExW(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD flags, DWORD access) {
+    return flags == 2 && access == 0x1F0003 && windowsLevel == 2 ? HANDLE(0x7713) : nullptr;
+}
+template <typename F> FARPROC Proc(F* f) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
+}
+
+// Every resolution raised is given back, and the throttling opt-out withdrawn, on every way out;
+// the opt-out is asked for only where Windows has the call.
+TEST_F(WindowProcTest, TheTicksGiveBackWhatTheyAskedOfWindowsOnEveryWayOut) {
+    const std::string Out = "class 4, 12 bytes: 1 5 0", In = "class 4, 12 bytes: 1 0 0";
+    const std::vector<std::string> want[] = {
+        {"raise to 1", "give back 1"}, {Out, "raise to 1", "give back 1", In}, {Out, In}};
+    for (windowsLevel = 0; windowsLevel < 3; ++windowsLevel) {
+        for (std::string way : {"exit", "session end", "failed start"}) {
+            SCOPED_TRACE("Windows level " + std::to_string(windowsLevel) + ", " + way);
+            SetUp();
+            asked.clear();
+            fake::on.LoadLibraryA = [](LPCSTR name) {
+                return std::string(name) == "winmm.dll" ? HMODULE(0x3000)
+                                                        : fake::Defaults().LoadLibraryA(name);
+            };
+            fake::on.GetProcAddress = [](HMODULE module, LPCSTR name) -> FARPROC {
+                std::string n = name;
+                if (module == HMODULE(0x3000))
+                    return Proc(n == "timeBeginPeriod" ? TimeBeginPeriod : TimeEndPeriod);
+                if (windowsLevel > 0 && n == "SetProcessInformation")
+                    return Proc(SetProcessInformation);
+                if (windowsLevel > 0 && n == "CreateWaitableTimerExW")
+                    return Proc(CreateWaitableTimerExW);
+                return fake::Defaults().GetProcAddress(module, name);
+            };
+            if (way == "failed start")
+                fake::on.CreateThread = [](LPTHREAD_START_ROUTINE, LPVOID) { return HANDLE(); };
+            Queue(WM_TIMER, TimerStartup);
+            Queue(way == "session end" ? WM_ENDSESSION : WM_DESTROY, TRUE);
+            Run();
+            EXPECT_EQ(asked, want[windowsLevel]);
+            EXPECT_EQ(exited, way == "session end");
+        }
+    }
 }
 
 } // namespace

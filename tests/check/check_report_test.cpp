@@ -188,17 +188,47 @@ TEST(PortReport, ReasonsForAStopThatFitBetterThanTheErrorText) {
     EXPECT_EQ(PortStoppedReason(ERROR_ACCESS_DENIED, true), "");
 }
 
-TEST(PortReport, TheViewRefreshesAtLeastEvery100MsAndOddIntervalsAreWarnedOf) {
+// The view reads at Kavit's own pace, at least every 100 ms; each odd Interval is told as what
+// it really does.
+TEST(PortReport, TheViewKeepsKavitsPaceAndOddIntervalsAreToldAsTheyAre) {
     struct Row {
         DWORD interval, period;
-        bool warned;
+        const char* told;
     } rows[] = {
-        {0, 10, true},      {1, 10, false},    {10, 10, false},          {100, 100, false},
-        {1000, 100, false}, {1001, 100, true}, {4294967291u, 100, true}, // Interval=-5
+        {0, 10, "Kavit reads the pads every 10 ms, as with Interval=10"},
+        {1, 1, ""},
+        {10, 10, ""},
+        {100, 100, ""},
+        {1000, 100, ""},
+        {1001, 100, "only every 1.0 s"},
+        {4294967291u, 100,
+         "(a negative number reads as this): Kavit reads the pads only every "
+         "2147483.6 s"}, // Interval=-5
     };
     for (const Row& row : rows) {
         EXPECT_EQ(ViewPeriodMs(row.interval), row.period) << row.interval;
-        EXPECT_EQ(!IntervalWarning(row.interval).empty(), row.warned) << row.interval;
+        std::string told = IntervalWarning(row.interval);
+        EXPECT_EQ(told.empty(), !*row.told) << told;
+        EXPECT_NE(told.find(row.told), std::string::npos) << told;
+    }
+}
+
+// Passes and the longest gap of the last second, passes before it forgotten.
+TEST(PadView, ThePaceLineCountsTheLastSecond) {
+    struct Row {
+        std::vector<double> passes;
+        DWORD interval;
+        const char* line;
+    } rows[] = {
+        {{}, 10, "pace: measuring (Interval=10)"},
+        {{0, 10, 20, 30.5, 40}, 10, "pace: 100/s, longest gap 10.5 ms (Interval=10)"},
+        {{0, 1000, 1001, 1950}, 1, "pace: 2/s, longest gap 949.0 ms (Interval=1)"},
+    };
+    for (const Row& row : rows) {
+        TPaceMeter meter;
+        for (double ms : row.passes)
+            CountPass(meter, ms);
+        EXPECT_EQ(PaceLine(meter, row.interval), row.line);
     }
 }
 

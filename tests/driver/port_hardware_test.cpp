@@ -52,18 +52,17 @@ class PortHardwareTest : public ::testing::Test {
     }
 
     // What the dispatch does with a batch: the checks against the ports found, then the run.
-    NTSTATUS Batch(TPortSet* set, bool isRead, std::vector<uint8_t>& pairs) {
+    NTSTATUS Batch(TPortSet* set, int kind, std::vector<uint8_t>& pairs) {
         uint32_t length = static_cast<uint32_t>(pairs.size());
-        TBatchVerdict verdict =
-            CheckBatch(pairs.data(), length, length, PortSetFound(set), !isRead);
+        TBatchVerdict verdict = CheckBatch(pairs.data(), length, length, PortSetFound(set), kind);
         if (verdict == BatchNoSuchPort)
             return STATUS_NO_SUCH_DEVICE;
         if (verdict != BatchOk)
             return STATUS_UNSUCCESSFUL;
-        return PortSetRun(set, isRead, pairs.data(), length / 2);
+        return PortSetRun(set, kind, pairs.data(), length / 2);
     }
-    NTSTATUS Read(TPortSet* set, std::vector<uint8_t> pairs) { return Batch(set, true, pairs); }
-    NTSTATUS Write(TPortSet* set, std::vector<uint8_t> pairs) { return Batch(set, false, pairs); }
+    NTSTATUS Read(TPortSet* set, std::vector<uint8_t> p) { return Batch(set, BatchReads, p); }
+    NTSTATUS Write(TPortSet* set, std::vector<uint8_t> p) { return Batch(set, BatchWrites, p); }
 
     static size_t AccessesIn(uintptr_t base) {
         size_t n = 0;
@@ -94,6 +93,35 @@ TEST_F(PortHardwareTest, APortIsTakenAtTheFirstBatchThatNamesItAndItsUpperContro
     ASSERT_EQ(M().accesses.size(), 2u) << "the control register read again for a write";
     EXPECT_EQ(M().accesses[0].value, 0xEB);
     EXPECT_EQ(M().accesses[1].value, 0xE4);
+}
+
+// A pad pass in one batch: each pair read or written as its flag says, in order, or none at all.
+TEST_F(PortHardwareTest, AMixedBatchRunsItsPairsInOrderOrNotAtAll) {
+    const uint8_t R = LPT_PAIR_READ;
+    TPortSet* set = Open();
+    M().registers[Base1] = 0xC3;
+    M().registers[Base1 + LPT_REG_STATUS] = 0x5A;
+    std::vector<uint8_t> pass = {0x10 | R, 0, 0x10, 0xDF, 0x11 | R, 0, 0x10, 0xEF, 0x11 | R, 0};
+    ASSERT_EQ(Batch(set, BatchMixed, pass), STATUS_SUCCESS);
+    EXPECT_EQ(pass,
+              (std::vector<uint8_t>{0x18, 0xC3, 0x10, 0xDF, 0x19, 0x5A, 0x10, 0xEF, 0x19, 0x5A}));
+    std::vector<uintptr_t> offsets;
+    std::vector<uint8_t> values;
+    for (const standin::Access& a : M().accesses) {
+        offsets.push_back(a.address - Base1);
+        values.push_back(a.value);
+    }
+    EXPECT_EQ(offsets, (std::vector<uintptr_t>{2, 0, 0, 1, 0, 1})) << "control read once first";
+    EXPECT_EQ(values, (std::vector<uint8_t>{0xEC, 0xC3, 0xDF, 0x5A, 0xEF, 0x5A}));
+    EXPECT_EQ(M().registers[Base1], 0xEF);
+
+    // A write to the status register, or to no register, anywhere: nothing is touched.
+    for (uint8_t bad : {uint8_t(0x11), uint8_t(0x13 | R), uint8_t(0x40 | R)}) {
+        std::vector<uint8_t> pairs = {0x10, 0x01, 0x11 | R, 0, bad, 0};
+        M().accesses.clear();
+        EXPECT_NE(Batch(set, BatchMixed, pairs), STATUS_SUCCESS) << std::hex << int(bad);
+        EXPECT_TRUE(M().accesses.empty()) << std::hex << int(bad);
+    }
 }
 
 TEST_F(PortHardwareTest, AHeldPortGoesToAWaitingPrintJobAfterABatchThatDoesNotNameIt) {
@@ -153,7 +181,7 @@ TEST_F(PortHardwareTest, ARemovedPortIsGivenBackAndNeverTouchedAgain) {
         EXPECT_EQ(Write(set, {0x20, 0x01, 0x12, 0x04}), STATUS_NO_SUCH_DEVICE);
         // A batch checked before the removal and run after it.
         uint8_t late[] = {0x20, 0, 0x11, 0};
-        EXPECT_EQ(PortSetRun(set, TRUE, late, 2), STATUS_NO_SUCH_DEVICE);
+        EXPECT_EQ(PortSetRun(set, BatchReads, late, 2), STATUS_NO_SUCH_DEVICE);
         EXPECT_EQ(AccessesIn(Base1), 0u) << "a register of the removed port touched";
         EXPECT_TRUE(M().accesses.empty()) << "a batch that failed touched LPT2";
         EXPECT_EQ(Read(set, {0x21, 0}), STATUS_SUCCESS) << "LPT2 lost with LPT1";

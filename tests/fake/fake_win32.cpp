@@ -34,6 +34,7 @@ std::map<std::string, std::vector<uint8_t>> security;
 DWORD volumeFlags = FS_PERSISTENT_ACLS;
 std::string servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
 DWORD tickCount = 0;
+LPTHREAD_START_ROUTINE thread = nullptr;
 
 const char DevicePath[] = "\\\\.\\LptAccessAgent";
 HMODULE const AdvapiModule = reinterpret_cast<HMODULE>(0xADA0);
@@ -378,6 +379,11 @@ Handlers MakeDefaults() {
     };
     h.GetModuleHandleA = [](LPCSTR) { return reinterpret_cast<HMODULE>(0x400000); };
     h.Sleep = [](DWORD) {};
+    h.CreateThread = [](LPTHREAD_START_ROUTINE routine, LPVOID) {
+        thread = routine;
+        return reinterpret_cast<HANDLE>(0x7710);
+    };
+    h.WaitForMultipleObjects = [](DWORD, const HANDLE*) { return WAIT_OBJECT_0; };
     h.OpenSCManagerA = [](LPCSTR, LPCSTR, DWORD) { return ManagerHandle; };
     h.CloseServiceHandle = [](SC_HANDLE) { return TRUE; };
     h.CreateServiceA = [](SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
@@ -472,6 +478,7 @@ void Reset() {
     volumeFlags = FS_PERSISTENT_ACLS;
     servicePath = "C:\\Kavit\\LPTWDMIO.SYS";
     tickCount = 0;
+    thread = nullptr;
     lastError = 0;
     nextMenu = 0x3001;
 }
@@ -710,6 +717,40 @@ DWORD WINAPI GetTickCount() {
 void WINAPI ExitProcess(UINT exitCode) {
     Log("ExitProcess", {exitCode});
     throw fake::ProcessExit{exitCode};
+}
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE routine,
+                           LPVOID parameter, DWORD, LPDWORD) {
+    Log("CreateThread", {Num(parameter)});
+    return on.CreateThread(routine, parameter);
+}
+// Events and the timer: nothing waits on them, as no thread runs.
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+    return reinterpret_cast<HANDLE>(0x7711);
+}
+BOOL WINAPI SetEvent(HANDLE) {
+    return TRUE;
+}
+DWORD WINAPI WaitForSingleObject(HANDLE, DWORD) {
+    return WAIT_OBJECT_0;
+}
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD) {
+    Log("WaitForMultipleObjects", {count});
+    return on.WaitForMultipleObjects(count, handles);
+}
+HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR) {
+    return reinterpret_cast<HANDLE>(0x7712);
+}
+BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period, void*, LPVOID,
+                             BOOL) {
+    Log("SetWaitableTimer",
+        {Num(timer), static_cast<uint64_t>(due->QuadPart), static_cast<uint64_t>(period)});
+    return TRUE;
+}
+BOOL WINAPI CancelWaitableTimer(HANDLE) {
+    return TRUE;
+}
+BOOL WINAPI SetThreadPriority(HANDLE, int) {
+    return TRUE;
 }
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
     Log("CreateMutexA", {Num(security), static_cast<uint64_t>(initialOwner)}, {Str(name)});

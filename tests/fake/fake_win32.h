@@ -103,6 +103,9 @@ struct Handlers {
     std::function<HMODULE(LPCSTR)> GetModuleHandleA;
     std::function<void(DWORD)> Sleep;
     std::function<HANDLE(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR)> CreateMutexA;
+    // A thread is not run: the default hands out a handle and keeps its routine in `thread`.
+    std::function<HANDLE(LPTHREAD_START_ROUTINE, LPVOID)> CreateThread;
+    std::function<DWORD(DWORD, const HANDLE*)> WaitForMultipleObjects; // default: the first
     // The program's path as Windows keeps it (modulePathWide), its 8.3 form, and the conversion
     // to the ANSI code page: characters below 0x80 convert, any other becomes '?'.
     std::function<DWORD(HMODULE, LPWSTR, DWORD)> GetModuleFileNameW;
@@ -161,6 +164,7 @@ extern std::wstring modulePathWide;      // GetModuleFileNameW; empty: modulePat
 extern std::map<std::wstring, std::wstring> shortPaths; // GetShortPathNameW; others unchanged
 extern LPARAM messageExtraInfo;                         // GetMessageExtraInfo
 extern DWORD tickCount;                                 // GetTickCount, 0 after Reset
+extern LPTHREAD_START_ROUTINE thread; // the routine of the last CreateThread, or null
 
 // What ExitProcess throws: the process would end here, with this code.
 struct ProcessExit {

@@ -45,29 +45,36 @@ void PadMatrix::Install() {
 }
 
 bool PadMatrix::Transfer(DWORD code, BYTE* pairs, DWORD size) {
-    if (code != IoctlReadPorts && code != IoctlWritePorts)
+    if (code != IoctlReadPorts && code != IoctlWritePorts &&
+        (code != IoctlRunPairs || !knowsRunPairs))
         return false;
     for (DWORD i = 0; i + 1 < size; i += 2) {
-        BYTE address = pairs[i];
-        BYTE& value = pairs[i + 1];
-        bool ours = (address & 0xF0) == port;
-        BYTE reg = address & 0x0F;
-        if (code == IoctlWritePorts) {
-            if (ours && reg == RegData)
-                data = value;
-            else if (ours && reg == RegControl)
-                control = value;
-        } else if (!ours) {
-            value = 0xFF;
-        } else if (reg == RegData) {
-            value = data;
-        } else if (reg == RegStatus) {
-            value = Status();
-        } else {
-            value = control;
-        }
+        bool read = code == IoctlRunPairs ? (pairs[i] & PairRead) != 0 : code == IoctlReadPorts;
+        Access(read, static_cast<BYTE>(pairs[i] & ~(code == IoctlRunPairs ? PairRead : 0)),
+               pairs[i + 1]);
     }
     return true;
+}
+
+void PadMatrix::Access(bool read, BYTE address, BYTE& value) {
+    bool ours = (address & 0xF0) == port;
+    BYTE reg = address & 0x0F;
+    if (!read) {
+        if (ours && reg == RegData)
+            data = value;
+        else if (ours && reg == RegControl)
+            control = value;
+    } else if (!ours) {
+        value = 0xFF;
+    } else if (reg == RegData) {
+        value = data;
+    } else if (reg == RegStatus) {
+        value = Status();
+    } else {
+        value = control;
+    }
+    if (fake::recording) // not while a benchmark counts the pass's allocations
+        accesses.push_back({static_cast<BYTE>(address | (read ? PairRead : 0)), value});
 }
 
 void PadMatrix::Press(int pad, int button) {

@@ -12,6 +12,9 @@
 
 #include <windows.h>
 
+#include <utility>
+#include <vector>
+
 #include "lptio/lptio.h"
 
 namespace padsim {
@@ -40,10 +43,15 @@ class PadMatrix {
     // failError, touching neither register nor buffer. 0: none fails.
     unsigned failAt = 0;
     bool failing = false; // every device call fails so, as after the port or driver went away
-    DWORD failError = ERROR_INVALID_FUNCTION;
+    DWORD failError = ERROR_WRITE_FAULT;
+    bool knowsRunPairs = true; // false: a driver older than IoctlRunPairs ("invalid function")
+    // Every register access while fake::recording, in order: its address (OR PairRead for a
+    // read) and the value.
+    std::vector<std::pair<BYTE, BYTE>> accesses;
 
   private:
     bool Transfer(DWORD code, BYTE* pairs, DWORD size);
+    void Access(bool read, BYTE address, BYTE& value);
 
     bool pressed[2][12] = {};
 };

@@ -163,6 +163,26 @@ DWORD WINAPI GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
                                LPSTR bytes, int byteSize, LPCSTR defaultChar, LPBOOL usedDefault);
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+// threads, events and waitable timers (the tick source)
+typedef int64_t LONGLONG;
+typedef union {
+    LONGLONG QuadPart;
+} LARGE_INTEGER;
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                           LPDWORD);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR);
+BOOL WINAPI SetEvent(HANDLE event);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms);
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD ms);
+HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCSTR name);
+BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period, void* routine,
+                             LPVOID argument, BOOL resume);
+BOOL WINAPI CancelWaitableTimer(HANDLE timer);
+#define THREAD_PRIORITY_TIME_CRITICAL 15
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define FS_PERSISTENT_ACLS 0x00000008
