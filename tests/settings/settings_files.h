@@ -33,6 +33,11 @@ std::string File(const std::vector<std::string>& headers = {"[First]"},
 // 1-based line `line` of a CR LF text replaced by `text` (which may hold line ends itself).
 std::string WithLine(const std::string& file, size_t line, const std::string& text);
 
+// The bytes of a file; `name` alone for a Kavit.ini kept beside these tests, written by hand:
+//   first.ini  File({"[First]"}), as written out here, never by the program
+//   odd.ini    File({"[A]", "", "[A]"}, {0, 0, 1}, 2), likewise
+std::string FileBytes(const std::string& name);
+
 // Puts `content` at IniPath and loads it.
 bool LoadText(const std::string& content);
 
