@@ -71,13 +71,14 @@ void TwoCopiesAtOnce(TEnv& env) {
     ScansAndExits(env, first, "the running copy");
 }
 
-// The keys a user types in the key assignment window, one per button of pad 1.
-const TKey Typed[12] = {
-    {'Q', 0x10, 0}, {'W', 0x11, 0}, {'E', 0x12, 0}, {'R', 0x13, 0}, {'T', 0x14, 0}, {'Y', 0x15, 0},
-    {'U', 0x16, 0}, {'I', 0x17, 0}, {'O', 0x18, 0}, {'P', 0x19, 0}, {'K', 0x25, 0}, {'L', 0x26, 0},
-};
+// The keys a user types in the key assignment window for [Arrows], one per button of pad 1:
+// Q W E R T Y U I O P K L.
+const char TypedPad1[] =
+    "1P:Up=81 16 0\r\n1P:Down=87 17 0\r\n1P:Left=69 18 0\r\n1P:Right=82 19 0\r\n"
+    "1P:Fire=84 20 0\r\n1P:Jump=89 21 0\r\n1P:Home=85 22 0\r\n1P:End=73 23 0\r\n"
+    "1P:A=79 24 0\r\n1P:S=80 25 0\r\n1P:Ins=75 37 0\r\n1P:Del=76 38 0\r\n";
 
-void Type(const TKey& key) {
+void Type(const TWantKey& key) {
     keybd_event(static_cast<BYTE>(key.vk), static_cast<BYTE>(key.scan), 0, 0);
     keybd_event(static_cast<BYTE>(key.vk), static_cast<BYTE>(key.scan), KEYEVENTF_KEYUP, 0);
 }
@@ -104,11 +105,10 @@ void SetKeysWhilePadHeld(TEnv& env) {
     Expect(env.IniStamp() == stamp, "Kavit.ini was written while only the pad was pressed");
 
     TIniValues learnt = ini;
-    for (int b = 1; b <= 12; b++) {
-        Type(Typed[b - 1]);
-        learnt.presets[0].Key(1, b) = Typed[b - 1];
-    }
-    Type({'M', 0x32, 0}); // after "Complete": saves
+    learnt.presets[0].pad1 = TypedPad1;
+    for (int b = 1; b <= 12; b++)
+        Type(KeyOf(learnt.presets[0], 1, b, false));
+    Type({'M', 0x32, 0, false, "M"}); // after "Complete": saves
     env.ExpectIniSaved(stamp, IniText(learnt), "typing the keys");
     KeyHook::PassOn(false);
     KeyHook::Clear();
@@ -289,9 +289,9 @@ void TeachWindowAltF4(TEnv& env) {
            "the key assignment window did not appear");
     Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
            "the key assignment window did not come to the foreground");
-    Type(Typed[0]);
     TPresetValues taught = ini.presets[0];
-    taught.Key(1, 1) = Typed[0];
+    taught.pad1 = TypedPad1;
+    Type(KeyOf(taught, 1, 1, false));
     Tap(env, taught, 1, 1); // learnt, and in force at once
 
     keybd_event(VK_MENU, 0x38, 0, 0);

@@ -44,22 +44,16 @@ std::string EmptyIni() {
 }
 
 std::string MalformedNumberIni() {
-    std::string text = IniText(StandardIni(1));
-    size_t at = text.find("Interval=10\r\n");
-    return text.replace(at, 13, "Interval=10ms\r\n");
+    return Replaced(IniText(StandardIni(1)), "Interval=10\r\n", "Interval=10ms\r\n");
 }
 
 std::string BadExtendedFlagIni() {
-    TIniValues ini = StandardIni(2);
-    ini.presets[1].pad2[5].ext = 2;
-    return IniText(ini);
+    return Replaced(IniText(StandardIni(2)), "2P:F8=119 66 0", "2P:F8=119 66 2");
 }
 
+// 12 characters: an "=" after them is not consumed.
 std::string LabelTooLongIni() {
-    TIniValues ini = StandardIni(1);
-    ini.presets[0].name1[3] = "TwelveLetter"; // 12 characters: an "=" after them is not consumed
-    std::string text = IniText(ini);
-    return text.replace(text.find("TwelveLetter "), 13, "TwelveLetter=");
+    return Replaced(IniText(StandardIni(1)), "1P:Right=", "1P:TwelveLetter=");
 }
 
 const TIniCase IniCases[] = {

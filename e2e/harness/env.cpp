@@ -1,16 +1,20 @@
 #include "e2e/harness/env.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "e2e/harness/harness.h"
 
 TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up) {
-    const TKey& key = preset.Key(pad, button);
+    const std::string& lines = pad == 1 ? preset.pad1 : preset.pad2;
+    size_t line = 0;
+    for (int b = 1; b < button; b++)
+        line = lines.find('\n', line) + 1;
     TWantKey want;
+    sscanf(lines.c_str() + lines.find('=', line) + 1, "%d %d %d", &want.vk, &want.scan, &want.ext);
     // The program sends the low byte of the virtual key and of the scan code.
-    want.vk = key.vk & 0xFF;
-    want.scan = key.scan & 0xFF;
-    want.ext = key.ext;
+    want.vk &= 0xFF;
+    want.scan &= 0xFF;
     want.up = up;
     want.what =
         Format("pad %d button %d %s of %s", pad, button, up ? "up" : "down", preset.header.c_str());

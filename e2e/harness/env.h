@@ -27,6 +27,7 @@ struct TWantKey {
     bool up = false;
     std::string what; // "pad 1 button 3 down"
 };
+// The key that pad `pad` button `button` of `preset` sends, as its line in the preset says.
 TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up);
 bool Matches(const TKeyEvent& got, const TWantKey& want);
 // Throws with the first difference, listing what was expected and what came.
