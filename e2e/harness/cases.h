@@ -30,9 +30,20 @@ const UCHAR Lpt1 = 0x10, Lpt2 = 0x20, Lpt3 = 0x30;
 // Presses (or releases) buttons and fails with the driver's error.
 void Press(TEnv& env, int pad, int button);
 void Release(TEnv& env, int pad, int button);
-// Starts Kavit with `ini` written to its Kavit.ini, the driver installed by Kavit itself, and
-// waits until it scans (two passes): the usual start of a case.
+// Starts Kavit from a fresh program directory with `ini` as its Kavit.ini and no driver loaded,
+// so that Kavit installs it; with `waitReady`, until its window and tray icon exist.
+TKavit& StartKavitWith(TEnv& env, const TIniValues& ini = StandardIni(), bool waitReady = true);
+// Opens the device and waits for two passes, then forgets the keys so far: Kavit scans.
+void WaitScanning(TEnv& env, bool twoPads = false);
+// Both: the usual start of a case.
 TKavit& StartScanning(TEnv& env, const TIniValues& ini);
+// Presses a button and waits until `keys` key events have come.
+void Hold(TEnv& env, int pad, int button, size_t keys = 1);
+// Fails when the hook caught a key, or when the service is not (still) registered.
+void ExpectNoKeys(const char* context);
+void ExpectServiceKept(const char* context);
+// Waits for `kavit` to end by itself with exit code 0.
+void ExpectEnded(TKavit& kavit, const char* context);
 // Gives Everyone every right on a file or folder, as a folder made at the root of C: gives
 // every user the right to change what is in it (under Wine the Unix mode becomes 0777).
 void OpenToEveryone(const std::string& path);

@@ -271,13 +271,9 @@ void PortsAndHeld(TEnv& env) {
     KeyHook::Clear();
     TCheckRun run = RunCheck(env, "--once");
     ExpectOnce(run, "", true, FirstPortName(ports), list, 0);
-    std::vector<TKeyEvent> keys = KeyHook::Events();
-    Expect(keys.empty(), "kavit-check sent %zu key events, first: %s", keys.size(),
-           keys.empty() ? "" : Describe(keys[0]).c_str());
+    ExpectNoKeys("sent by kavit-check");
     // The harness installed this service; kavit-check must leave it alone.
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "kavit-check removed a service it did not install (%s)", detail.c_str());
+    ExpectServiceKept("kavit-check removed a service it did not install");
 }
 
 void NoPort(TEnv& env) {
@@ -342,15 +338,12 @@ void CheckThenKavitLastOneOut(TEnv& env) {
     check.CloseReader();
     Press(env, 1, 3); // a changed picture: kavit-check writes, and that ends it
     check.ExpectEnd("kavit-check still runs 5 s after its output's reader left");
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "kavit-check removed the service Kavit still holds (%s)", detail.c_str());
+    ExpectServiceKept("kavit-check removed the service Kavit still holds");
     env.ClearLog();
     Expect(WaitUntil([&] { return !env.PollLog().empty(); }, 3000),
            "Kavit's batches no longer reach the driver");
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Kavit, the last one out, exited");
+    env.ExitKavit(kavit, "after Kavit, the last one out, exited");
 }
 
 // The live view holds LPT1 and LPT2 when Kavit starts beside it. Once kavit-check has ended,

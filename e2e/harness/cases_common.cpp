@@ -36,15 +36,46 @@ void Release(TEnv& env, int pad, int button) {
              Win32ErrorText(env.sim.lastError).c_str());
 }
 
-TKavit& StartScanning(TEnv& env, const TIniValues& ini) {
+TKavit& StartKavitWith(TEnv& env, const TIniValues& ini, bool waitReady) {
     env.MakeProgramDir();
     env.WriteIni(ini);
     env.UnloadDriver();
-    TKavit& kavit = env.StartKavit();
+    return env.StartKavit(waitReady);
+}
+
+void WaitScanning(TEnv& env, bool twoPads) {
     env.OpenSim();
-    env.WaitPasses(2, Lpt1, ini.secondPlayer == 1);
+    env.WaitPasses(2, Lpt1, twoPads);
     KeyHook::Clear();
+}
+
+TKavit& StartScanning(TEnv& env, const TIniValues& ini) {
+    TKavit& kavit = StartKavitWith(env, ini);
+    WaitScanning(env, ini.secondPlayer == 1);
     return kavit;
+}
+
+void Hold(TEnv& env, int pad, int button, size_t keys) {
+    Press(env, pad, button);
+    env.WaitKeys(keys);
+}
+
+void ExpectNoKeys(const char* context) {
+    std::vector<TKeyEvent> keys = KeyHook::Events();
+    Expect(keys.empty(), "%zu key events %s, first: %s", keys.size(), context,
+           keys.empty() ? "" : Describe(keys[0]).c_str());
+}
+
+void ExpectServiceKept(const char* context) {
+    std::string detail;
+    Expect(DriverService::Probe(detail) == DriverService::Registered, "%s (%s)", context,
+           detail.c_str());
+}
+
+void ExpectEnded(TKavit& kavit, const char* context) {
+    DWORD code = 0;
+    Expect(kavit.WaitExit(5000, code), "%s: still running 5 s later", context);
+    Expect(code == 0, "%s: exit code %lu, expected 0", context, static_cast<unsigned long>(code));
 }
 
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {

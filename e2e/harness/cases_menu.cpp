@@ -231,9 +231,7 @@ void SetKeysIniCutInPreset(TEnv& env) {
     env.ExitKavit(kavit);
 
     TKavit& next = env.StartKavit();
-    env.OpenSim();
-    env.WaitPasses(2, Lpt1, true);
-    KeyHook::Clear();
+    WaitScanning(env, true);
     Tap(env, Learnt, 1, 12);
     Tap(env, Learnt, 2, 12);
     env.sim.Close();
@@ -325,10 +323,7 @@ void AboutBox(TEnv& env) {
 }
 
 void TrayIconRestored(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni(1));
-    env.UnloadDriver();
-    TKavit& kavit = env.StartKavit();
+    TKavit& kavit = StartKavitWith(env, StandardIni(1));
     const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
     for (UINT message : {TrayRestoreMessage, taskbarCreated}) {
         NOTIFYICONDATAA data = {};
@@ -372,10 +367,7 @@ void TrayClickFlash(TEnv& env) {
 
 // A right click opens the popup menu at the cursor; keyboard navigation picks "About".
 void TrayMenuByKeyboard(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni(2));
-    env.UnloadDriver();
-    TKavit& kavit = env.StartKavit();
+    TKavit& kavit = StartKavitWith(env, StandardIni(2));
     kavit.Post(TrayCallbackMessage, 1, WM_RBUTTONUP);
     HWND menu = nullptr;
     Expect(WaitUntil(

@@ -21,8 +21,7 @@ void ScansAndExits(TEnv& env, TKavit& kavit, const char* who) {
     env.OpenSim();
     env.WaitPasses(2);
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // Does `act` on the driver's service, opened with every right; fails with `what` and the error.
@@ -64,10 +63,7 @@ void TwoCopiesAtOnce(TEnv& env) {
     Expect(notice.text == AnotherCopy, "the refused copy says \"%s\"", notice.text.c_str());
     Expect(second.FindOwnWindow() == nullptr, "the refused copy made a window");
     CloseNotice(notice);
-    DWORD code = 0;
-    Expect(second.WaitExit(5000, code), "the refused copy still runs after its notice");
-    Expect(code == 0, "the refused copy ended with exit code %lu",
-           static_cast<unsigned long>(code));
+    ExpectEnded(second, "the refused copy, its notice closed");
     ScansAndExits(env, first, "the running copy");
 }
 
@@ -165,9 +161,7 @@ void LeftoverAfterKill(TEnv& env) {
     TKavit& killed = StartScanning(env, ini);
     env.sim.Close();
     killed.Kill();
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "the killed program's service: %s", detail.c_str());
+    ExpectServiceKept("the killed program's service is gone");
     OnService(
         [](SC_HANDLE s) {
             return ChangeServiceConfigA(s, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE,
@@ -179,13 +173,10 @@ void LeftoverAfterKill(TEnv& env) {
     TKavit& kavit = env.StartKavit();
     ExpectNoNotice(kavit, "Kavit");
     ExpectServiceConfig(SERVICE_DEMAND_START, env.dir + "LPTWDMIO.SYS", "after the next start");
-    env.OpenSim();
-    env.WaitPasses(2);
-    KeyHook::Clear();
+    WaitScanning(env);
     Tap(env, ini.presets[0], 1, 6);
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after the next start's Exit");
+    env.ExitKavit(kavit, "after the next start's Exit");
     ExpectDriverUnloaded("after the next start's Exit");
 }
 
@@ -229,13 +220,10 @@ void NonAnsiFolder(TEnv& env) {
            "neither a window nor a notice within 15 s");
     ExpectNoNotice(kavit, "Kavit");
     kavit.WaitReady(15000);
-    env.OpenSim();
-    env.WaitPasses(2);
-    KeyHook::Clear();
+    WaitScanning(env);
     Tap(env, ini.presets[0], 1, 2);
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // The driver service stopped under the running program while a pad button is held, as
@@ -246,8 +234,7 @@ void DriverStoppedWhileHeld(TEnv& env) {
     TIniValues ini = StandardIni(1);
     TKavit& kavit = StartScanning(env, ini);
     const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 4);
-    env.WaitKeys(1);
+    Hold(env, 1, 4);
     env.sim.Close(); // the harness holds no handle of its own
 
     LONGLONG stopTime = 0;
@@ -271,8 +258,7 @@ void DriverStoppedWhileHeld(TEnv& env) {
     Expect(KeyHook::Count() == 2, "%zu key events after the stop, expected one key-up",
            KeyHook::Count() - 1);
     Expect(kavit.Running(), "the program ended when its driver was stopped");
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // Alt+F4 on the key assignment window after one key was taught: the teaching is cancelled, not
@@ -318,8 +304,7 @@ void SessionEndCloseApp(TEnv& env) {
     TIniValues ini = StandardIni(1);
     TKavit& kavit = StartScanning(env, ini);
     const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 2);
-    env.WaitKeys(1);
+    Hold(env, 1, 2);
     env.sim.Close();
     HWND window = kavit.window;
     DWORD_PTR answer = 0;
@@ -330,10 +315,7 @@ void SessionEndCloseApp(TEnv& env) {
     // The process may end before it answers.
     SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000,
                         &answer);
-    DWORD code = 0;
-    Expect(kavit.WaitExit(5000, code), "still running 5 s after WM_ENDSESSION");
-    Expect(code == 0, "exit code %lu after WM_ENDSESSION, expected 0",
-           static_cast<unsigned long>(code));
+    ExpectEnded(kavit, "after WM_ENDSESSION");
     Expect(!TrayIconPresent(window), "tray icon left after the session's end");
     ExpectKeys(env.WaitKeys(2), {KeyOf(keys, 1, 2, false), KeyOf(keys, 1, 2, true)},
                "the button held when the session ended");
@@ -341,8 +323,7 @@ void SessionEndCloseApp(TEnv& env) {
 
     TKavit& next = env.StartKavit();
     ExpectNoNotice(next, "the next start");
-    env.ExitKavit(next);
-    env.ExpectServiceRemoved("after the next start's Exit");
+    env.ExitKavit(next, "after the next start's Exit");
 }
 
 } // namespace

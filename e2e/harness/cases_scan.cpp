@@ -84,8 +84,7 @@ void RepeatHeldButton(TEnv& env) {
     ini.repeat = 1;
     TKavit& kavit = StartScanning(env, ini);
     const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 3);
-    env.WaitKeys(8);
+    Hold(env, 1, 3, 8);
     Release(env, 1, 3);
     env.Settle();
     std::vector<TKeyEvent> got = KeyHook::Events();
@@ -136,8 +135,7 @@ void ReadFailureEndsPass(TEnv& env) {
     TIniValues ini = StandardIni(1);
     TKavit& kavit = StartScanning(env, ini);
     const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 7);
-    env.WaitKeys(1);
+    Hold(env, 1, 7);
     env.sim.SetFaults(SIM_FAULT_READS);
     env.ClearLog();
     // Well short of the half second after which failing passes let go of the held keys.
@@ -177,15 +175,11 @@ void NoPortNoKeys(TEnv& env) {
     env.WriteIni(StandardIni(1));
     env.PreloadDriver(0);
     TKavit& kavit = env.StartKavit();
-    std::vector<TNotice> boxes = kavit.Notices();
-    Expect(boxes.empty(), "a notice for a missing port: \"%s\"",
-           boxes.empty() ? "" : boxes[0].text.c_str());
+    ExpectNoNotice(kavit, "Kavit with no port");
     Sleep(1600);
     env.sim.SetPad(1, 0x0FFF); // would be pressed on any port
     Sleep(200);
-    std::vector<TKeyEvent> keys = KeyHook::Events();
-    Expect(keys.empty(), "%zu key events with no port, first: %s", keys.size(),
-           keys.empty() ? "" : Describe(keys[0]).c_str());
+    ExpectNoKeys("with no port");
     env.ExitKavit(kavit);
 }
 
@@ -193,8 +187,7 @@ void NoPortNoKeys(TEnv& env) {
 void PresetChangeReleasesOldKey(TEnv& env) {
     TIniValues ini = StandardIni(2);
     TKavit& kavit = StartScanning(env, ini);
-    Press(env, 1, 1);
-    env.WaitKeys(1);
+    Hold(env, 1, 1);
     TEnv::TStamp stamp = env.IniStamp();
     kavit.Command(CmdPresetBase + 1);
     TIniValues chosen = ini;
@@ -222,8 +215,7 @@ void PresetChangeWithRepeat(TEnv& env) {
     const TWantKey oldUp = KeyOf(ini.presets[0], 1, 5, true);
     const TWantKey newDown = KeyOf(ini.presets[1], 1, 5, false);
     const TWantKey newUp = KeyOf(ini.presets[1], 1, 5, true);
-    Press(env, 1, 5);
-    env.WaitKeys(3);
+    Hold(env, 1, 5, 3);
     kavit.Command(CmdPresetBase + 1);
     Expect(WaitUntil(
                [&] {
@@ -271,8 +263,7 @@ void ExitReleasesHeldKeys(TEnv& env) {
     TKavit& kavit = StartScanning(env, ini);
     const TPresetValues& keys = ini.presets[0];
     Press(env, 1, 1);
-    Press(env, 2, 12);
-    env.WaitKeys(2);
+    Hold(env, 2, 12, 2);
     env.WaitPasses(2, Lpt1, true);
     TSimState before;
     Expect(env.sim.GetState(before), "state refused");
@@ -310,9 +301,7 @@ void ExitReleasesHeldKeys(TEnv& env) {
                Describe(e).c_str(), e.probe, static_cast<unsigned long>(before.openHandles));
     }
     // The harness held the device through the exit, so Kavit was not the last one out.
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "Kavit removed the service while the harness held the device (%s)", detail.c_str());
+    ExpectServiceKept("Kavit removed the service while the harness held the device");
 }
 
 } // namespace

@@ -10,10 +10,7 @@ const char BadPresetNumber[] = "Bad Preset namber in Kavit.ini file, used first"
 const char LptError[] = "LPT error, driver installed?";
 
 void SecondCopyRefused(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
-    TKavit& first = env.StartKavit();
+    TKavit& first = StartKavitWith(env);
     TKavit& second = env.StartKavit(false);
     TNotice notice = second.WaitNotice(10000);
     Expect(notice.text == AnotherCopy && notice.caption == NoticeCaption,
@@ -22,14 +19,11 @@ void SecondCopyRefused(TEnv& env) {
     Expect(notice.owner == nullptr, "the notice has an owner window");
     Expect(second.FindOwnWindow() == nullptr, "the second copy made a window of its own");
     CloseNotice(notice);
-    DWORD code = 0;
-    Expect(second.WaitExit(5000, code), "second copy still runs after its notice was closed");
-    Expect(code == 0, "second copy ended with exit code %lu", static_cast<unsigned long>(code));
+    ExpectEnded(second, "the second copy, its notice closed");
     Expect(first.Running() && first.FindOwnWindow() == first.window &&
                TrayIconPresent(first.window),
            "the first copy did not go on unchanged");
-    env.ExitKavit(first);
-    env.ExpectServiceRemoved("after the first copy's exit");
+    env.ExitKavit(first, "after the first copy's exit");
 }
 
 // Kavit.ini files the program must refuse (or accept with a notice), and what it says.
@@ -92,18 +86,13 @@ template <int Index> void RefusedIniCase(TEnv& env) {
 void BadPresetNumberUsesFirst(TEnv& env) {
     TIniValues ini = StandardIni(2);
     ini.preset = 3; // names no preset
-    env.MakeProgramDir();
-    env.WriteIni(ini);
-    env.UnloadDriver();
-    TKavit& kavit = env.StartKavit(false);
+    TKavit& kavit = StartKavitWith(env, ini, false);
     TNotice notice = kavit.WaitNotice(10000);
     Expect(notice.text == BadPresetNumber, "notice \"%s\", expected \"%s\"", notice.text.c_str(),
            BadPresetNumber);
     CloseNotice(notice);
     kavit.WaitReady(10000);
-    env.OpenSim();
-    env.WaitPasses(2);
-    KeyHook::Clear();
+    WaitScanning(env);
     Tap(env, ini.presets[0], 1, 1); // the first preset's key
     Expect(env.ReadIni() == IniText(ini), "the file changed without a save");
     env.ExitKavit(kavit);
@@ -126,12 +115,9 @@ void NoDriverFile(TEnv& env) {
     // The start-up timer gives the first pass after a second; a scanner reading the missing port
     // as all zeros would press pad 1 buttons 1-6 by now.
     Sleep(1600);
-    std::vector<TKeyEvent> keys = KeyHook::Events();
-    Expect(keys.empty(), "%zu key events without a port, first: %s", keys.size(),
-           keys.empty() ? "" : Describe(keys[0]).c_str());
+    ExpectNoKeys("without a port");
     Expect(kavit.Notices().empty(), "another notice appeared");
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after a run whose driver would not start");
+    env.ExitKavit(kavit, "after a run whose driver would not start");
 }
 
 enum TUnsafePlace { EveryonesFolder, EveryonesFile, EveryonesParent, ThroughLink };
@@ -175,8 +161,7 @@ void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
     kavit.WaitReady(10000);
     Sleep(1600); // past the first pass
     ExpectNoNotice(kavit, "Kavit after its first notice");
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after a run that refused its folder");
+    env.ExitKavit(kavit, "after a run that refused its folder");
     if (where == ThroughLink) {
         env.dir = direct; // a notice (a refusal, "LPT error") would hold the tray icon back
         env.ExitKavit(env.StartKavit());
@@ -188,10 +173,7 @@ template <TUnsafePlace Where> void UnsafePlace(TEnv& env) {
 }
 
 void ServiceLifecycle(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
-    TKavit& kavit = env.StartKavit();
+    TKavit& kavit = StartKavitWith(env);
 
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     Expect(manager != nullptr, "OpenSCManagerA: %s", Win32ErrorText(GetLastError()).c_str());
@@ -240,8 +222,7 @@ void ServiceLifecycle(TEnv& env) {
            "driver has %lu open handles, expected the program's and the harness's",
            static_cast<unsigned long>(state.openHandles));
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // Presence tests at start: the connection tests all three ports, then start-up tests from LPT1
@@ -264,9 +245,7 @@ void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
     env.ExpectOwedKeys(ini.presets[0], chosen, false, false, "keys on the chosen port");
     env.ExitKavit(kavit);
     // The harness installed this service; the program must leave it alone.
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "the program removed a service it did not install (%s)", detail.c_str());
+    ExpectServiceKept("the program removed a service it did not install");
 }
 
 void OnlyLpt3(TEnv& env) {

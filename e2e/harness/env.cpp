@@ -207,7 +207,7 @@ TKavit& TEnv::StartKavit(bool waitReady, DWORD timeoutMs) {
     return kavit;
 }
 
-void TEnv::ExitKavit(TKavit& kavit) {
+void TEnv::ExitKavit(TKavit& kavit, const char* serviceGone) {
     HWND window = kavit.window;
     kavit.Command(CmdExit);
     DWORD code = 0;
@@ -219,6 +219,8 @@ void TEnv::ExitKavit(TKavit& kavit) {
     Expect(code == 0, "exit code %lu after \"Exit\", expected 0", static_cast<unsigned long>(code));
     Expect(!IsWindow(window), "the window outlived the process");
     Expect(!TrayIconPresent(window), "tray icon still there after the program ended");
+    if (serviceGone)
+        ExpectServiceRemoved(serviceGone);
 }
 
 void TEnv::ExpectServiceRemoved(const char* context) {

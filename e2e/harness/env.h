@@ -89,8 +89,9 @@ class TEnv {
     TKavit& StartKavit(bool waitReady = true, DWORD timeoutMs = 15000);
     // A Kavit not yet started, ended with the case like the others.
     TKavit& NewKavit();
-    // "Exit" from the menu: exit code 0, window and tray icon gone.
-    void ExitKavit(TKavit& kavit);
+    // "Exit" from the menu: exit code 0, window and tray icon gone; with `serviceGone`, the
+    // service too (ExpectServiceRemoved).
+    void ExitKavit(TKavit& kavit, const char* serviceGone = nullptr);
     // The service after the program ended: it must not stay registered, not even marked for
     // deletion (which means its driver is still loaded).
     void ExpectServiceRemoved(const char* context);
