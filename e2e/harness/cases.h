@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "e2e/harness/env.h"
 
 // The case directories and the program under test, from the command line.
@@ -22,6 +24,11 @@ class E2e : public testing::Test {
 #define KAVIT_E2E_CASE(name, body)                                                                 \
     TEST_F(E2e, name) {                                                                            \
         Run(body);                                                                                 \
+    }
+// One case of a family: KAVIT_E2E_CASE_OF(set_keys_one_pad, SetKeys, 0) runs SetKeys(env, 0).
+#define KAVIT_E2E_CASE_OF(name, body, ...)                                                         \
+    TEST_F(E2e, name) {                                                                            \
+        Run([](TEnv& env) { body(env, __VA_ARGS__); });                                            \
     }
 
 // Shared by the case files.
@@ -49,5 +56,13 @@ void ExpectEnded(TKavit& kavit, const char* context);
 void OpenToEveryone(const std::string& path);
 // Taps a button: press, wait for its key-down, release, wait for its key-up.
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button);
+// Does `act` on the driver's service, opened with every right; fails with `what` and the error.
+void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what);
+// The driver's service as the service manager holds it, and its state.
+struct TServiceConfig {
+    unsigned long type, start, errorControl, state;
+    std::string path, displayName;
+};
+TServiceConfig ServiceConfig(const std::string& what);
 // Fails when `kavit` shows a notice, quoting it.
 void ExpectNoNotice(const TKavit& kavit, const char* who);

@@ -61,9 +61,8 @@ void Hold(TEnv& env, int pad, int button, size_t keys) {
 }
 
 void ExpectNoKeys(const char* context) {
-    std::vector<TKeyEvent> keys = KeyHook::Events();
-    Expect(keys.empty(), "%zu key events %s, first: %s", keys.size(), context,
-           keys.empty() ? "" : Describe(keys[0]).c_str());
+    Expect(KeyHook::Count() == 0, "key events %s: %s", context,
+           DescribeKeys(KeyHook::Events()).c_str());
 }
 
 void ExpectServiceKept(const char* context) {
@@ -92,4 +91,39 @@ void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {
 void ExpectNoNotice(const TKavit& kavit, const char* who) {
     std::vector<TNotice> notices = kavit.Notices();
     Expect(notices.empty(), "%s shows \"%s\"", who, notices.empty() ? "" : notices[0].text.c_str());
+}
+
+void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
+    BOOL done = service && act(service);
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    Expect(done, "%s: %s", what.c_str(), Win32ErrorText(error).c_str());
+}
+
+TServiceConfig ServiceConfig(const std::string& what) {
+    union {
+        QUERY_SERVICE_CONFIGA config;
+        BYTE bytes[8192];
+    } buffer;
+    SERVICE_STATUS status = {};
+    DWORD needed = 0;
+    OnService(
+        [&](SC_HANDLE s) {
+            return QueryServiceConfigA(s, &buffer.config, sizeof buffer, &needed) &&
+                   QueryServiceStatus(s, &status);
+        },
+        what);
+    const QUERY_SERVICE_CONFIGA& c = buffer.config;
+    return {c.dwServiceType,
+            c.dwStartType,
+            c.dwErrorControl,
+            status.dwCurrentState,
+            c.lpBinaryPathName ? c.lpBinaryPathName : "",
+            c.lpDisplayName ? c.lpDisplayName : ""};
 }

@@ -194,13 +194,6 @@ void SetKeys(TEnv& env, int secondPlayer) {
     Expect(env.ReadIni() == IniText(learnt), "an unfinished assignment was saved");
 }
 
-void SetKeysOnePad(TEnv& env) {
-    SetKeys(env, 0);
-}
-void SetKeysTwoPads(TEnv& env) {
-    SetKeys(env, 1);
-}
-
 // A Kavit.ini cut off in the middle of a label line of its current preset: the reader fills the
 // rest of that preset with end-of-file bytes. All 24 keys taught to that preset are saved so
 // that they read back, with what the file held of the labels, and the next start sends them.
@@ -393,8 +386,8 @@ void TrayMenuByKeyboard(TEnv& env) {
 KAVIT_E2E_CASE(menu_preset_rewrites_ini, PresetMenuRewritesIni)
 KAVIT_E2E_CASE(menu_preset_save_failure_keeps_ini, SaveFailureKeepsIni)
 KAVIT_E2E_CASE(menu_preset_follows_foreground, PresetFollowsForeground)
-KAVIT_E2E_CASE(set_keys_one_pad, SetKeysOnePad)
-KAVIT_E2E_CASE(set_keys_two_pads, SetKeysTwoPads)
+KAVIT_E2E_CASE_OF(set_keys_one_pad, SetKeys, 0)
+KAVIT_E2E_CASE_OF(set_keys_two_pads, SetKeys, 1)
 KAVIT_E2E_CASE(assign_window_paints_blue, AssignWindowPaintsBlue)
 KAVIT_E2E_CASE(menu_about, AboutBox)
 KAVIT_E2E_CASE(tray_icon_restored, TrayIconRestored)

@@ -24,20 +24,6 @@ void ScansAndExits(TEnv& env, TKavit& kavit, const char* who) {
     env.ExitKavit(kavit, "after Exit");
 }
 
-// Does `act` on the driver's service, opened with every right; fails with `what` and the error.
-void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
-    BOOL done = service && act(service);
-    DWORD error = GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    Expect(done, "%s: %s", what.c_str(), Win32ErrorText(error).c_str());
-}
-
 // Both started before either can have made its window: exactly one is refused, exit code 0.
 void TwoCopiesAtOnce(TEnv& env) {
     env.MakeProgramDir();
@@ -138,18 +124,10 @@ void LeftoverServiceElsewhere(TEnv& env) {
 
 // The service's start type and file, as the service manager holds them.
 void ExpectServiceConfig(DWORD startType, const std::string& file, const char* context) {
-    union {
-        QUERY_SERVICE_CONFIGA config;
-        BYTE bytes[8192];
-    } buffer;
-    DWORD needed = 0;
-    OnService(
-        [&](SC_HANDLE s) { return QueryServiceConfigA(s, &buffer.config, sizeof buffer, &needed); },
-        Format("%s: the service's configuration", context));
-    Expect(buffer.config.dwStartType == startType && file == buffer.config.lpBinaryPathName,
-           "%s: the service starts as %lu from %s, expected %lu from %s", context,
-           static_cast<unsigned long>(buffer.config.dwStartType), buffer.config.lpBinaryPathName,
-           static_cast<unsigned long>(startType), file.c_str());
+    TServiceConfig c = ServiceConfig(Format("%s: the service's configuration", context));
+    Expect(c.start == startType && c.path == file,
+           "%s: the service starts as %lu from %s, expected %lu from %s", context, c.start,
+           c.path.c_str(), static_cast<unsigned long>(startType), file.c_str());
 }
 
 // Kavit killed: its driver stays loaded. Its service is then disabled and pointed elsewhere, as

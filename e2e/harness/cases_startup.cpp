@@ -79,10 +79,6 @@ void RefusedIni(TEnv& env, const TIniCase& c) {
     }
 }
 
-template <int Index> void RefusedIniCase(TEnv& env) {
-    RefusedIni(env, IniCases[Index]);
-}
-
 void BadPresetNumberUsesFirst(TEnv& env) {
     TIniValues ini = StandardIni(2);
     ini.preset = 3; // names no preset
@@ -168,51 +164,20 @@ void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
     }
 }
 
-template <TUnsafePlace Where> void UnsafePlace(TEnv& env) {
-    UnsafePlaceRefused(env, Where);
-}
-
 void ServiceLifecycle(TEnv& env) {
     TKavit& kavit = StartKavitWith(env);
 
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    Expect(manager != nullptr, "OpenSCManagerA: %s", Win32ErrorText(GetLastError()).c_str());
-    SC_HANDLE service = OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS);
-    DWORD openError = GetLastError();
-    std::string problem;
-    if (!service) {
-        problem = "service \"lptwdmio\" not installed while the program runs: " +
-                  Win32ErrorText(openError);
-    } else {
-        union {
-            QUERY_SERVICE_CONFIGA config;
-            char bytes[8192];
-        } buffer;
-        DWORD needed = 0;
-        SERVICE_STATUS status = {};
-        if (!QueryServiceConfigA(service, &buffer.config, sizeof(buffer), &needed)) {
-            problem = "QueryServiceConfigA: " + Win32ErrorText(GetLastError());
-        } else {
-            const QUERY_SERVICE_CONFIGA& c = buffer.config;
-            std::string want = env.dir + "LPTWDMIO.SYS";
-            std::string path = c.lpBinaryPathName ? c.lpBinaryPathName : "";
-            if (c.dwServiceType != SERVICE_KERNEL_DRIVER || c.dwStartType != SERVICE_DEMAND_START ||
-                c.dwErrorControl != SERVICE_ERROR_NORMAL)
-                problem = Format("service type %lu, start %lu, error control %lu; expected 1, 3, 1",
-                                 c.dwServiceType, c.dwStartType, c.dwErrorControl);
-            else if (lstrcmpiA(path.c_str(), want.c_str()) != 0 &&
-                     lstrcmpiA(path.c_str(), ("\\??\\" + want).c_str()) != 0)
-                problem = "driver path \"" + path + "\", expected \"" + want + "\"";
-            else if (!c.lpDisplayName || std::string(c.lpDisplayName) != DriverService::DisplayName)
-                problem = Format("display name \"%s\"", c.lpDisplayName ? c.lpDisplayName : "");
-        }
-        if (problem.empty() && QueryServiceStatus(service, &status) &&
-            status.dwCurrentState != SERVICE_RUNNING)
-            problem = Format("service state %lu, expected running (4)", status.dwCurrentState);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    Expect(problem.empty(), "%s", problem.c_str());
+    TServiceConfig c = ServiceConfig("service \"lptwdmio\" while the program runs");
+    Expect(c.type == SERVICE_KERNEL_DRIVER && c.start == SERVICE_DEMAND_START &&
+               c.errorControl == SERVICE_ERROR_NORMAL && c.state == SERVICE_RUNNING,
+           "service type %lu, start %lu, error control %lu, state %lu; expected 1, 3, 1, 4", c.type,
+           c.start, c.errorControl, c.state);
+    std::string want = env.dir + "LPTWDMIO.SYS";
+    Expect(lstrcmpiA(c.path.c_str(), want.c_str()) == 0 ||
+               lstrcmpiA(c.path.c_str(), ("\\??\\" + want).c_str()) == 0,
+           "driver path \"%s\", expected \"%s\"", c.path.c_str(), want.c_str());
+    Expect(c.displayName == DriverService::DisplayName, "display name \"%s\"",
+           c.displayName.c_str());
 
     // Used: the program's passes reach the driver that its service loaded.
     env.OpenSim();
@@ -248,33 +213,23 @@ void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
     ExpectServiceKept("the program removed a service it did not install");
 }
 
-void OnlyLpt3(TEnv& env) {
-    PortChoice(env, SIM_PORT_LPT3, Lpt3, "1 2 3 1 2 3");
-}
-
-void Lpt1First(TEnv& env) {
-    PortChoice(env, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt1, "1 2 3 1");
-}
-
-void Lpt2WhenNoLpt1(TEnv& env) {
-    PortChoice(env, SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt2, "1 2 3 1 2");
-}
-
 } // namespace
 
 KAVIT_E2E_CASE(second_copy_refused, SecondCopyRefused)
-KAVIT_E2E_CASE(ini_missing, RefusedIniCase<0>)
-KAVIT_E2E_CASE(ini_empty, RefusedIniCase<1>)
-KAVIT_E2E_CASE(ini_malformed_number, RefusedIniCase<2>)
-KAVIT_E2E_CASE(ini_bad_extended_flag, RefusedIniCase<3>)
-KAVIT_E2E_CASE(ini_label_too_long, RefusedIniCase<4>)
+KAVIT_E2E_CASE_OF(ini_missing, RefusedIni, IniCases[0])
+KAVIT_E2E_CASE_OF(ini_empty, RefusedIni, IniCases[1])
+KAVIT_E2E_CASE_OF(ini_malformed_number, RefusedIni, IniCases[2])
+KAVIT_E2E_CASE_OF(ini_bad_extended_flag, RefusedIni, IniCases[3])
+KAVIT_E2E_CASE_OF(ini_label_too_long, RefusedIni, IniCases[4])
 KAVIT_E2E_CASE(ini_bad_preset_number_uses_first, BadPresetNumberUsesFirst)
 KAVIT_E2E_CASE(no_driver_file_lpt_error, NoDriverFile)
 KAVIT_E2E_CASE(service_installed_used_removed, ServiceLifecycle)
-KAVIT_E2E_CASE(unsafe_folder_refused, UnsafePlace<EveryonesFolder>)
-KAVIT_E2E_CASE(unsafe_driver_file_refused, UnsafePlace<EveryonesFile>)
-KAVIT_E2E_CASE(unsafe_parent_refused, UnsafePlace<EveryonesParent>)
-KAVIT_E2E_CASE(unsafe_link_refused, UnsafePlace<ThroughLink>)
-KAVIT_E2E_CASE(port_only_lpt3, OnlyLpt3)
-KAVIT_E2E_CASE(port_lpt1_first, Lpt1First)
-KAVIT_E2E_CASE(port_lpt2_without_lpt1, Lpt2WhenNoLpt1)
+KAVIT_E2E_CASE_OF(unsafe_folder_refused, UnsafePlaceRefused, EveryonesFolder)
+KAVIT_E2E_CASE_OF(unsafe_driver_file_refused, UnsafePlaceRefused, EveryonesFile)
+KAVIT_E2E_CASE_OF(unsafe_parent_refused, UnsafePlaceRefused, EveryonesParent)
+KAVIT_E2E_CASE_OF(unsafe_link_refused, UnsafePlaceRefused, ThroughLink)
+KAVIT_E2E_CASE_OF(port_only_lpt3, PortChoice, SIM_PORT_LPT3, Lpt3, "1 2 3 1 2 3")
+KAVIT_E2E_CASE_OF(port_lpt1_first, PortChoice, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt1,
+                  "1 2 3 1")
+KAVIT_E2E_CASE_OF(port_lpt2_without_lpt1, PortChoice, SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt2,
+                  "1 2 3 1 2")

@@ -26,28 +26,25 @@ bool Matches(const TKeyEvent& got, const TWantKey& want) {
            (got.extended ? 1 : 0) == want.ext && got.up == want.up;
 }
 
+std::string DescribeKeys(const std::vector<TKeyEvent>& events) {
+    std::string list;
+    for (const TKeyEvent& e : events)
+        list += (list.empty() ? "" : ", ") + Describe(e);
+    return "[" + list + "]";
+}
+
 void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
                 const char* context) {
-    for (size_t i = 0; i < want.size() || i < got.size(); i++) {
-        if (i < want.size() && i < got.size() && Matches(got[i], want[i]))
-            continue;
-        std::string list;
-        for (size_t k = 0; k < got.size() && k < 40; k++)
-            list += (k ? ", " : "") + Describe(got[k]);
-        if (got.size() > 40)
-            list += ", ...";
-        if (i >= got.size())
-            Fail("%s: key event %zu missing: expected %s (vk=0x%02X scan=0x%02X ext=%d); "
-                 "caught %zu: [%s]",
-                 context, i + 1, want[i].what.c_str(), want[i].vk, want[i].scan, want[i].ext,
-                 got.size(), list.c_str());
-        if (i >= want.size())
-            Fail("%s: unexpected key event %zu: %s (expected only %zu); caught: [%s]", context,
-                 i + 1, Describe(got[i]).c_str(), want.size(), list.c_str());
-        Fail("%s: key event %zu is %s, expected %s (vk=0x%02X scan=0x%02X ext=%d); caught: [%s]",
-             context, i + 1, Describe(got[i]).c_str(), want[i].what.c_str(), want[i].vk,
-             want[i].scan, want[i].ext, list.c_str());
+    bool same = got.size() == want.size();
+    std::string wanted;
+    for (size_t i = 0; i < want.size(); i++) {
+        same = same && Matches(got[i], want[i]);
+        wanted += Format("%s%s (vk=0x%02X scan=0x%02X ext=%d)", i ? ", " : "", want[i].what.c_str(),
+                         want[i].vk, want[i].scan, want[i].ext);
     }
+    if (!same)
+        Fail("%s: caught %zu key events %s, expected %zu: [%s]", context, got.size(),
+             DescribeKeys(got).c_str(), want.size(), wanted.c_str());
 }
 
 TEnv::TEnv(const TPaths& p, const std::string& caseName) : paths(p) {
@@ -232,14 +229,9 @@ void TEnv::ExpectServiceRemoved(const char* context) {
 }
 
 std::vector<TKeyEvent> TEnv::WaitKeys(size_t count, DWORD timeoutMs) {
-    if (!WaitUntil([&] { return KeyHook::Count() >= count; }, timeoutMs)) {
-        std::vector<TKeyEvent> got = KeyHook::Events();
-        std::string list;
-        for (size_t i = 0; i < got.size(); i++)
-            list += (i ? ", " : "") + Describe(got[i]);
-        Fail("expected %zu key events within %lu ms, caught %zu: [%s]", count,
-             static_cast<unsigned long>(timeoutMs), got.size(), list.c_str());
-    }
+    if (!WaitUntil([&] { return KeyHook::Count() >= count; }, timeoutMs))
+        Fail("expected %zu key events within %lu ms, caught %s", count,
+             static_cast<unsigned long>(timeoutMs), DescribeKeys(KeyHook::Events()).c_str());
     return KeyHook::Events();
 }
 

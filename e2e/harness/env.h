@@ -30,6 +30,8 @@ struct TWantKey {
 // The key that pad `pad` button `button` of `preset` sends, as its line in the preset says.
 TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up);
 bool Matches(const TKeyEvent& got, const TWantKey& want);
+// "[down vk=0x26 scan=0x48 ext=1, ...]"
+std::string DescribeKeys(const std::vector<TKeyEvent>& events);
 // Throws with the first difference, listing what was expected and what came.
 void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
                 const char* context);
