@@ -25,15 +25,13 @@ void OpenToEveryone(const std::string& path) {
 }
 
 void Press(TEnv& env, int pad, int button) {
-    if (!env.sim.ChangeButtons(pad, ButtonBit(button), 0))
-        Fail("driver refused to press pad %d button %d: %s", pad, button,
-             Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.ChangeButtons(pad, ButtonBit(button), 0),
+            Format("driver refused to press pad %d button %d", pad, button));
 }
 
 void Release(TEnv& env, int pad, int button) {
-    if (!env.sim.ChangeButtons(pad, 0, ButtonBit(button)))
-        Fail("driver refused to release pad %d button %d: %s", pad, button,
-             Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.ChangeButtons(pad, 0, ButtonBit(button)),
+            Format("driver refused to release pad %d button %d", pad, button));
 }
 
 TKavit& StartKavitWith(TEnv& env, const TIniValues& ini, bool waitReady) {

@@ -25,15 +25,13 @@ void LoadDriverOnly(TEnv& env, ULONG ports) {
 
 BYTE ReadOne(TEnv& env, BYTE address) {
     BYTE pair[2] = {address, 0};
-    if (!env.sim.ReadPorts(pair, 1))
-        Fail("read of 0x%02X refused: %s", address, Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.ReadPorts(pair, 1), Format("read of 0x%02X refused", address));
     return pair[1];
 }
 
 void WriteOne(TEnv& env, BYTE address, BYTE value) {
     BYTE pair[2] = {address, value};
-    if (!env.sim.WritePorts(pair, 1))
-        Fail("write of 0x%02X refused: %s", address, Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.WritePorts(pair, 1), Format("write of 0x%02X refused", address));
 }
 
 // Status register of one pad line pulled low, the others idle (0x7F: Busy reads 0 when high).
@@ -56,8 +54,7 @@ void PadMatrix(TEnv& env) {
     for (const TLineCase& line : LineCases) {
         for (int i = 0; i < 6; i++) {
             int button = line.firstButton + i;
-            if (!env.sim.SetPad(line.pad, ButtonBit(button)))
-                Fail("set buttons refused: %s", Win32ErrorText(env.sim.lastError).c_str());
+            Require(env.sim, env.sim.SetPad(line.pad, ButtonBit(button)), "set buttons refused");
             for (int step = 0; step < 6; step++) {
                 // With D6/D7 set, to show they do not matter.
                 BYTE pattern = static_cast<BYTE>(KeptDataBits | SelectPatterns[step]);
@@ -134,8 +131,7 @@ void BadAddresses(TEnv& env) {
     }
     // Batches of any length work and keep their order.
     BYTE batch[8] = {0x10, 0x3E, 0x20, 0x3D, 0x30, 0x3B, 0x10, 0x1F};
-    Expect(env.sim.WritePorts(batch, 4), "four-pair write refused: %s",
-           Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.WritePorts(batch, 4), "four-pair write refused");
     BYTE back[6] = {0x10, 0, 0x20, 0, 0x30, 0};
     Expect(env.sim.ReadPorts(back, 3), "three-pair read refused");
     Expect(back[1] == 0x1F && back[3] == 0x3D && back[5] == 0x3B,
@@ -324,8 +320,7 @@ void ExpectResult(DWORD got, DWORD want, const char* what) {
 
 TSimState State(TEnv& env) {
     TSimState state;
-    if (!env.sim.GetState(state))
-        Fail("state refused: %s", Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.GetState(state), "state refused");
     return state;
 }
 

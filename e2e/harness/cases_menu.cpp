@@ -278,8 +278,7 @@ TCapture CaptureLines(TEnv& env, TKavit& kavit, const std::string& second, const
 }
 
 void AssignWindowPaintsBlue(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     kavit.Command(CmdSetKeys);
     WaitShown(kavit, true);
     CaptureLines(env, kavit, "Player 1: for [Up] Button", "first button");
@@ -295,8 +294,7 @@ void AssignWindowPaintsBlue(TEnv& env) {
 
 // About: its own box, owned by the program's window; scanning goes on while it is open.
 void AboutBox(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     kavit.Command(CmdAbout);
     TNotice about = kavit.WaitNotice(5000);
     const std::string prefix = "Kavit 1.06 ", suffix = "      ";
@@ -309,9 +307,9 @@ void AboutBox(TEnv& env) {
            "About text \"%s\": expected \"Kavit 1.06 \", an address, six blanks",
            about.text.c_str());
     Expect(about.owner == kavit.window, "About box not owned by the program's window");
-    Tap(env, ini.presets[0], 1, 6);
+    Tap(env, Arrows, 1, 6);
     CloseNotice(about);
-    Tap(env, ini.presets[0], 1, 8);
+    Tap(env, Arrows, 1, 8);
     env.ExitKavit(kavit);
 }
 

@@ -135,8 +135,7 @@ void ExpectServiceConfig(DWORD startType, const std::string& file, const char* c
 // it stops the driver, points the service at its own file on demand start, starts it, reads the
 // pads, and removes the service at "Exit" although this run did not install it.
 void LeftoverAfterKill(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& killed = StartScanning(env, ini);
+    TKavit& killed = StartScanning(env, StandardIni(1));
     env.sim.Close();
     killed.Kill();
     ExpectServiceKept("the killed program's service is gone");
@@ -152,7 +151,7 @@ void LeftoverAfterKill(TEnv& env) {
     ExpectNoNotice(kavit, "Kavit");
     ExpectServiceConfig(SERVICE_DEMAND_START, env.dir + "LPTWDMIO.SYS", "after the next start");
     WaitScanning(env);
-    Tap(env, ini.presets[0], 1, 6);
+    Tap(env, Arrows, 1, 6);
     env.sim.Close();
     env.ExitKavit(kavit, "after the next start's Exit");
     ExpectDriverUnloaded("after the next start's Exit");
@@ -209,9 +208,7 @@ void NonAnsiFolder(TEnv& env) {
 // answers every batch with "access denied" from then on. The held key goes up, once, and the
 // program runs on until "Exit", which still removes the service.
 void DriverStoppedWhileHeld(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     Hold(env, 1, 4);
     env.sim.Close(); // the harness holds no handle of its own
 
@@ -226,7 +223,7 @@ void DriverStoppedWhileHeld(TEnv& env) {
         "the service could not be stopped");
 
     std::vector<TKeyEvent> got = env.WaitKeys(2, 3000);
-    ExpectKeys(got, {KeyOf(keys, 1, 4, false), KeyOf(keys, 1, 4, true)},
+    ExpectKeys(got, {KeyOf(Arrows, 1, 4, false), KeyOf(Arrows, 1, 4, true)},
                "the button held while the driver was stopped");
     Expect(MsBetween(stopTime, got[1].time) < 400,
            "the key went up %.0f ms after the stop: the device's \"gone\" answer was not "
@@ -243,8 +240,7 @@ void DriverStoppedWhileHeld(TEnv& env) {
 // the program. The window goes, the pads send the keys of Kavit.ini again, the file is not
 // written, and the program runs on until "Exit".
 void TeachWindowAltF4(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     const std::string original = env.ReadIni();
     TEnv::TStamp stamp = env.IniStamp();
     KeyHook::PassOn(true); // keys reach the window with the focus
@@ -253,7 +249,7 @@ void TeachWindowAltF4(TEnv& env) {
            "the key assignment window did not appear");
     Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
            "the key assignment window did not come to the foreground");
-    TPresetValues taught = ini.presets[0];
+    TPresetValues taught = Arrows;
     taught.pad1 = TypedPad1;
     Type(KeyOf(taught, 1, 1, false));
     Tap(env, taught, 1, 1); // learnt, and in force at once
@@ -269,7 +265,7 @@ void TeachWindowAltF4(TEnv& env) {
     Expect(kavit.Running(), "the program ended on Alt+F4");
     Expect(TrayIconPresent(kavit.window), "the tray icon went with the window");
     Expect(env.IniStamp() == stamp, "Kavit.ini was written when the teaching was cancelled");
-    Tap(env, ini.presets[0], 1, 1); // the key from before "Set keys"
+    Tap(env, Arrows, 1, 1); // the key from before "Set keys"
     env.ExitKavit(kavit);
     std::string now = env.ReadIni();
     Expect(now == original, "Kavit.ini after Exit: %s", DescribeDifference(original, now).c_str());
@@ -279,9 +275,7 @@ void TeachWindowAltF4(TEnv& env) {
 // with ENDSESSION_CLOSEAPP. The program agrees, lets go of the held key, removes its icon and
 // its driver service, and the process ends with exit code 0; the next start is not refused.
 void SessionEndCloseApp(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     Hold(env, 1, 2);
     env.sim.Close();
     HWND window = kavit.window;
@@ -295,7 +289,7 @@ void SessionEndCloseApp(TEnv& env) {
                         &answer);
     ExpectEnded(kavit, "after WM_ENDSESSION");
     Expect(!TrayIconPresent(window), "tray icon left after the session's end");
-    ExpectKeys(env.WaitKeys(2), {KeyOf(keys, 1, 2, false), KeyOf(keys, 1, 2, true)},
+    ExpectKeys(env.WaitKeys(2), {KeyOf(Arrows, 1, 2, false), KeyOf(Arrows, 1, 2, true)},
                "the button held when the session ended");
     env.ExpectServiceRemoved("after the session's end");
 

@@ -16,22 +16,18 @@ std::vector<TKeyEvent> Since(size_t first) {
 // Every button of one pad alone, then a chord, checked both against the plain expectation and
 // against what the logged passes owe (which also fixes the order within a pass).
 void Pad1Keys(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     for (int b = 1; b <= 12; b++)
-        Tap(env, keys, 1, b);
+        Tap(env, Arrows, 1, b);
 
     // Buttons 1, 7 and 2 at once: 1 then 7 in step 1, 2 in step 2 (the order within a pass is
     // checked against the log below).
     const USHORT chordButtons = ButtonBit(1) | ButtonBit(7) | ButtonBit(2);
     size_t before = KeyHook::Count();
-    if (!env.sim.ChangeButtons(1, chordButtons, 0))
-        Fail("press refused");
+    Require(env.sim, env.sim.ChangeButtons(1, chordButtons, 0), "press refused");
     env.WaitKeys(before + 3);
     Sleep(60); // several passes with all held: still one key-down each
-    if (!env.sim.ChangeButtons(1, 0, chordButtons))
-        Fail("release refused");
+    Require(env.sim, env.sim.ChangeButtons(1, 0, chordButtons), "release refused");
     env.WaitKeys(before + 6);
     std::vector<TKeyEvent> chord = Since(before);
     auto count = [&](const TWantKey& want) {
@@ -40,9 +36,9 @@ void Pad1Keys(TEnv& env) {
     };
     for (int b : {1, 2, 7})
         for (bool up : {false, true})
-            Expect(count(KeyOf(keys, 1, b, up)) == 1, "chord: %s seen %d times, expected once",
-                   KeyOf(keys, 1, b, up).what.c_str(),
-                   static_cast<int>(count(KeyOf(keys, 1, b, up))));
+            Expect(count(KeyOf(Arrows, 1, b, up)) == 1, "chord: %s seen %d times, expected once",
+                   KeyOf(Arrows, 1, b, up).what.c_str(),
+                   static_cast<int>(count(KeyOf(Arrows, 1, b, up))));
 
     // Pad 2 is not scanned with SecondPlayer=0.
     before = KeyHook::Count();
@@ -53,7 +49,7 @@ void Pad1Keys(TEnv& env) {
            DescribeKeys(Since(before)).c_str());
 
     env.Settle();
-    env.ExpectOwedKeys(keys, Lpt1, false, false, "pad 1");
+    env.ExpectOwedKeys(Arrows, Lpt1, false, false, "pad 1");
     env.ExitKavit(kavit);
 }
 
@@ -68,9 +64,10 @@ void Pad2Keys(TEnv& env) {
     Tap(env, keys, 1, 12);
     // A chord across both pads and both lines of pad 2.
     size_t before = KeyHook::Count();
-    if (!env.sim.ChangeButtons(1, ButtonBit(1), 0) ||
-        !env.sim.ChangeButtons(2, ButtonBit(1) | ButtonBit(12), 0))
-        Fail("press refused");
+    Require(env.sim,
+            env.sim.ChangeButtons(1, ButtonBit(1), 0) &&
+                env.sim.ChangeButtons(2, ButtonBit(1) | ButtonBit(12), 0),
+            "press refused");
     env.WaitKeys(before + 3);
     env.Settle(Lpt1, true);
     env.WaitKeys(before + 6);
@@ -131,9 +128,7 @@ void KeepsD6D7(TEnv& env) {
 // A read that fails ends the pass: no key from a value that was never read, no write after it,
 // and what was sent before stands.
 void ReadFailureEndsPass(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     Hold(env, 1, 7);
     env.sim.SetFaults(SIM_FAULT_READS);
     env.ClearLog();
@@ -160,9 +155,9 @@ void ReadFailureEndsPass(TEnv& env) {
     Expect(refused >= 10, "only %zu refused reads in 300 ms at Interval=10: not polling?", refused);
     // Reads work again: the release is seen, once.
     std::vector<TKeyEvent> after = env.WaitKeys(2);
-    Expect(Matches(after[1], KeyOf(keys, 1, 7, true)), "after the fault: %s, expected %s",
-           Describe(after[1]).c_str(), KeyOf(keys, 1, 7, true).what.c_str());
-    Tap(env, keys, 1, 1);
+    Expect(Matches(after[1], KeyOf(Arrows, 1, 7, true)), "after the fault: %s, expected %s",
+           Describe(after[1]).c_str(), KeyOf(Arrows, 1, 7, true).what.c_str());
+    Tap(env, Arrows, 1, 1);
     env.ExitKavit(kavit);
 }
 
@@ -268,12 +263,9 @@ void ExitReleasesHeldKeys(TEnv& env) {
     KeyHook::Watch(kavit.window, OpenHandlesNow);
     HWND window = kavit.window;
     kavit.Command(CmdExit);
-    DWORD code = 0;
-    bool ended = kavit.WaitExit(5000, code);
+    ExpectEnded(kavit, "after \"Exit\""); // the case's end stops the watch if this fails
     KeyHook::Watch(nullptr);
     exitProbeDevice = nullptr;
-    Expect(ended, "still running 5 s after \"Exit\"");
-    Expect(code == 0, "exit code %lu", static_cast<unsigned long>(code));
     Expect(!TrayIconPresent(window), "tray icon left after exit");
     std::vector<TKeyEvent> got = KeyHook::Events();
     Expect(got.size() == 4, "%zu key events, expected 2 key-downs, then 2 key-ups at exit",

@@ -47,6 +47,11 @@ void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& 
              DescribeKeys(got).c_str(), want.size(), wanted.c_str());
 }
 
+void Require(const TSimDevice& sim, bool done, const std::string& what) {
+    if (!done)
+        Fail("%s: %s", what.c_str(), Win32ErrorText(sim.lastError).c_str());
+}
+
 TEnv::TEnv(const TPaths& p, const std::string& caseName) : paths(p) {
     dir = paths.work + caseName + "\\";
     KeyHook::PassOn(false);
@@ -140,34 +145,27 @@ void TEnv::PreloadDriver(ULONG ports) {
     std::string reason;
     if (!DriverService::Install(dir + "LPTWDMIO.SYS", reason))
         Fail("harness could not load the driver: %s", reason.c_str());
-    if (!sim.Open())
-        Fail("device did not open after loading: %s", Win32ErrorText(sim.lastError).c_str());
-    if (!sim.Reset() || !sim.SetPorts(ports))
-        Fail("driver refused reset/ports: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.Open(), "device did not open after loading");
+    Require(sim, sim.Reset() && sim.SetPorts(ports), "driver refused reset/ports");
     log.clear();
     logNext = 0;
 }
 
 void TEnv::OpenSim() {
-    if (!sim.IsOpen() && !sim.Open())
-        Fail("cannot open \\\\.\\LptAccessAgent while the program runs: %s",
-             Win32ErrorText(sim.lastError).c_str());
-    if (!sim.ReleaseAll() || !sim.SetFaults(0))
-        Fail("driver refused buttons: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.IsOpen() || sim.Open(), "cannot open the device while the program runs");
+    Require(sim, sim.ReleaseAll() && sim.SetFaults(0), "driver refused buttons");
     ClearLog();
 }
 
 void TEnv::ClearLog() {
-    if (!sim.ClearLog())
-        Fail("driver refused to clear its log: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.ClearLog(), "driver refused to clear its log");
     log.clear();
     logNext = 0;
 }
 
 const std::vector<TSimLogEntry>& TEnv::PollLog() {
     bool lost = false;
-    if (!sim.ReadLog(logNext, log, &lost))
-        Fail("driver refused its log: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.ReadLog(logNext, log, &lost), "driver refused its log");
     if (lost)
         Fail("the driver's log overflowed (more than %d accesses between reads)", SIM_LOG_CAPACITY);
     return log;
@@ -236,8 +234,7 @@ std::vector<TKeyEvent> TEnv::WaitKeys(size_t count, DWORD timeoutMs) {
 }
 
 void TEnv::Settle(UCHAR port, bool twoPads) {
-    if (!sim.ReleaseAll())
-        Fail("driver refused to release: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.ReleaseAll(), "driver refused to release");
     WaitPasses(2, port, twoPads);
     Sleep(30);
 }

@@ -36,6 +36,9 @@ std::string DescribeKeys(const std::vector<TKeyEvent>& events);
 void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
                 const char* context);
 
+// Fails with "`what`: the driver's error" unless `done`.
+void Require(const TSimDevice& sim, bool done, const std::string& what);
+
 class TEnv {
   public:
     TEnv(const TPaths& paths, const std::string& caseName);

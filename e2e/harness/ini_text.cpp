@@ -37,19 +37,14 @@ std::string IniText(const TIniValues& ini) {
     return text + "//=============================================================\r\n";
 }
 
-TPresetValues ArrowsPreset() {
-    return {"[Arrows]", ArrowsPad1, ArrowsPad2};
-}
-
-TPresetValues DigitsPreset() {
-    return {"[Digits]", DigitsPad1, DigitsPad2};
-}
+const TPresetValues Arrows = {"[Arrows]", ArrowsPad1, ArrowsPad2};
+const TPresetValues Digits = {"[Digits]", DigitsPad1, DigitsPad2};
 
 TIniValues StandardIni(int presetCount) {
     TIniValues ini;
     const TPresetValues all[3] = {
-        ArrowsPreset(),
-        DigitsPreset(),
+        Arrows,
+        Digits,
         {"[Wide]", Replaced(ArrowsPad1, "Up=38 72 1", "Wide=321 286 0"), ArrowsPad2}};
     ini.presets.assign(all, all + std::min(presetCount, 3));
     return ini;

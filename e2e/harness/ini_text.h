@@ -27,8 +27,7 @@ std::string IniText(const TIniValues& ini);
 //   0 "[Arrows]"   pad 1 arrows, letters, Home/End/Insert/Delete; pad 2 letters, PgUp/PgDn
 //   1 "[Digits]"   pad 1 digits and F1/F2; pad 2 F3..F12, N, M
 //   2 "[Wide]"     as [Arrows], but pad 1 button 1 is vk 321 scan 286 (sent as 'A', 0x1E)
-TPresetValues ArrowsPreset();
-TPresetValues DigitsPreset();
+extern const TPresetValues Arrows, Digits;
 TIniValues StandardIni(int presetCount = 3);
 
 // `text` with its one `from` replaced by `to`; fails when `from` is not in it.

@@ -147,12 +147,7 @@ TEST_F(StartupTest, PopupMenuHasItsEightItemsWithThePresetSubmenu) {
         presetItems = fake::menus[PresetTable.PresetSubmenu];
     });
     RunKavit(Instance);
-    struct Expected {
-        UINT flags;
-        UINT_PTR id;
-        std::string text;
-    };
-    const Expected expected[] = {
+    const std::vector<fake::MenuItem> expected = {
         {MF_STRING, 455, "Set keys"},
         {MF_SEPARATOR, 456, ""},
         {MF_POPUP, reinterpret_cast<UINT_PTR>(PresetTable.PresetSubmenu), "Preset"},
@@ -162,13 +157,7 @@ TEST_F(StartupTest, PopupMenuHasItsEightItemsWithThePresetSubmenu) {
         {MF_SEPARATOR, 461, ""},
         {MF_STRING, 462, "Exit"},
     };
-    ASSERT_EQ(items.size(), 8u);
-    for (size_t i = 0; i < 8; ++i) {
-        SCOPED_TRACE("position " + std::to_string(i));
-        EXPECT_EQ(items[i].flags, expected[i].flags);
-        EXPECT_EQ(items[i].id, expected[i].id);
-        EXPECT_EQ(items[i].text, expected[i].text);
-    }
+    EXPECT_EQ(items, expected);
     ASSERT_NE(PresetTable.PresetSubmenu, nullptr);
     EXPECT_EQ(presetItems.size(), 2u) << "the submenu that LoadSettings filled";
     EXPECT_EQ(fake::menus.count(PopupMenu), 0u) << "destroyed at shutdown";

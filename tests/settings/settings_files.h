@@ -6,6 +6,14 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "tests/fake/fake_win32.h"
+
+namespace fake {
+// Menu items compare field by field, so that a whole menu is one EXPECT_EQ.
+inline bool operator==(const MenuItem& a, const MenuItem& b) {
+    return a.flags == b.flags && a.id == b.id && a.text == b.text;
+}
+} // namespace fake
 
 namespace settings_test {
 
