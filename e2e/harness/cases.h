@@ -46,9 +46,16 @@ void WaitScanning(TEnv& env, bool twoPads = false);
 TKavit& StartScanning(TEnv& env, const TIniValues& ini);
 // Presses a button and waits until `keys` key events have come.
 void Hold(TEnv& env, int pad, int button, size_t keys = 1);
+// Chooses preset `preset` (1-based) from the menu: Kavit.ini must then hold `ini` with it.
+void ChoosePreset(TEnv& env, TKavit& kavit, TIniValues& ini, int preset, const char* what);
+// Waits until the key assignment window shows (or is hidden).
+void WaitShown(TKavit& kavit, bool shown);
 // Fails when the hook caught a key, or when the service is not (still) registered.
 void ExpectNoKeys(const char* context);
 void ExpectServiceKept(const char* context);
+// A copy started while another runs: its one notice, "Another copy already running", owned by
+// no window, and no window of its own; ended with exit code 0 once the notice is closed.
+void ExpectRefusedCopy(TKavit& copy, DWORD noticeWithinMs);
 // Waits for `kavit` to end by itself with exit code 0.
 void ExpectEnded(TKavit& kavit, const char* context);
 // Gives Everyone every right on a file or folder, as a folder made at the root of C: gives

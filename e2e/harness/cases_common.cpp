@@ -58,6 +58,18 @@ void Hold(TEnv& env, int pad, int button, size_t keys) {
     env.WaitKeys(keys);
 }
 
+void ChoosePreset(TEnv& env, TKavit& kavit, TIniValues& ini, int preset, const char* what) {
+    TEnv::TStamp stamp = env.IniStamp();
+    kavit.Command(CmdPresetBase + preset - 1);
+    ini.preset = preset;
+    env.ExpectIniSaved(stamp, IniText(ini), what);
+}
+
+void WaitShown(TKavit& kavit, bool shown) {
+    Expect(WaitUntil([&] { return (IsWindowVisible(kavit.window) != FALSE) == shown; }, 3000),
+           "the key assignment window did not %s", shown ? "appear" : "close");
+}
+
 void ExpectNoKeys(const char* context) {
     Expect(KeyHook::Count() == 0, "key events %s: %s", context,
            DescribeKeys(KeyHook::Events()).c_str());
@@ -67,6 +79,17 @@ void ExpectServiceKept(const char* context) {
     std::string detail;
     Expect(DriverService::Probe(detail) == DriverService::Registered, "%s (%s)", context,
            detail.c_str());
+}
+
+void ExpectRefusedCopy(TKavit& copy, DWORD noticeWithinMs) {
+    TNotice notice = copy.WaitNotice(noticeWithinMs);
+    Expect(notice.text == "Another copy already running" && notice.caption == NoticeCaption &&
+               notice.owner == nullptr,
+           "the refused copy shows \"%s\" captioned \"%s\"%s", notice.text.c_str(),
+           notice.caption.c_str(), notice.owner ? ", owned by a window" : "");
+    Expect(copy.FindOwnWindow() == nullptr, "the refused copy made a window of its own");
+    CloseNotice(notice);
+    ExpectEnded(copy, "the refused copy, its notice closed");
 }
 
 void ExpectEnded(TKavit& kavit, const char* context) {

@@ -14,14 +14,11 @@ void PresetMenuRewritesIni(TEnv& env) {
     TKavit& kavit = StartScanning(env, ini);
     TIniValues chosen = ini;
 
-    TEnv::TStamp stamp = env.IniStamp();
-    kavit.Command(CmdPresetBase + 2);
-    chosen.preset = 3;
-    env.ExpectIniSaved(stamp, IniText(chosen), "choosing the third preset");
+    ChoosePreset(env, kavit, chosen, 3, "choosing the third preset");
     // "[Wide]" pad 1 button 1 is vk 321, scan 286: the low bytes go out.
     Tap(env, ini.presets[2], 1, 1);
 
-    stamp = env.IniStamp();
+    TEnv::TStamp stamp = env.IniStamp();
     kavit.Command(CmdPresetBase + 3); // no fourth preset: nothing happens
     kavit.Command(CmdPresetBase - 1);
     Sleep(300);
@@ -32,10 +29,7 @@ void PresetMenuRewritesIni(TEnv& env) {
            DescribeDifference(IniText(chosen), env.ReadIni()).c_str());
     Tap(env, ini.presets[2], 1, 1);
 
-    stamp = env.IniStamp();
-    kavit.Command(CmdPresetBase);
-    chosen.preset = 1;
-    env.ExpectIniSaved(stamp, IniText(chosen), "choosing the first preset again");
+    ChoosePreset(env, kavit, chosen, 1, "choosing the first preset again");
     Tap(env, ini.presets[0], 1, 1);
     env.ExitKavit(kavit);
     Expect(env.ReadIni() == IniText(chosen), "Kavit.ini changed at exit");
@@ -76,11 +70,7 @@ void SaveFailureKeepsIni(TEnv& env) {
     Expect(filesAfter == filesBefore, "a failed save left files behind: %s",
            DescribeTexts(filesAfter).c_str());
     Tap(env, ini.presets[1], 1, 2); // the choice is in force
-    TEnv::TStamp stamp = env.IniStamp();
-    kavit.Command(CmdPresetBase + 2);
-    TIniValues chosen = ini;
-    chosen.preset = 3;
-    env.ExpectIniSaved(stamp, IniText(chosen), "a later choice with the file free again");
+    ChoosePreset(env, kavit, ini, 3, "a later choice with the file free again");
     env.ExitKavit(kavit);
 }
 
@@ -135,11 +125,6 @@ void Teach(TKavit& kavit, const TPresetValues& preset, int first, int count) {
     }
 }
 
-void WaitShown(TKavit& kavit, bool shown) {
-    Expect(WaitUntil([&] { return (IsWindowVisible(kavit.window) != FALSE) == shown; }, 3000),
-           "the key assignment window did not %s", shown ? "appear" : "close");
-}
-
 void SetKeys(TEnv& env, int secondPlayer) {
     TIniValues ini = StandardIni(2);
     ini.secondPlayer = secondPlayer;
@@ -185,10 +170,7 @@ void SetKeys(TEnv& env, int secondPlayer) {
     // Two keys more, then a preset from the menu: the teaching is undone before the switch is
     // saved, so Kavit.ini keeps the keys from before this "Set keys", and the window is gone.
     Teach(kavit, Learnt, 1, 2);
-    stamp = env.IniStamp();
-    kavit.Command(CmdPresetBase);
-    learnt.preset = 1;
-    env.ExpectIniSaved(stamp, IniText(learnt), "choosing a preset while keys were taught");
+    ChoosePreset(env, kavit, learnt, 1, "choosing a preset while keys were taught");
     WaitShown(kavit, false);
     env.ExitKavit(kavit);
     Expect(env.ReadIni() == IniText(learnt), "an unfinished assignment was saved");

@@ -7,8 +7,6 @@
 
 namespace {
 
-const char AnotherCopy[] = "Another copy already running";
-
 void ExpectDriverUnloaded(const char* context) {
     TSimDevice device;
     Expect(!device.Open(), "%s: the driver is still loaded (its device opens)", context);
@@ -45,11 +43,7 @@ void TwoCopiesAtOnce(TEnv& env) {
            copies[0]->FindOwnWindow() ? "yes" : "no", copies[1]->FindOwnWindow() ? "yes" : "no");
     TKavit& second = *copies[refused];
     TKavit& first = *copies[1 - refused];
-    TNotice notice = second.WaitNotice(1000);
-    Expect(notice.text == AnotherCopy, "the refused copy says \"%s\"", notice.text.c_str());
-    Expect(second.FindOwnWindow() == nullptr, "the refused copy made a window");
-    CloseNotice(notice);
-    ExpectEnded(second, "the refused copy, its notice closed");
+    ExpectRefusedCopy(second, 1000);
     ScansAndExits(env, first, "the running copy");
 }
 
@@ -75,8 +69,7 @@ void SetKeysWhilePadHeld(TEnv& env) {
     KeyHook::PassOn(true); // from here on keys reach the window with the focus
     Press(env, 1, 1);
     kavit.Command(CmdSetKeys);
-    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) != FALSE; }, 3000),
-           "the key assignment window did not appear");
+    WaitShown(kavit, true);
     Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
            "the key assignment window did not come to the foreground");
     // Far more key-downs than a sequence has keys: each pass repeats the held button.
@@ -245,8 +238,7 @@ void TeachWindowAltF4(TEnv& env) {
     TEnv::TStamp stamp = env.IniStamp();
     KeyHook::PassOn(true); // keys reach the window with the focus
     kavit.Command(CmdSetKeys);
-    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) != FALSE; }, 3000),
-           "the key assignment window did not appear");
+    WaitShown(kavit, true);
     Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
            "the key assignment window did not come to the foreground");
     TPresetValues taught = Arrows;
@@ -258,8 +250,7 @@ void TeachWindowAltF4(TEnv& env) {
     keybd_event(VK_F4, 0x3E, 0, 0);
     keybd_event(VK_F4, 0x3E, KEYEVENTF_KEYUP, 0);
     keybd_event(VK_MENU, 0x38, KEYEVENTF_KEYUP, 0);
-    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) == FALSE; }, 3000),
-           "the key assignment window still shows after Alt+F4");
+    WaitShown(kavit, false); // Alt+F4
     KeyHook::PassOn(false);
     Sleep(300);
     Expect(kavit.Running(), "the program ended on Alt+F4");

@@ -180,11 +180,8 @@ void PresetChangeReleasesOldKey(TEnv& env) {
     TIniValues ini = StandardIni(2);
     TKavit& kavit = StartScanning(env, ini);
     Hold(env, 1, 1);
-    TEnv::TStamp stamp = env.IniStamp();
-    kavit.Command(CmdPresetBase + 1);
     TIniValues chosen = ini;
-    chosen.preset = 2;
-    env.ExpectIniSaved(stamp, IniText(chosen), "choosing the second preset");
+    ChoosePreset(env, kavit, chosen, 2, "choosing the second preset");
     env.WaitPasses(2);
     Release(env, 1, 1);
     env.WaitKeys(2);

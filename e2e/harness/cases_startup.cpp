@@ -4,7 +4,6 @@
 
 namespace {
 
-const char AnotherCopy[] = "Another copy already running";
 const char BadIni[] = "Bad Kavit.ini file";
 const char BadPresetNumber[] = "Bad Preset namber in Kavit.ini file, used first";
 const char LptError[] = "LPT error, driver installed?";
@@ -12,14 +11,7 @@ const char LptError[] = "LPT error, driver installed?";
 void SecondCopyRefused(TEnv& env) {
     TKavit& first = StartKavitWith(env);
     TKavit& second = env.StartKavit(false);
-    TNotice notice = second.WaitNotice(10000);
-    Expect(notice.text == AnotherCopy && notice.caption == NoticeCaption,
-           "second copy shows \"%s\" captioned \"%s\"", notice.text.c_str(),
-           notice.caption.c_str());
-    Expect(notice.owner == nullptr, "the notice has an owner window");
-    Expect(second.FindOwnWindow() == nullptr, "the second copy made a window of its own");
-    CloseNotice(notice);
-    ExpectEnded(second, "the second copy, its notice closed");
+    ExpectRefusedCopy(second, 10000);
     Expect(first.Running() && first.FindOwnWindow() == first.window &&
                TrayIconPresent(first.window),
            "the first copy did not go on unchanged");
