@@ -143,41 +143,39 @@ TEST(SaveSettingsTest, TwelveCharacterLabelIsWrittenSoThatItReadsBack) {
     EXPECT_EQ(Saved(), text);
 }
 
-TEST(SaveSettingsTest, ReplacesThroughATemporaryFile) {
-    ResetAll();
-    fake::files[IniPath] = "old";
-    AppSettings = {10, 1, 0};
-    AddBlockPreset("[First]", 1);
-    ASSERT_TRUE(SaveSettings(IniPath));
-    // The old file is replaced only by a whole new one, on the disk and closed.
-    auto at = [](const char* fn) {
-        auto i = std::find_if(fake::calls.begin(), fake::calls.end(),
-                              [fn](const fake::Call& c) { return c.fn == fn; });
-        return i - fake::calls.begin();
-    };
-    EXPECT_LT(at("FlushFileBuffers"), at("MoveFileExA"));
-    EXPECT_LT(at("CloseHandle"), at("MoveFileExA"));
-    fake::Call create = fake::CallsTo("CreateFileA")[0];
-    EXPECT_EQ(create.text[0], TempPath);
-    EXPECT_EQ(create.args[0], GENERIC_WRITE);
-    EXPECT_EQ(create.args[3], uint64_t(CREATE_ALWAYS));
-    fake::Call move = fake::CallsTo("MoveFileExA")[0];
-    EXPECT_EQ(move.text, (std::vector<std::string>{TempPath, IniPath}));
-    EXPECT_EQ(move.args[0], uint64_t(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    EXPECT_EQ(fake::files.count(TempPath), 0u);
-    EXPECT_EQ(fake::files[IniPath], FileBytes("first.ini"));
-}
-
-TEST(SaveSettingsTest, ShortWritesAreContinued) {
-    ResetAll();
-    AppSettings = {10, 1, 0};
-    AddBlockPreset("[First]", 1);
-    fake::on.WriteFile = [](HANDLE f, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED o) {
-        return fake::Defaults().WriteFile(f, data, size < 100 ? size : 100, written, o);
-    };
-    ASSERT_TRUE(SaveSettings(IniPath));
-    EXPECT_EQ(fake::files[IniPath], FileBytes("first.ini"));
-    EXPECT_GT(fake::Count("WriteFile"), 5u);
+// The old file is replaced only by a whole new one, on the disk and closed, also when WriteFile
+// takes less than it is given.
+TEST(SaveSettingsTest, ReplacesThroughATemporaryFileEvenWithShortWrites) {
+    for (bool shortWrites : {false, true}) {
+        SCOPED_TRACE(shortWrites ? "100 bytes per WriteFile" : "whole writes");
+        ResetAll();
+        fake::files[IniPath] = "old";
+        AppSettings = {10, 1, 0};
+        AddBlockPreset("[First]", 1);
+        if (shortWrites)
+            fake::on.WriteFile = [](HANDLE f, LPCVOID data, DWORD size, LPDWORD written,
+                                    LPOVERLAPPED o) {
+                return fake::Defaults().WriteFile(f, data, size < 100 ? size : 100, written, o);
+            };
+        ASSERT_TRUE(SaveSettings(IniPath));
+        auto at = [](const char* fn) {
+            auto i = std::find_if(fake::calls.begin(), fake::calls.end(),
+                                  [fn](const fake::Call& c) { return c.fn == fn; });
+            return i - fake::calls.begin();
+        };
+        EXPECT_LT(at("FlushFileBuffers"), at("MoveFileExA"));
+        EXPECT_LT(at("CloseHandle"), at("MoveFileExA"));
+        fake::Call create = fake::CallsTo("CreateFileA")[0];
+        EXPECT_EQ(create.text[0], TempPath);
+        EXPECT_EQ(create.args[0], GENERIC_WRITE);
+        EXPECT_EQ(create.args[3], uint64_t(CREATE_ALWAYS));
+        fake::Call move = fake::CallsTo("MoveFileExA")[0];
+        EXPECT_EQ(move.text, (std::vector<std::string>{TempPath, IniPath}));
+        EXPECT_EQ(move.args[0], uint64_t(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+        EXPECT_EQ(fake::files.count(TempPath), 0u);
+        EXPECT_EQ(fake::files[IniPath], FileBytes("first.ini"));
+        EXPECT_EQ(fake::Count("WriteFile") > 5, shortWrites);
+    }
 }
 
 // Fails the n-th call (1-based) of one function; the call itself still happens, as on Windows a
