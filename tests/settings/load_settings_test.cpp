@@ -73,22 +73,19 @@ const TCodes& Preset(size_t k) {
     return PresetTable.presets.at(k);
 }
 
-TEST(LoadSettingsTest, ReadsACanonicalFile) {
-    ResetAll();
-    ASSERT_TRUE(LoadText(File({"[First]", "[Second]"}, {250, 0, 1}, 1)));
-    EXPECT_EQ(AppSettings.interval, 250u);
-    EXPECT_EQ(AppSettings.secondPlayer, 0);
-    EXPECT_EQ(AppSettings.repeat, 1);
-    EXPECT_EQ(PresetTable.currentPreset, 1);
-    ASSERT_EQ(PresetTable.presetCount, 2);
-    ExpectBlock(Preset(0), "[First]", 1);
-    ExpectBlock(Preset(1), "[Second]", 2);
-    EXPECT_EQ(Preset(1).caption, "Second");
-    EXPECT_EQ(fake::Count("MessageBoxA"), 0u);
-}
-
 TEST(LoadSettingsTest, SettingsLines) {
     RunLoadCases({
+        {"canonical file", File({"[First]", "[Second]"}, {250, 0, 1}, 1), true, 0,
+         [] {
+             EXPECT_EQ(AppSettings.interval, 250u);
+             EXPECT_EQ(AppSettings.secondPlayer, 0);
+             EXPECT_EQ(AppSettings.repeat, 1);
+             EXPECT_EQ(PresetTable.currentPreset, 1);
+             ASSERT_EQ(PresetTable.presetCount, 2);
+             ExpectBlock(Preset(0), "[First]", 1);
+             ExpectBlock(Preset(1), "[Second]", 2);
+             EXPECT_EQ(Preset(1).caption, "Second");
+         }},
         {"title line not examined", WithLine(TwoPresets, 1, "anything at all"), true, 0,
          [] { EXPECT_EQ(AppSettings.interval, 10u); }},
         {"blanks after the key", WithLine(TwoPresets, 2, "Interval= \t  250"), true, 0,
