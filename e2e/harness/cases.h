@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "e2e/harness/env.h"
 
 // The case directories and the program under test, from the command line.
@@ -23,6 +25,11 @@ class E2e : public testing::Test {
     TEST_F(E2e, name) {                                                                            \
         Run(body);                                                                                 \
     }
+// One case of a family: KAVIT_E2E_CASE_OF(set_keys_one_pad, SetKeys, 0) runs SetKeys(env, 0).
+#define KAVIT_E2E_CASE_OF(name, body, ...)                                                         \
+    TEST_F(E2e, name) {                                                                            \
+        Run([](TEnv& env) { body(env, __VA_ARGS__); });                                            \
+    }
 
 // Shared by the case files.
 const UCHAR Lpt1 = 0x10, Lpt2 = 0x20, Lpt3 = 0x30;
@@ -30,13 +37,39 @@ const UCHAR Lpt1 = 0x10, Lpt2 = 0x20, Lpt3 = 0x30;
 // Presses (or releases) buttons and fails with the driver's error.
 void Press(TEnv& env, int pad, int button);
 void Release(TEnv& env, int pad, int button);
-// Starts Kavit with `ini` written to its Kavit.ini, the driver installed by Kavit itself, and
-// waits until it scans (two passes): the usual start of a case.
+// Starts Kavit from a fresh program directory with `ini` as its Kavit.ini and no driver loaded,
+// so that Kavit installs it; with `waitReady`, until its window and tray icon exist.
+TKavit& StartKavitWith(TEnv& env, const TIniValues& ini = StandardIni(), bool waitReady = true);
+// Opens the device and waits for two passes, then forgets the keys so far: Kavit scans.
+void WaitScanning(TEnv& env, bool twoPads = false);
+// Both: the usual start of a case.
 TKavit& StartScanning(TEnv& env, const TIniValues& ini);
+// Presses a button and waits until `keys` key events have come.
+void Hold(TEnv& env, int pad, int button, size_t keys = 1);
+// Chooses preset `preset` (1-based) from the menu: Kavit.ini must then hold `ini` with it.
+void ChoosePreset(TEnv& env, TKavit& kavit, TIniValues& ini, int preset, const char* what);
+// Waits until the key assignment window shows (or is hidden).
+void WaitShown(TKavit& kavit, bool shown);
+// Fails when the hook caught a key, or when the service is not (still) registered.
+void ExpectNoKeys(const char* context);
+void ExpectServiceKept(const char* context);
+// A copy started while another runs: its one notice, "Another copy already running", owned by
+// no window, and no window of its own; ended with exit code 0 once the notice is closed.
+void ExpectRefusedCopy(TKavit& copy, DWORD noticeWithinMs);
+// Waits for `kavit` to end by itself with exit code 0.
+void ExpectEnded(TKavit& kavit, const char* context);
 // Gives Everyone every right on a file or folder, as a folder made at the root of C: gives
 // every user the right to change what is in it (under Wine the Unix mode becomes 0777).
 void OpenToEveryone(const std::string& path);
 // Taps a button: press, wait for its key-down, release, wait for its key-up.
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button);
+// Does `act` on the driver's service, opened with every right; fails with `what` and the error.
+void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what);
+// The driver's service as the service manager holds it, and its state.
+struct TServiceConfig {
+    unsigned long type, start, errorControl, state;
+    std::string path, displayName;
+};
+TServiceConfig ServiceConfig(const std::string& what);
 // Fails when `kavit` shows a notice, quoting it.
 void ExpectNoNotice(const TKavit& kavit, const char* who);

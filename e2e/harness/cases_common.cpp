@@ -25,26 +25,77 @@ void OpenToEveryone(const std::string& path) {
 }
 
 void Press(TEnv& env, int pad, int button) {
-    if (!env.sim.ChangeButtons(pad, ButtonBit(button), 0))
-        Fail("driver refused to press pad %d button %d: %s", pad, button,
-             Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.ChangeButtons(pad, ButtonBit(button), 0),
+            Format("driver refused to press pad %d button %d", pad, button));
 }
 
 void Release(TEnv& env, int pad, int button) {
-    if (!env.sim.ChangeButtons(pad, 0, ButtonBit(button)))
-        Fail("driver refused to release pad %d button %d: %s", pad, button,
-             Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.ChangeButtons(pad, 0, ButtonBit(button)),
+            Format("driver refused to release pad %d button %d", pad, button));
 }
 
-TKavit& StartScanning(TEnv& env, const TIniValues& ini) {
+TKavit& StartKavitWith(TEnv& env, const TIniValues& ini, bool waitReady) {
     env.MakeProgramDir();
     env.WriteIni(ini);
     env.UnloadDriver();
-    TKavit& kavit = env.StartKavit();
+    return env.StartKavit(waitReady);
+}
+
+void WaitScanning(TEnv& env, bool twoPads) {
     env.OpenSim();
-    env.WaitPasses(2, Lpt1, ini.secondPlayer == 1);
+    env.WaitPasses(2, Lpt1, twoPads);
     KeyHook::Clear();
+}
+
+TKavit& StartScanning(TEnv& env, const TIniValues& ini) {
+    TKavit& kavit = StartKavitWith(env, ini);
+    WaitScanning(env, ini.secondPlayer == 1);
     return kavit;
+}
+
+void Hold(TEnv& env, int pad, int button, size_t keys) {
+    Press(env, pad, button);
+    env.WaitKeys(keys);
+}
+
+void ChoosePreset(TEnv& env, TKavit& kavit, TIniValues& ini, int preset, const char* what) {
+    TEnv::TStamp stamp = env.IniStamp();
+    kavit.Command(CmdPresetBase + preset - 1);
+    ini.preset = preset;
+    env.ExpectIniSaved(stamp, IniText(ini), what);
+}
+
+void WaitShown(TKavit& kavit, bool shown) {
+    Expect(WaitUntil([&] { return (IsWindowVisible(kavit.window) != FALSE) == shown; }, 3000),
+           "the key assignment window did not %s", shown ? "appear" : "close");
+}
+
+void ExpectNoKeys(const char* context) {
+    Expect(KeyHook::Count() == 0, "key events %s: %s", context,
+           DescribeKeys(KeyHook::Events()).c_str());
+}
+
+void ExpectServiceKept(const char* context) {
+    std::string detail;
+    Expect(DriverService::Probe(detail) == DriverService::Registered, "%s (%s)", context,
+           detail.c_str());
+}
+
+void ExpectRefusedCopy(TKavit& copy, DWORD noticeWithinMs) {
+    TNotice notice = copy.WaitNotice(noticeWithinMs);
+    Expect(notice.text == "Another copy already running" && notice.caption == NoticeCaption &&
+               notice.owner == nullptr,
+           "the refused copy shows \"%s\" captioned \"%s\"%s", notice.text.c_str(),
+           notice.caption.c_str(), notice.owner ? ", owned by a window" : "");
+    Expect(copy.FindOwnWindow() == nullptr, "the refused copy made a window of its own");
+    CloseNotice(notice);
+    ExpectEnded(copy, "the refused copy, its notice closed");
+}
+
+void ExpectEnded(TKavit& kavit, const char* context) {
+    DWORD code = 0;
+    Expect(kavit.WaitExit(5000, code), "%s: still running 5 s later", context);
+    Expect(code == 0, "%s: exit code %lu, expected 0", context, static_cast<unsigned long>(code));
 }
 
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {
@@ -61,4 +112,39 @@ void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {
 void ExpectNoNotice(const TKavit& kavit, const char* who) {
     std::vector<TNotice> notices = kavit.Notices();
     Expect(notices.empty(), "%s shows \"%s\"", who, notices.empty() ? "" : notices[0].text.c_str());
+}
+
+void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
+    BOOL done = service && act(service);
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    Expect(done, "%s: %s", what.c_str(), Win32ErrorText(error).c_str());
+}
+
+TServiceConfig ServiceConfig(const std::string& what) {
+    union {
+        QUERY_SERVICE_CONFIGA config;
+        BYTE bytes[8192];
+    } buffer;
+    SERVICE_STATUS status = {};
+    DWORD needed = 0;
+    OnService(
+        [&](SC_HANDLE s) {
+            return QueryServiceConfigA(s, &buffer.config, sizeof buffer, &needed) &&
+                   QueryServiceStatus(s, &status);
+        },
+        what);
+    const QUERY_SERVICE_CONFIGA& c = buffer.config;
+    return {c.dwServiceType,
+            c.dwStartType,
+            c.dwErrorControl,
+            status.dwCurrentState,
+            c.lpBinaryPathName ? c.lpBinaryPathName : "",
+            c.lpDisplayName ? c.lpDisplayName : ""};
 }

@@ -17,17 +17,21 @@ extern "C" {
 
 namespace {
 
+// The driver loaded by the harness from a program directory without Kavit.exe.
+void LoadDriverOnly(TEnv& env, ULONG ports) {
+    env.MakeProgramDir(true, false);
+    env.PreloadDriver(ports);
+}
+
 BYTE ReadOne(TEnv& env, BYTE address) {
     BYTE pair[2] = {address, 0};
-    if (!env.sim.ReadPorts(pair, 1))
-        Fail("read of 0x%02X refused: %s", address, Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.ReadPorts(pair, 1), Format("read of 0x%02X refused", address));
     return pair[1];
 }
 
 void WriteOne(TEnv& env, BYTE address, BYTE value) {
     BYTE pair[2] = {address, value};
-    if (!env.sim.WritePorts(pair, 1))
-        Fail("write of 0x%02X refused: %s", address, Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.WritePorts(pair, 1), Format("write of 0x%02X refused", address));
 }
 
 // Status register of one pad line pulled low, the others idle (0x7F: Busy reads 0 when high).
@@ -45,14 +49,12 @@ const TLineCase LineCases[] = {
 };
 
 void PadMatrix(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1);
+    LoadDriverOnly(env, SIM_PORT_LPT1);
     Expect(ReadOne(env, 0x11) == 0x7F, "idle status 0x%02X, expected 0x7F", ReadOne(env, 0x11));
     for (const TLineCase& line : LineCases) {
         for (int i = 0; i < 6; i++) {
             int button = line.firstButton + i;
-            if (!env.sim.SetPad(line.pad, ButtonBit(button)))
-                Fail("set buttons refused: %s", Win32ErrorText(env.sim.lastError).c_str());
+            Require(env.sim, env.sim.SetPad(line.pad, ButtonBit(button)), "set buttons refused");
             for (int step = 0; step < 6; step++) {
                 // With D6/D7 set, to show they do not matter.
                 BYTE pattern = static_cast<BYTE>(KeptDataBits | SelectPatterns[step]);
@@ -91,8 +93,7 @@ void PadMatrix(TEnv& env) {
 }
 
 void AbsentPorts(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT3);
+    LoadDriverOnly(env, SIM_PORT_LPT3);
     for (BYTE port : {Lpt1, Lpt2}) {
         WriteOne(env, port, 0x55); // accepted, goes nowhere
         for (BYTE reg = 0; reg < 3; reg++) {
@@ -113,8 +114,7 @@ void AbsentPorts(TEnv& env) {
 }
 
 void BadAddresses(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3);
+    LoadDriverOnly(env, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3);
     WriteOne(env, Lpt1, 0x12);
     const BYTE bad[] = {0x00, 0x01, 0x03, 0x13, 0x1F, 0x40, 0xF0};
     for (BYTE address : bad) {
@@ -131,8 +131,7 @@ void BadAddresses(TEnv& env) {
     }
     // Batches of any length work and keep their order.
     BYTE batch[8] = {0x10, 0x3E, 0x20, 0x3D, 0x30, 0x3B, 0x10, 0x1F};
-    Expect(env.sim.WritePorts(batch, 4), "four-pair write refused: %s",
-           Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.WritePorts(batch, 4), "four-pair write refused");
     BYTE back[6] = {0x10, 0, 0x20, 0, 0x30, 0};
     Expect(env.sim.ReadPorts(back, 3), "three-pair read refused");
     Expect(back[1] == 0x1F && back[3] == 0x3D && back[5] == 0x3B,
@@ -140,8 +139,7 @@ void BadAddresses(TEnv& env) {
 }
 
 void FaultsAndLog(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1);
+    LoadDriverOnly(env, SIM_PORT_LPT1);
     env.ClearLog();
     WriteOne(env, 0x10, 0x2F);
     ReadOne(env, 0x11);
@@ -185,8 +183,7 @@ void FaultsAndLog(TEnv& env) {
 }
 
 void UnloadAndReload(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT2);
+    LoadDriverOnly(env, SIM_PORT_LPT2);
     TSimState first;
     Expect(env.sim.GetState(first), "state refused");
     env.sim.SetPad(1, 0x0FFF);
@@ -248,8 +245,7 @@ std::vector<TMalformed> MalformedBatches() {
 }
 
 void MalformedBatchesRefused(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3);
+    LoadDriverOnly(env, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3);
     WriteOne(env, Lpt1, 0x5A);
     env.ClearLog();
     for (const TMalformed& m : MalformedBatches()) {
@@ -324,15 +320,13 @@ void ExpectResult(DWORD got, DWORD want, const char* what) {
 
 TSimState State(TEnv& env) {
     TSimState state;
-    if (!env.sim.GetState(state))
-        Fail("state refused: %s", Win32ErrorText(env.sim.lastError).c_str());
+    Require(env.sim, env.sim.GetState(state), "state refused");
     return state;
 }
 
 // The status register is read, never written: a write batch naming it is refused whole.
 void StatusWriteRefused(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2);
+    LoadDriverOnly(env, SIM_PORT_LPT1 | SIM_PORT_LPT2);
     WriteOne(env, Lpt1, 0x5A);
     env.ClearLog();
     const std::vector<std::vector<BYTE>> batches = {Pairs({0x11}, 0xFF), Pairs({0x10, 0x11}, 0x33),
@@ -354,8 +348,7 @@ void StatusWriteRefused(TEnv& env) {
 // first batch that names it, a batch for a port held elsewhere fails whole with ERROR_BUSY, and a
 // held port goes to a waiting print job after a batch that does not name it.
 void BusyPort(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2);
+    LoadDriverOnly(env, SIM_PORT_LPT1 | SIM_PORT_LPT2);
     TClient kavit, check, printer;
     Expect(State(env).held == 0, "a port held before any batch");
     Expect(kavit.Read({Lpt1 | 1}) == 0, "first batch for LPT1 refused");
@@ -402,8 +395,7 @@ void ExpectCount(TClient& client, ULONG want, const char* when) {
 }
 
 void OpenHandlesCounted(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1);
+    LoadDriverOnly(env, SIM_PORT_LPT1);
     env.ClearLog();
     TClient first;
     ExpectCount(first, 2, "the harness's and one");
@@ -439,8 +431,7 @@ std::string DescribeAce(const ACCESS_ALLOWED_ACE* ace) {
 }
 
 void DeviceAcl(TEnv& env) {
-    env.MakeProgramDir(true, false);
-    env.PreloadDriver(SIM_PORT_LPT1);
+    LoadDriverOnly(env, SIM_PORT_LPT1);
     // Both data rights too: an open without them is refused.
     HANDLE device = CreateFileA(LPT_USER_PATH, GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -513,11 +504,8 @@ void HardwareBuildFindsNoPort(TEnv& env) {
     TKavit& kavit = env.StartKavit();
     Sleep(1600); // past the start-up second: the first passes have run
     ExpectNoNotice(kavit, "Kavit at start");
-    std::vector<TKeyEvent> keys = KeyHook::Events();
-    Expect(keys.empty(), "%zu key events without a port, first: %s", keys.size(),
-           keys.empty() ? "" : Describe(keys[0]).c_str());
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Kavit ran with the shipped driver");
+    ExpectNoKeys("without a port");
+    env.ExitKavit(kavit, "after Kavit ran with the shipped driver");
 }
 
 } // namespace

@@ -7,8 +7,6 @@
 
 namespace {
 
-const char AnotherCopy[] = "Another copy already running";
-
 void ExpectDriverUnloaded(const char* context) {
     TSimDevice device;
     Expect(!device.Open(), "%s: the driver is still loaded (its device opens)", context);
@@ -21,22 +19,7 @@ void ScansAndExits(TEnv& env, TKavit& kavit, const char* who) {
     env.OpenSim();
     env.WaitPasses(2);
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
-}
-
-// Does `act` on the driver's service, opened with every right; fails with `what` and the error.
-void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
-    BOOL done = service && act(service);
-    DWORD error = GetLastError();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    Expect(done, "%s: %s", what.c_str(), Win32ErrorText(error).c_str());
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // Both started before either can have made its window: exactly one is refused, exit code 0.
@@ -60,24 +43,18 @@ void TwoCopiesAtOnce(TEnv& env) {
            copies[0]->FindOwnWindow() ? "yes" : "no", copies[1]->FindOwnWindow() ? "yes" : "no");
     TKavit& second = *copies[refused];
     TKavit& first = *copies[1 - refused];
-    TNotice notice = second.WaitNotice(1000);
-    Expect(notice.text == AnotherCopy, "the refused copy says \"%s\"", notice.text.c_str());
-    Expect(second.FindOwnWindow() == nullptr, "the refused copy made a window");
-    CloseNotice(notice);
-    DWORD code = 0;
-    Expect(second.WaitExit(5000, code), "the refused copy still runs after its notice");
-    Expect(code == 0, "the refused copy ended with exit code %lu",
-           static_cast<unsigned long>(code));
+    ExpectRefusedCopy(second, 1000);
     ScansAndExits(env, first, "the running copy");
 }
 
-// The keys a user types in the key assignment window, one per button of pad 1.
-const TKey Typed[12] = {
-    {'Q', 0x10, 0}, {'W', 0x11, 0}, {'E', 0x12, 0}, {'R', 0x13, 0}, {'T', 0x14, 0}, {'Y', 0x15, 0},
-    {'U', 0x16, 0}, {'I', 0x17, 0}, {'O', 0x18, 0}, {'P', 0x19, 0}, {'K', 0x25, 0}, {'L', 0x26, 0},
-};
+// The keys a user types in the key assignment window for [Arrows], one per button of pad 1:
+// Q W E R T Y U I O P K L.
+const char TypedPad1[] =
+    "1P:Up=81 16 0\r\n1P:Down=87 17 0\r\n1P:Left=69 18 0\r\n1P:Right=82 19 0\r\n"
+    "1P:Fire=84 20 0\r\n1P:Jump=89 21 0\r\n1P:Home=85 22 0\r\n1P:End=73 23 0\r\n"
+    "1P:A=79 24 0\r\n1P:S=80 25 0\r\n1P:Ins=75 37 0\r\n1P:Del=76 38 0\r\n";
 
-void Type(const TKey& key) {
+void Type(const TWantKey& key) {
     keybd_event(static_cast<BYTE>(key.vk), static_cast<BYTE>(key.scan), 0, 0);
     keybd_event(static_cast<BYTE>(key.vk), static_cast<BYTE>(key.scan), KEYEVENTF_KEYUP, 0);
 }
@@ -92,8 +69,7 @@ void SetKeysWhilePadHeld(TEnv& env) {
     KeyHook::PassOn(true); // from here on keys reach the window with the focus
     Press(env, 1, 1);
     kavit.Command(CmdSetKeys);
-    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) != FALSE; }, 3000),
-           "the key assignment window did not appear");
+    WaitShown(kavit, true);
     Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
            "the key assignment window did not come to the foreground");
     // Far more key-downs than a sequence has keys: each pass repeats the held button.
@@ -104,11 +80,10 @@ void SetKeysWhilePadHeld(TEnv& env) {
     Expect(env.IniStamp() == stamp, "Kavit.ini was written while only the pad was pressed");
 
     TIniValues learnt = ini;
-    for (int b = 1; b <= 12; b++) {
-        Type(Typed[b - 1]);
-        learnt.presets[0].Key(1, b) = Typed[b - 1];
-    }
-    Type({'M', 0x32, 0}); // after "Complete": saves
+    learnt.presets[0].pad1 = TypedPad1;
+    for (int b = 1; b <= 12; b++)
+        Type(KeyOf(learnt.presets[0], 1, b, false));
+    Type({'M', 0x32, 0, false, "M"}); // after "Complete": saves
     env.ExpectIniSaved(stamp, IniText(learnt), "typing the keys");
     KeyHook::PassOn(false);
     KeyHook::Clear();
@@ -142,18 +117,10 @@ void LeftoverServiceElsewhere(TEnv& env) {
 
 // The service's start type and file, as the service manager holds them.
 void ExpectServiceConfig(DWORD startType, const std::string& file, const char* context) {
-    union {
-        QUERY_SERVICE_CONFIGA config;
-        BYTE bytes[8192];
-    } buffer;
-    DWORD needed = 0;
-    OnService(
-        [&](SC_HANDLE s) { return QueryServiceConfigA(s, &buffer.config, sizeof buffer, &needed); },
-        Format("%s: the service's configuration", context));
-    Expect(buffer.config.dwStartType == startType && file == buffer.config.lpBinaryPathName,
-           "%s: the service starts as %lu from %s, expected %lu from %s", context,
-           static_cast<unsigned long>(buffer.config.dwStartType), buffer.config.lpBinaryPathName,
-           static_cast<unsigned long>(startType), file.c_str());
+    TServiceConfig c = ServiceConfig(Format("%s: the service's configuration", context));
+    Expect(c.start == startType && c.path == file,
+           "%s: the service starts as %lu from %s, expected %lu from %s", context, c.start,
+           c.path.c_str(), static_cast<unsigned long>(startType), file.c_str());
 }
 
 // Kavit killed: its driver stays loaded. Its service is then disabled and pointed elsewhere, as
@@ -161,13 +128,10 @@ void ExpectServiceConfig(DWORD startType, const std::string& file, const char* c
 // it stops the driver, points the service at its own file on demand start, starts it, reads the
 // pads, and removes the service at "Exit" although this run did not install it.
 void LeftoverAfterKill(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& killed = StartScanning(env, ini);
+    TKavit& killed = StartScanning(env, StandardIni(1));
     env.sim.Close();
     killed.Kill();
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "the killed program's service: %s", detail.c_str());
+    ExpectServiceKept("the killed program's service is gone");
     OnService(
         [](SC_HANDLE s) {
             return ChangeServiceConfigA(s, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE,
@@ -179,13 +143,10 @@ void LeftoverAfterKill(TEnv& env) {
     TKavit& kavit = env.StartKavit();
     ExpectNoNotice(kavit, "Kavit");
     ExpectServiceConfig(SERVICE_DEMAND_START, env.dir + "LPTWDMIO.SYS", "after the next start");
-    env.OpenSim();
-    env.WaitPasses(2);
-    KeyHook::Clear();
-    Tap(env, ini.presets[0], 1, 6);
+    WaitScanning(env);
+    Tap(env, Arrows, 1, 6);
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after the next start's Exit");
+    env.ExitKavit(kavit, "after the next start's Exit");
     ExpectDriverUnloaded("after the next start's Exit");
 }
 
@@ -229,13 +190,10 @@ void NonAnsiFolder(TEnv& env) {
            "neither a window nor a notice within 15 s");
     ExpectNoNotice(kavit, "Kavit");
     kavit.WaitReady(15000);
-    env.OpenSim();
-    env.WaitPasses(2);
-    KeyHook::Clear();
+    WaitScanning(env);
     Tap(env, ini.presets[0], 1, 2);
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // The driver service stopped under the running program while a pad button is held, as
@@ -243,11 +201,8 @@ void NonAnsiFolder(TEnv& env) {
 // answers every batch with "access denied" from then on. The held key goes up, once, and the
 // program runs on until "Exit", which still removes the service.
 void DriverStoppedWhileHeld(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 4);
-    env.WaitKeys(1);
+    TKavit& kavit = StartScanning(env, StandardIni(1));
+    Hold(env, 1, 4);
     env.sim.Close(); // the harness holds no handle of its own
 
     LONGLONG stopTime = 0;
@@ -261,7 +216,7 @@ void DriverStoppedWhileHeld(TEnv& env) {
         "the service could not be stopped");
 
     std::vector<TKeyEvent> got = env.WaitKeys(2, 3000);
-    ExpectKeys(got, {KeyOf(keys, 1, 4, false), KeyOf(keys, 1, 4, true)},
+    ExpectKeys(got, {KeyOf(Arrows, 1, 4, false), KeyOf(Arrows, 1, 4, true)},
                "the button held while the driver was stopped");
     Expect(MsBetween(stopTime, got[1].time) < 400,
            "the key went up %.0f ms after the stop: the device's \"gone\" answer was not "
@@ -271,44 +226,40 @@ void DriverStoppedWhileHeld(TEnv& env) {
     Expect(KeyHook::Count() == 2, "%zu key events after the stop, expected one key-up",
            KeyHook::Count() - 1);
     Expect(kavit.Running(), "the program ended when its driver was stopped");
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // Alt+F4 on the key assignment window after one key was taught: the teaching is cancelled, not
 // the program. The window goes, the pads send the keys of Kavit.ini again, the file is not
 // written, and the program runs on until "Exit".
 void TeachWindowAltF4(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     const std::string original = env.ReadIni();
     TEnv::TStamp stamp = env.IniStamp();
     KeyHook::PassOn(true); // keys reach the window with the focus
     kavit.Command(CmdSetKeys);
-    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) != FALSE; }, 3000),
-           "the key assignment window did not appear");
+    WaitShown(kavit, true);
     Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
            "the key assignment window did not come to the foreground");
-    Type(Typed[0]);
+    TPresetValues taught = Arrows;
+    taught.pad1 = TypedPad1;
+    Type(KeyOf(taught, 1, 1, false));
     // The typed key reaches Kavit through the hook after a while; a polling tick is a posted
     // message and goes before input still on its way, so the press waits for the key to land.
     Sleep(100);
-    TPresetValues taught = ini.presets[0];
-    taught.Key(1, 1) = Typed[0];
     Tap(env, taught, 1, 1); // learnt, and in force from the next pass
 
     keybd_event(VK_MENU, 0x38, 0, 0);
     keybd_event(VK_F4, 0x3E, 0, 0);
     keybd_event(VK_F4, 0x3E, KEYEVENTF_KEYUP, 0);
     keybd_event(VK_MENU, 0x38, KEYEVENTF_KEYUP, 0);
-    Expect(WaitUntil([&] { return IsWindowVisible(kavit.window) == FALSE; }, 3000),
-           "the key assignment window still shows after Alt+F4");
+    WaitShown(kavit, false); // Alt+F4
     KeyHook::PassOn(false);
     Sleep(300);
     Expect(kavit.Running(), "the program ended on Alt+F4");
     Expect(TrayIconPresent(kavit.window), "the tray icon went with the window");
     Expect(env.IniStamp() == stamp, "Kavit.ini was written when the teaching was cancelled");
-    Tap(env, ini.presets[0], 1, 1); // the key from before "Set keys"
+    Tap(env, Arrows, 1, 1); // the key from before "Set keys"
     env.ExitKavit(kavit);
     std::string now = env.ReadIni();
     Expect(now == original, "Kavit.ini after Exit: %s", DescribeDifference(original, now).c_str());
@@ -318,11 +269,8 @@ void TeachWindowAltF4(TEnv& env) {
 // with ENDSESSION_CLOSEAPP. The program agrees, lets go of the held key, removes its icon and
 // its driver service, and the process ends with exit code 0; the next start is not refused.
 void SessionEndCloseApp(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 2);
-    env.WaitKeys(1);
+    TKavit& kavit = StartScanning(env, StandardIni(1));
+    Hold(env, 1, 2);
     env.sim.Close();
     HWND window = kavit.window;
     DWORD_PTR answer = 0;
@@ -333,19 +281,15 @@ void SessionEndCloseApp(TEnv& env) {
     // The process may end before it answers.
     SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000,
                         &answer);
-    DWORD code = 0;
-    Expect(kavit.WaitExit(5000, code), "still running 5 s after WM_ENDSESSION");
-    Expect(code == 0, "exit code %lu after WM_ENDSESSION, expected 0",
-           static_cast<unsigned long>(code));
+    ExpectEnded(kavit, "after WM_ENDSESSION");
     Expect(!TrayIconPresent(window), "tray icon left after the session's end");
-    ExpectKeys(env.WaitKeys(2), {KeyOf(keys, 1, 2, false), KeyOf(keys, 1, 2, true)},
+    ExpectKeys(env.WaitKeys(2), {KeyOf(Arrows, 1, 2, false), KeyOf(Arrows, 1, 2, true)},
                "the button held when the session ended");
     env.ExpectServiceRemoved("after the session's end");
 
     TKavit& next = env.StartKavit();
     ExpectNoNotice(next, "the next start");
-    env.ExitKavit(next);
-    env.ExpectServiceRemoved("after the next start's Exit");
+    env.ExitKavit(next, "after the next start's Exit");
 }
 
 } // namespace

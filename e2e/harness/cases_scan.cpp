@@ -16,22 +16,18 @@ std::vector<TKeyEvent> Since(size_t first) {
 // Every button of one pad alone, then a chord, checked both against the plain expectation and
 // against what the logged passes owe (which also fixes the order within a pass).
 void Pad1Keys(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
+    TKavit& kavit = StartScanning(env, StandardIni(1));
     for (int b = 1; b <= 12; b++)
-        Tap(env, keys, 1, b);
+        Tap(env, Arrows, 1, b);
 
     // Buttons 1, 7 and 2 at once: 1 then 7 in step 1, 2 in step 2 (the order within a pass is
     // checked against the log below).
     const USHORT chordButtons = ButtonBit(1) | ButtonBit(7) | ButtonBit(2);
     size_t before = KeyHook::Count();
-    if (!env.sim.ChangeButtons(1, chordButtons, 0))
-        Fail("press refused");
+    Require(env.sim, env.sim.ChangeButtons(1, chordButtons, 0), "press refused");
     env.WaitKeys(before + 3);
     Sleep(60); // several passes with all held: still one key-down each
-    if (!env.sim.ChangeButtons(1, 0, chordButtons))
-        Fail("release refused");
+    Require(env.sim, env.sim.ChangeButtons(1, 0, chordButtons), "release refused");
     env.WaitKeys(before + 6);
     std::vector<TKeyEvent> chord = Since(before);
     auto count = [&](const TWantKey& want) {
@@ -40,21 +36,20 @@ void Pad1Keys(TEnv& env) {
     };
     for (int b : {1, 2, 7})
         for (bool up : {false, true})
-            Expect(count(KeyOf(keys, 1, b, up)) == 1, "chord: %s seen %d times, expected once",
-                   KeyOf(keys, 1, b, up).what.c_str(),
-                   static_cast<int>(count(KeyOf(keys, 1, b, up))));
+            Expect(count(KeyOf(Arrows, 1, b, up)) == 1, "chord: %s seen %d times, expected once",
+                   KeyOf(Arrows, 1, b, up).what.c_str(),
+                   static_cast<int>(count(KeyOf(Arrows, 1, b, up))));
 
     // Pad 2 is not scanned with SecondPlayer=0.
     before = KeyHook::Count();
     Press(env, 2, 3);
     env.WaitPasses(4);
     Release(env, 2, 3);
-    std::vector<TKeyEvent> pad2 = Since(before);
-    Expect(pad2.empty(), "pad 2 sent keys with SecondPlayer=0: %s",
-           pad2.empty() ? "" : Describe(pad2[0]).c_str());
+    Expect(Since(before).empty(), "pad 2 sent keys with SecondPlayer=0: %s",
+           DescribeKeys(Since(before)).c_str());
 
     env.Settle();
-    env.ExpectOwedKeys(keys, Lpt1, false, false, "pad 1");
+    env.ExpectOwedKeys(Arrows, Lpt1, false, false, "pad 1");
     env.ExitKavit(kavit);
 }
 
@@ -69,9 +64,10 @@ void Pad2Keys(TEnv& env) {
     Tap(env, keys, 1, 12);
     // A chord across both pads and both lines of pad 2.
     size_t before = KeyHook::Count();
-    if (!env.sim.ChangeButtons(1, ButtonBit(1), 0) ||
-        !env.sim.ChangeButtons(2, ButtonBit(1) | ButtonBit(12), 0))
-        Fail("press refused");
+    Require(env.sim,
+            env.sim.ChangeButtons(1, ButtonBit(1), 0) &&
+                env.sim.ChangeButtons(2, ButtonBit(1) | ButtonBit(12), 0),
+            "press refused");
     env.WaitKeys(before + 3);
     env.Settle(Lpt1, true);
     env.WaitKeys(before + 6);
@@ -84,8 +80,7 @@ void RepeatHeldButton(TEnv& env) {
     ini.repeat = 1;
     TKavit& kavit = StartScanning(env, ini);
     const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 3);
-    env.WaitKeys(8);
+    Hold(env, 1, 3, 8);
     Release(env, 1, 3);
     env.Settle();
     std::vector<TKeyEvent> got = KeyHook::Events();
@@ -133,11 +128,8 @@ void KeepsD6D7(TEnv& env) {
 // A read that fails ends the pass: no key from a value that was never read, no write after it,
 // and what was sent before stands.
 void ReadFailureEndsPass(TEnv& env) {
-    TIniValues ini = StandardIni(1);
-    TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
-    Press(env, 1, 7);
-    env.WaitKeys(1);
+    TKavit& kavit = StartScanning(env, StandardIni(1));
+    Hold(env, 1, 7);
     env.sim.SetFaults(SIM_FAULT_READS);
     env.ClearLog();
     // Well short of the half second after which failing passes let go of the held keys.
@@ -147,10 +139,8 @@ void ReadFailureEndsPass(TEnv& env) {
     std::vector<TSimLogEntry> faulted = env.PollLog();
     env.sim.SetFaults(0);
     std::vector<TKeyEvent> during = KeyHook::Events();
-    Expect(during.size() == 1,
-           "%zu key events while reads failed, expected only the first "
-           "key-down; second: %s",
-           during.size(), during.size() > 1 ? Describe(during[1]).c_str() : "");
+    Expect(during.size() == 1, "key events while reads failed, expected only the first: %s",
+           DescribeKeys(during).c_str());
     size_t refused = 0, firstRefused = faulted.size();
     for (size_t i = 0; i < faulted.size(); i++) {
         if (faulted[i].op & SIM_OP_REFUSED) {
@@ -165,9 +155,9 @@ void ReadFailureEndsPass(TEnv& env) {
     Expect(refused >= 10, "only %zu refused reads in 300 ms at Interval=10: not polling?", refused);
     // Reads work again: the release is seen, once.
     std::vector<TKeyEvent> after = env.WaitKeys(2);
-    Expect(Matches(after[1], KeyOf(keys, 1, 7, true)), "after the fault: %s, expected %s",
-           Describe(after[1]).c_str(), KeyOf(keys, 1, 7, true).what.c_str());
-    Tap(env, keys, 1, 1);
+    Expect(Matches(after[1], KeyOf(Arrows, 1, 7, true)), "after the fault: %s, expected %s",
+           Describe(after[1]).c_str(), KeyOf(Arrows, 1, 7, true).what.c_str());
+    Tap(env, Arrows, 1, 1);
     env.ExitKavit(kavit);
 }
 
@@ -177,15 +167,11 @@ void NoPortNoKeys(TEnv& env) {
     env.WriteIni(StandardIni(1));
     env.PreloadDriver(0);
     TKavit& kavit = env.StartKavit();
-    std::vector<TNotice> boxes = kavit.Notices();
-    Expect(boxes.empty(), "a notice for a missing port: \"%s\"",
-           boxes.empty() ? "" : boxes[0].text.c_str());
+    ExpectNoNotice(kavit, "Kavit with no port");
     Sleep(1600);
     env.sim.SetPad(1, 0x0FFF); // would be pressed on any port
     Sleep(200);
-    std::vector<TKeyEvent> keys = KeyHook::Events();
-    Expect(keys.empty(), "%zu key events with no port, first: %s", keys.size(),
-           keys.empty() ? "" : Describe(keys[0]).c_str());
+    ExpectNoKeys("with no port");
     env.ExitKavit(kavit);
 }
 
@@ -193,13 +179,9 @@ void NoPortNoKeys(TEnv& env) {
 void PresetChangeReleasesOldKey(TEnv& env) {
     TIniValues ini = StandardIni(2);
     TKavit& kavit = StartScanning(env, ini);
-    Press(env, 1, 1);
-    env.WaitKeys(1);
-    TEnv::TStamp stamp = env.IniStamp();
-    kavit.Command(CmdPresetBase + 1);
+    Hold(env, 1, 1);
     TIniValues chosen = ini;
-    chosen.preset = 2;
-    env.ExpectIniSaved(stamp, IniText(chosen), "choosing the second preset");
+    ChoosePreset(env, kavit, chosen, 2, "choosing the second preset");
     env.WaitPasses(2);
     Release(env, 1, 1);
     env.WaitKeys(2);
@@ -222,8 +204,7 @@ void PresetChangeWithRepeat(TEnv& env) {
     const TWantKey oldUp = KeyOf(ini.presets[0], 1, 5, true);
     const TWantKey newDown = KeyOf(ini.presets[1], 1, 5, false);
     const TWantKey newUp = KeyOf(ini.presets[1], 1, 5, true);
-    Press(env, 1, 5);
-    env.WaitKeys(3);
+    Hold(env, 1, 5, 3);
     kavit.Command(CmdPresetBase + 1);
     Expect(WaitUntil(
                [&] {
@@ -271,8 +252,7 @@ void ExitReleasesHeldKeys(TEnv& env) {
     TKavit& kavit = StartScanning(env, ini);
     const TPresetValues& keys = ini.presets[0];
     Press(env, 1, 1);
-    Press(env, 2, 12);
-    env.WaitKeys(2);
+    Hold(env, 2, 12, 2);
     env.WaitPasses(2, Lpt1, true);
     TSimState before;
     Expect(env.sim.GetState(before), "state refused");
@@ -280,12 +260,9 @@ void ExitReleasesHeldKeys(TEnv& env) {
     KeyHook::Watch(kavit.window, OpenHandlesNow);
     HWND window = kavit.window;
     kavit.Command(CmdExit);
-    DWORD code = 0;
-    bool ended = kavit.WaitExit(5000, code);
+    ExpectEnded(kavit, "after \"Exit\""); // the case's end stops the watch if this fails
     KeyHook::Watch(nullptr);
     exitProbeDevice = nullptr;
-    Expect(ended, "still running 5 s after \"Exit\"");
-    Expect(code == 0, "exit code %lu", static_cast<unsigned long>(code));
     Expect(!TrayIconPresent(window), "tray icon left after exit");
     std::vector<TKeyEvent> got = KeyHook::Events();
     Expect(got.size() == 4, "%zu key events, expected 2 key-downs, then 2 key-ups at exit",
@@ -310,9 +287,7 @@ void ExitReleasesHeldKeys(TEnv& env) {
                Describe(e).c_str(), e.probe, static_cast<unsigned long>(before.openHandles));
     }
     // The harness held the device through the exit, so Kavit was not the last one out.
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "Kavit removed the service while the harness held the device (%s)", detail.c_str());
+    ExpectServiceKept("Kavit removed the service while the harness held the device");
 }
 
 } // namespace

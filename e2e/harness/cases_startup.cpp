@@ -4,32 +4,18 @@
 
 namespace {
 
-const char AnotherCopy[] = "Another copy already running";
 const char BadIni[] = "Bad Kavit.ini file";
 const char BadPresetNumber[] = "Bad Preset namber in Kavit.ini file, used first";
 const char LptError[] = "LPT error, driver installed?";
 
 void SecondCopyRefused(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
-    TKavit& first = env.StartKavit();
+    TKavit& first = StartKavitWith(env);
     TKavit& second = env.StartKavit(false);
-    TNotice notice = second.WaitNotice(10000);
-    Expect(notice.text == AnotherCopy && notice.caption == NoticeCaption,
-           "second copy shows \"%s\" captioned \"%s\"", notice.text.c_str(),
-           notice.caption.c_str());
-    Expect(notice.owner == nullptr, "the notice has an owner window");
-    Expect(second.FindOwnWindow() == nullptr, "the second copy made a window of its own");
-    CloseNotice(notice);
-    DWORD code = 0;
-    Expect(second.WaitExit(5000, code), "second copy still runs after its notice was closed");
-    Expect(code == 0, "second copy ended with exit code %lu", static_cast<unsigned long>(code));
+    ExpectRefusedCopy(second, 10000);
     Expect(first.Running() && first.FindOwnWindow() == first.window &&
                TrayIconPresent(first.window),
            "the first copy did not go on unchanged");
-    env.ExitKavit(first);
-    env.ExpectServiceRemoved("after the first copy's exit");
+    env.ExitKavit(first, "after the first copy's exit");
 }
 
 // Kavit.ini files the program must refuse (or accept with a notice), and what it says.
@@ -44,22 +30,16 @@ std::string EmptyIni() {
 }
 
 std::string MalformedNumberIni() {
-    std::string text = IniText(StandardIni(1));
-    size_t at = text.find("Interval=10\r\n");
-    return text.replace(at, 13, "Interval=10ms\r\n");
+    return Replaced(IniText(StandardIni(1)), "Interval=10\r\n", "Interval=10ms\r\n");
 }
 
 std::string BadExtendedFlagIni() {
-    TIniValues ini = StandardIni(2);
-    ini.presets[1].pad2[5].ext = 2;
-    return IniText(ini);
+    return Replaced(IniText(StandardIni(2)), "2P:F8=119 66 0", "2P:F8=119 66 2");
 }
 
+// 12 characters: an "=" after them is not consumed.
 std::string LabelTooLongIni() {
-    TIniValues ini = StandardIni(1);
-    ini.presets[0].name1[3] = "TwelveLetter"; // 12 characters: an "=" after them is not consumed
-    std::string text = IniText(ini);
-    return text.replace(text.find("TwelveLetter "), 13, "TwelveLetter=");
+    return Replaced(IniText(StandardIni(1)), "1P:Right=", "1P:TwelveLetter=");
 }
 
 const TIniCase IniCases[] = {
@@ -91,25 +71,16 @@ void RefusedIni(TEnv& env, const TIniCase& c) {
     }
 }
 
-template <int Index> void RefusedIniCase(TEnv& env) {
-    RefusedIni(env, IniCases[Index]);
-}
-
 void BadPresetNumberUsesFirst(TEnv& env) {
     TIniValues ini = StandardIni(2);
     ini.preset = 3; // names no preset
-    env.MakeProgramDir();
-    env.WriteIni(ini);
-    env.UnloadDriver();
-    TKavit& kavit = env.StartKavit(false);
+    TKavit& kavit = StartKavitWith(env, ini, false);
     TNotice notice = kavit.WaitNotice(10000);
     Expect(notice.text == BadPresetNumber, "notice \"%s\", expected \"%s\"", notice.text.c_str(),
            BadPresetNumber);
     CloseNotice(notice);
     kavit.WaitReady(10000);
-    env.OpenSim();
-    env.WaitPasses(2);
-    KeyHook::Clear();
+    WaitScanning(env);
     Tap(env, ini.presets[0], 1, 1); // the first preset's key
     Expect(env.ReadIni() == IniText(ini), "the file changed without a save");
     env.ExitKavit(kavit);
@@ -132,12 +103,9 @@ void NoDriverFile(TEnv& env) {
     // The start-up timer gives the first pass after a second; a scanner reading the missing port
     // as all zeros would press pad 1 buttons 1-6 by now.
     Sleep(1600);
-    std::vector<TKeyEvent> keys = KeyHook::Events();
-    Expect(keys.empty(), "%zu key events without a port, first: %s", keys.size(),
-           keys.empty() ? "" : Describe(keys[0]).c_str());
+    ExpectNoKeys("without a port");
     Expect(kavit.Notices().empty(), "another notice appeared");
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after a run whose driver would not start");
+    env.ExitKavit(kavit, "after a run whose driver would not start");
 }
 
 enum TUnsafePlace { EveryonesFolder, EveryonesFile, EveryonesParent, ThroughLink };
@@ -181,62 +149,27 @@ void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
     kavit.WaitReady(10000);
     Sleep(1600); // past the first pass
     ExpectNoNotice(kavit, "Kavit after its first notice");
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after a run that refused its folder");
+    env.ExitKavit(kavit, "after a run that refused its folder");
     if (where == ThroughLink) {
         env.dir = direct; // a notice (a refusal, "LPT error") would hold the tray icon back
         env.ExitKavit(env.StartKavit());
     }
 }
 
-template <TUnsafePlace Where> void UnsafePlace(TEnv& env) {
-    UnsafePlaceRefused(env, Where);
-}
-
 void ServiceLifecycle(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
-    TKavit& kavit = env.StartKavit();
+    TKavit& kavit = StartKavitWith(env);
 
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    Expect(manager != nullptr, "OpenSCManagerA: %s", Win32ErrorText(GetLastError()).c_str());
-    SC_HANDLE service = OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS);
-    DWORD openError = GetLastError();
-    std::string problem;
-    if (!service) {
-        problem = "service \"lptwdmio\" not installed while the program runs: " +
-                  Win32ErrorText(openError);
-    } else {
-        union {
-            QUERY_SERVICE_CONFIGA config;
-            char bytes[8192];
-        } buffer;
-        DWORD needed = 0;
-        SERVICE_STATUS status = {};
-        if (!QueryServiceConfigA(service, &buffer.config, sizeof(buffer), &needed)) {
-            problem = "QueryServiceConfigA: " + Win32ErrorText(GetLastError());
-        } else {
-            const QUERY_SERVICE_CONFIGA& c = buffer.config;
-            std::string want = env.dir + "LPTWDMIO.SYS";
-            std::string path = c.lpBinaryPathName ? c.lpBinaryPathName : "";
-            if (c.dwServiceType != SERVICE_KERNEL_DRIVER || c.dwStartType != SERVICE_DEMAND_START ||
-                c.dwErrorControl != SERVICE_ERROR_NORMAL)
-                problem = Format("service type %lu, start %lu, error control %lu; expected 1, 3, 1",
-                                 c.dwServiceType, c.dwStartType, c.dwErrorControl);
-            else if (lstrcmpiA(path.c_str(), want.c_str()) != 0 &&
-                     lstrcmpiA(path.c_str(), ("\\??\\" + want).c_str()) != 0)
-                problem = "driver path \"" + path + "\", expected \"" + want + "\"";
-            else if (!c.lpDisplayName || std::string(c.lpDisplayName) != DriverService::DisplayName)
-                problem = Format("display name \"%s\"", c.lpDisplayName ? c.lpDisplayName : "");
-        }
-        if (problem.empty() && QueryServiceStatus(service, &status) &&
-            status.dwCurrentState != SERVICE_RUNNING)
-            problem = Format("service state %lu, expected running (4)", status.dwCurrentState);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    Expect(problem.empty(), "%s", problem.c_str());
+    TServiceConfig c = ServiceConfig("service \"lptwdmio\" while the program runs");
+    Expect(c.type == SERVICE_KERNEL_DRIVER && c.start == SERVICE_DEMAND_START &&
+               c.errorControl == SERVICE_ERROR_NORMAL && c.state == SERVICE_RUNNING,
+           "service type %lu, start %lu, error control %lu, state %lu; expected 1, 3, 1, 4", c.type,
+           c.start, c.errorControl, c.state);
+    std::string want = env.dir + "LPTWDMIO.SYS";
+    Expect(lstrcmpiA(c.path.c_str(), want.c_str()) == 0 ||
+               lstrcmpiA(c.path.c_str(), ("\\??\\" + want).c_str()) == 0,
+           "driver path \"%s\", expected \"%s\"", c.path.c_str(), want.c_str());
+    Expect(c.displayName == DriverService::DisplayName, "display name \"%s\"",
+           c.displayName.c_str());
 
     // Used: the program's passes reach the driver that its service loaded.
     env.OpenSim();
@@ -246,8 +179,7 @@ void ServiceLifecycle(TEnv& env) {
            "driver has %lu open handles, expected the program's and the harness's",
            static_cast<unsigned long>(state.openHandles));
     env.sim.Close();
-    env.ExitKavit(kavit);
-    env.ExpectServiceRemoved("after Exit");
+    env.ExitKavit(kavit, "after Exit");
 }
 
 // Presence tests at start: the connection tests all three ports, then start-up tests from LPT1
@@ -270,38 +202,26 @@ void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
     env.ExpectOwedKeys(ini.presets[0], chosen, false, false, "keys on the chosen port");
     env.ExitKavit(kavit);
     // The harness installed this service; the program must leave it alone.
-    std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered,
-           "the program removed a service it did not install (%s)", detail.c_str());
-}
-
-void OnlyLpt3(TEnv& env) {
-    PortChoice(env, SIM_PORT_LPT3, Lpt3, "1 2 3 1 2 3");
-}
-
-void Lpt1First(TEnv& env) {
-    PortChoice(env, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt1, "1 2 3 1");
-}
-
-void Lpt2WhenNoLpt1(TEnv& env) {
-    PortChoice(env, SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt2, "1 2 3 1 2");
+    ExpectServiceKept("the program removed a service it did not install");
 }
 
 } // namespace
 
 KAVIT_E2E_CASE(second_copy_refused, SecondCopyRefused)
-KAVIT_E2E_CASE(ini_missing, RefusedIniCase<0>)
-KAVIT_E2E_CASE(ini_empty, RefusedIniCase<1>)
-KAVIT_E2E_CASE(ini_malformed_number, RefusedIniCase<2>)
-KAVIT_E2E_CASE(ini_bad_extended_flag, RefusedIniCase<3>)
-KAVIT_E2E_CASE(ini_label_too_long, RefusedIniCase<4>)
+KAVIT_E2E_CASE_OF(ini_missing, RefusedIni, IniCases[0])
+KAVIT_E2E_CASE_OF(ini_empty, RefusedIni, IniCases[1])
+KAVIT_E2E_CASE_OF(ini_malformed_number, RefusedIni, IniCases[2])
+KAVIT_E2E_CASE_OF(ini_bad_extended_flag, RefusedIni, IniCases[3])
+KAVIT_E2E_CASE_OF(ini_label_too_long, RefusedIni, IniCases[4])
 KAVIT_E2E_CASE(ini_bad_preset_number_uses_first, BadPresetNumberUsesFirst)
 KAVIT_E2E_CASE(no_driver_file_lpt_error, NoDriverFile)
 KAVIT_E2E_CASE(service_installed_used_removed, ServiceLifecycle)
-KAVIT_E2E_CASE(unsafe_folder_refused, UnsafePlace<EveryonesFolder>)
-KAVIT_E2E_CASE(unsafe_driver_file_refused, UnsafePlace<EveryonesFile>)
-KAVIT_E2E_CASE(unsafe_parent_refused, UnsafePlace<EveryonesParent>)
-KAVIT_E2E_CASE(unsafe_link_refused, UnsafePlace<ThroughLink>)
-KAVIT_E2E_CASE(port_only_lpt3, OnlyLpt3)
-KAVIT_E2E_CASE(port_lpt1_first, Lpt1First)
-KAVIT_E2E_CASE(port_lpt2_without_lpt1, Lpt2WhenNoLpt1)
+KAVIT_E2E_CASE_OF(unsafe_folder_refused, UnsafePlaceRefused, EveryonesFolder)
+KAVIT_E2E_CASE_OF(unsafe_driver_file_refused, UnsafePlaceRefused, EveryonesFile)
+KAVIT_E2E_CASE_OF(unsafe_parent_refused, UnsafePlaceRefused, EveryonesParent)
+KAVIT_E2E_CASE_OF(unsafe_link_refused, UnsafePlaceRefused, ThroughLink)
+KAVIT_E2E_CASE_OF(port_only_lpt3, PortChoice, SIM_PORT_LPT3, Lpt3, "1 2 3 1 2 3")
+KAVIT_E2E_CASE_OF(port_lpt1_first, PortChoice, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt1,
+                  "1 2 3 1")
+KAVIT_E2E_CASE_OF(port_lpt2_without_lpt1, PortChoice, SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt2,
+                  "1 2 3 1 2")

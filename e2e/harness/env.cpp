@@ -1,16 +1,20 @@
 #include "e2e/harness/env.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "e2e/harness/harness.h"
 
 TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up) {
-    const TKey& key = preset.Key(pad, button);
+    const std::string& lines = pad == 1 ? preset.pad1 : preset.pad2;
+    size_t line = 0;
+    for (int b = 1; b < button; b++)
+        line = lines.find('\n', line) + 1;
     TWantKey want;
+    sscanf(lines.c_str() + lines.find('=', line) + 1, "%d %d %d", &want.vk, &want.scan, &want.ext);
     // The program sends the low byte of the virtual key and of the scan code.
-    want.vk = key.vk & 0xFF;
-    want.scan = key.scan & 0xFF;
-    want.ext = key.ext;
+    want.vk &= 0xFF;
+    want.scan &= 0xFF;
     want.up = up;
     want.what =
         Format("pad %d button %d %s of %s", pad, button, up ? "up" : "down", preset.header.c_str());
@@ -22,28 +26,30 @@ bool Matches(const TKeyEvent& got, const TWantKey& want) {
            (got.extended ? 1 : 0) == want.ext && got.up == want.up;
 }
 
+std::string DescribeKeys(const std::vector<TKeyEvent>& events) {
+    std::string list;
+    for (const TKeyEvent& e : events)
+        list += (list.empty() ? "" : ", ") + Describe(e);
+    return "[" + list + "]";
+}
+
 void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
                 const char* context) {
-    for (size_t i = 0; i < want.size() || i < got.size(); i++) {
-        if (i < want.size() && i < got.size() && Matches(got[i], want[i]))
-            continue;
-        std::string list;
-        for (size_t k = 0; k < got.size() && k < 40; k++)
-            list += (k ? ", " : "") + Describe(got[k]);
-        if (got.size() > 40)
-            list += ", ...";
-        if (i >= got.size())
-            Fail("%s: key event %zu missing: expected %s (vk=0x%02X scan=0x%02X ext=%d); "
-                 "caught %zu: [%s]",
-                 context, i + 1, want[i].what.c_str(), want[i].vk, want[i].scan, want[i].ext,
-                 got.size(), list.c_str());
-        if (i >= want.size())
-            Fail("%s: unexpected key event %zu: %s (expected only %zu); caught: [%s]", context,
-                 i + 1, Describe(got[i]).c_str(), want.size(), list.c_str());
-        Fail("%s: key event %zu is %s, expected %s (vk=0x%02X scan=0x%02X ext=%d); caught: [%s]",
-             context, i + 1, Describe(got[i]).c_str(), want[i].what.c_str(), want[i].vk,
-             want[i].scan, want[i].ext, list.c_str());
+    bool same = got.size() == want.size();
+    std::string wanted;
+    for (size_t i = 0; i < want.size(); i++) {
+        same = same && Matches(got[i], want[i]);
+        wanted += Format("%s%s (vk=0x%02X scan=0x%02X ext=%d)", i ? ", " : "", want[i].what.c_str(),
+                         want[i].vk, want[i].scan, want[i].ext);
     }
+    if (!same)
+        Fail("%s: caught %zu key events %s, expected %zu: [%s]", context, got.size(),
+             DescribeKeys(got).c_str(), want.size(), wanted.c_str());
+}
+
+void Require(const TSimDevice& sim, bool done, const std::string& what) {
+    if (!done)
+        Fail("%s: %s", what.c_str(), Win32ErrorText(sim.lastError).c_str());
 }
 
 TEnv::TEnv(const TPaths& p, const std::string& caseName) : paths(p) {
@@ -139,34 +145,27 @@ void TEnv::PreloadDriver(ULONG ports) {
     std::string reason;
     if (!DriverService::Install(dir + "LPTWDMIO.SYS", reason))
         Fail("harness could not load the driver: %s", reason.c_str());
-    if (!sim.Open())
-        Fail("device did not open after loading: %s", Win32ErrorText(sim.lastError).c_str());
-    if (!sim.Reset() || !sim.SetPorts(ports))
-        Fail("driver refused reset/ports: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.Open(), "device did not open after loading");
+    Require(sim, sim.Reset() && sim.SetPorts(ports), "driver refused reset/ports");
     log.clear();
     logNext = 0;
 }
 
 void TEnv::OpenSim() {
-    if (!sim.IsOpen() && !sim.Open())
-        Fail("cannot open \\\\.\\LptAccessAgent while the program runs: %s",
-             Win32ErrorText(sim.lastError).c_str());
-    if (!sim.ReleaseAll() || !sim.SetFaults(0))
-        Fail("driver refused buttons: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.IsOpen() || sim.Open(), "cannot open the device while the program runs");
+    Require(sim, sim.ReleaseAll() && sim.SetFaults(0), "driver refused buttons");
     ClearLog();
 }
 
 void TEnv::ClearLog() {
-    if (!sim.ClearLog())
-        Fail("driver refused to clear its log: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.ClearLog(), "driver refused to clear its log");
     log.clear();
     logNext = 0;
 }
 
 const std::vector<TSimLogEntry>& TEnv::PollLog() {
     bool lost = false;
-    if (!sim.ReadLog(logNext, log, &lost))
-        Fail("driver refused its log: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.ReadLog(logNext, log, &lost), "driver refused its log");
     if (lost)
         Fail("the driver's log overflowed (more than %d accesses between reads)", SIM_LOG_CAPACITY);
     return log;
@@ -203,7 +202,7 @@ TKavit& TEnv::StartKavit(bool waitReady, DWORD timeoutMs) {
     return kavit;
 }
 
-void TEnv::ExitKavit(TKavit& kavit) {
+void TEnv::ExitKavit(TKavit& kavit, const char* serviceGone) {
     HWND window = kavit.window;
     kavit.Command(CmdExit);
     DWORD code = 0;
@@ -215,6 +214,8 @@ void TEnv::ExitKavit(TKavit& kavit) {
     Expect(code == 0, "exit code %lu after \"Exit\", expected 0", static_cast<unsigned long>(code));
     Expect(!IsWindow(window), "the window outlived the process");
     Expect(!TrayIconPresent(window), "tray icon still there after the program ended");
+    if (serviceGone)
+        ExpectServiceRemoved(serviceGone);
 }
 
 void TEnv::ExpectServiceRemoved(const char* context) {
@@ -226,20 +227,14 @@ void TEnv::ExpectServiceRemoved(const char* context) {
 }
 
 std::vector<TKeyEvent> TEnv::WaitKeys(size_t count, DWORD timeoutMs) {
-    if (!WaitUntil([&] { return KeyHook::Count() >= count; }, timeoutMs)) {
-        std::vector<TKeyEvent> got = KeyHook::Events();
-        std::string list;
-        for (size_t i = 0; i < got.size(); i++)
-            list += (i ? ", " : "") + Describe(got[i]);
-        Fail("expected %zu key events within %lu ms, caught %zu: [%s]", count,
-             static_cast<unsigned long>(timeoutMs), got.size(), list.c_str());
-    }
+    if (!WaitUntil([&] { return KeyHook::Count() >= count; }, timeoutMs))
+        Fail("expected %zu key events within %lu ms, caught %s", count,
+             static_cast<unsigned long>(timeoutMs), DescribeKeys(KeyHook::Events()).c_str());
     return KeyHook::Events();
 }
 
 void TEnv::Settle(UCHAR port, bool twoPads) {
-    if (!sim.ReleaseAll())
-        Fail("driver refused to release: %s", Win32ErrorText(sim.lastError).c_str());
+    Require(sim, sim.ReleaseAll(), "driver refused to release");
     WaitPasses(2, port, twoPads);
     Sleep(30);
 }

@@ -27,11 +27,17 @@ struct TWantKey {
     bool up = false;
     std::string what; // "pad 1 button 3 down"
 };
+// The key that pad `pad` button `button` of `preset` sends, as its line in the preset says.
 TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up);
 bool Matches(const TKeyEvent& got, const TWantKey& want);
+// "[down vk=0x26 scan=0x48 ext=1, ...]"
+std::string DescribeKeys(const std::vector<TKeyEvent>& events);
 // Throws with the first difference, listing what was expected and what came.
 void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
                 const char* context);
+
+// Fails with "`what`: the driver's error" unless `done`.
+void Require(const TSimDevice& sim, bool done, const std::string& what);
 
 class TEnv {
   public:
@@ -88,8 +94,9 @@ class TEnv {
     TKavit& StartKavit(bool waitReady = true, DWORD timeoutMs = 15000);
     // A Kavit not yet started, ended with the case like the others.
     TKavit& NewKavit();
-    // "Exit" from the menu: exit code 0, window and tray icon gone.
-    void ExitKavit(TKavit& kavit);
+    // "Exit" from the menu: exit code 0, window and tray icon gone; with `serviceGone`, the
+    // service too (ExpectServiceRemoved).
+    void ExitKavit(TKavit& kavit, const char* serviceGone = nullptr);
     // The service after the program ended: it must not stay registered, not even marked for
     // deletion (which means its driver is still loaded).
     void ExpectServiceRemoved(const char* context);

@@ -64,16 +64,6 @@ void FailAt(const char* file, int line, const char* format, ...) {
     throw TCaseFailure(text, file, line);
 }
 
-void ExpectAt(const char* file, int line, bool condition, const char* format, ...) {
-    if (condition)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatList(format, args);
-    va_end(args);
-    throw TCaseFailure(text, file, line);
-}
-
 LONGLONG Now() {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);

@@ -18,11 +18,9 @@ struct TCaseFailure : std::runtime_error {
 };
 
 #define Fail(...) FailAt(__FILE__, __LINE__, __VA_ARGS__)
-#define Expect(...) ExpectAt(__FILE__, __LINE__, __VA_ARGS__)
+#define Expect(condition, ...) ((condition) ? (void)0 : Fail(__VA_ARGS__))
 [[noreturn]] void FailAt(const char* file, int line, const char* format, ...)
     __attribute__((format(gnu_printf, 3, 4)));
-void ExpectAt(const char* file, int line, bool condition, const char* format, ...)
-    __attribute__((format(gnu_printf, 4, 5)));
 std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 LONGLONG Now(); // performance counter

@@ -1,115 +1,58 @@
 #include "e2e/harness/ini_text.h"
 
-#include "settings/settings_text.h"
+#include <algorithm>
+
+#include "e2e/harness/harness.h"
 
 namespace {
 
-struct TNamedKey {
-    const char* name;
-    TKey key;
-};
-
-// Key tables: virtual key, set-1 scan code, extended flag.
-const TNamedKey ArrowsPad1[12] = {
-    {"Up", {0x26, 0x48, 1}},    {"Down", {0x28, 0x50, 1}}, {"Left", {0x25, 0x4B, 1}},
-    {"Right", {0x27, 0x4D, 1}}, {"Fire", {'Z', 0x2C, 0}},  {"Jump", {'X', 0x2D, 0}},
-    {"Home", {0x24, 0x47, 1}},  {"End", {0x23, 0x4F, 1}},  {"A", {'A', 0x1E, 0}},
-    {"S", {'S', 0x1F, 0}},      {"Ins", {0x2D, 0x52, 1}},  {"Del", {0x2E, 0x53, 1}},
-};
-const TNamedKey ArrowsPad2[12] = {
-    {"I", {'I', 0x17, 0}}, {"K", {'K', 0x25, 0}},     {"J", {'J', 0x24, 0}},
-    {"L", {'L', 0x26, 0}}, {"Q", {'Q', 0x10, 0}},     {"W", {'W', 0x11, 0}},
-    {"E", {'E', 0x12, 0}}, {"R", {'R', 0x13, 0}},     {"T", {'T', 0x14, 0}},
-    {"Y", {'Y', 0x15, 0}}, {"PgUp", {0x21, 0x49, 1}}, {"PgDn", {0x22, 0x51, 1}},
-};
-const TNamedKey DigitsPad1[12] = {
-    {"One", {'1', 0x02, 0}},   {"Two", {'2', 0x03, 0}},   {"Three", {'3', 0x04, 0}},
-    {"Four", {'4', 0x05, 0}},  {"Five", {'5', 0x06, 0}},  {"Six", {'6', 0x07, 0}},
-    {"Seven", {'7', 0x08, 0}}, {"Eight", {'8', 0x09, 0}}, {"Nine", {'9', 0x0A, 0}},
-    {"Zero", {'0', 0x0B, 0}},  {"F1", {0x70, 0x3B, 0}},   {"F2", {0x71, 0x3C, 0}},
-};
-const TNamedKey DigitsPad2[12] = {
-    {"F3", {0x72, 0x3D, 0}},  {"F4", {0x73, 0x3E, 0}},  {"F5", {0x74, 0x3F, 0}},
-    {"F6", {0x75, 0x40, 0}},  {"F7", {0x76, 0x41, 0}},  {"F8", {0x77, 0x42, 0}},
-    {"F9", {0x78, 0x43, 0}},  {"F10", {0x79, 0x44, 0}}, {"F11", {0x7A, 0x57, 0}},
-    {"F12", {0x7B, 0x58, 0}}, {"N", {'N', 0x31, 0}},    {"M", {'M', 0x32, 0}},
-};
-
-TPresetValues Build(const char* header, const TNamedKey* pad1, const TNamedKey* pad2) {
-    TPresetValues preset;
-    preset.header = header;
-    for (int i = 0; i < 12; i++) {
-        preset.name1[i] = pad1[i].name;
-        preset.pad1[i] = pad1[i].key;
-        preset.name2[i] = pad2[i].name;
-        preset.pad2[i] = pad2[i].key;
-    }
-    return preset;
-}
+const char ArrowsPad1[] =
+    "1P:Up=38 72 1\r\n1P:Down=40 80 1\r\n1P:Left=37 75 1\r\n1P:Right=39 77 1\r\n"
+    "1P:Fire=90 44 0\r\n1P:Jump=88 45 0\r\n1P:Home=36 71 1\r\n1P:End=35 79 1\r\n"
+    "1P:A=65 30 0\r\n1P:S=83 31 0\r\n1P:Ins=45 82 1\r\n1P:Del=46 83 1\r\n";
+const char ArrowsPad2[] =
+    "2P:I=73 23 0\r\n2P:K=75 37 0\r\n2P:J=74 36 0\r\n2P:L=76 38 0\r\n2P:Q=81 16 0\r\n"
+    "2P:W=87 17 0\r\n2P:E=69 18 0\r\n2P:R=82 19 0\r\n2P:T=84 20 0\r\n2P:Y=89 21 0\r\n"
+    "2P:PgUp=33 73 1\r\n2P:PgDn=34 81 1\r\n";
+const char DigitsPad1[] =
+    "1P:One=49 2 0\r\n1P:Two=50 3 0\r\n1P:Three=51 4 0\r\n1P:Four=52 5 0\r\n1P:Five=53 6 0\r\n"
+    "1P:Six=54 7 0\r\n1P:Seven=55 8 0\r\n1P:Eight=56 9 0\r\n1P:Nine=57 10 0\r\n"
+    "1P:Zero=48 11 0\r\n1P:F1=112 59 0\r\n1P:F2=113 60 0\r\n";
+const char DigitsPad2[] =
+    "2P:F3=114 61 0\r\n2P:F4=115 62 0\r\n2P:F5=116 63 0\r\n2P:F6=117 64 0\r\n2P:F7=118 65 0\r\n"
+    "2P:F8=119 66 0\r\n2P:F9=120 67 0\r\n2P:F10=121 68 0\r\n2P:F11=122 87 0\r\n"
+    "2P:F12=123 88 0\r\n2P:N=78 49 0\r\n2P:M=77 50 0\r\n";
 
 } // namespace
 
 std::string IniText(const TIniValues& ini) {
-    TSettingsValues values;
-    values.app = {ini.interval, ini.secondPlayer, ini.repeat};
-    values.currentPreset = ini.preset - 1;
-    for (const TPresetValues& preset : ini.presets) {
-        TCodes& codes = values.presets.emplace_back();
-        codes.header = preset.header;
-        for (int b = 0; b < 12; b++) {
-            codes.name1[b] = preset.name1[b];
-            codes.name2[b] = preset.name2[b];
-            codes.vk1[b] = preset.pad1[b].vk;
-            codes.scan1[b] = preset.pad1[b].scan;
-            codes.ext1[b] = preset.pad1[b].ext;
-            codes.vk2[b] = preset.pad2[b].vk;
-            codes.scan2[b] = preset.pad2[b].scan;
-            codes.ext2[b] = preset.pad2[b].ext;
-        }
-    }
-    return SettingsText(values);
+    std::string text = "[Kavit settings]===============================================\r\n"
+                       "Interval=" +
+                       std::to_string(ini.interval) +
+                       "\r\nSecondPlayer=" + std::to_string(ini.secondPlayer) +
+                       "\r\nRepeat=" + std::to_string(ini.repeat) +
+                       "\r\nPreset=" + std::to_string(ini.preset) + "\r\n";
+    for (const TPresetValues& preset : ini.presets)
+        text += "\r\n" + preset.header + "\r\n" + preset.pad1 + "\r\n" + preset.pad2;
+    return text + "//=============================================================\r\n";
 }
 
-bool ReadIniText(const std::string& text, TIniValues& ini) {
-    TSettingsValues values;
-    bool whole = ReadSettingsText(text, values);
-    ini.interval = values.app.interval;
-    ini.secondPlayer = values.app.secondPlayer;
-    ini.repeat = values.app.repeat;
-    ini.preset = values.currentPreset + 1;
-    ini.presets.clear();
-    for (const TCodes& codes : values.presets) {
-        TPresetValues& preset = ini.presets.emplace_back();
-        preset.header = codes.header;
-        for (int b = 0; b < 12; b++) {
-            preset.name1[b] = codes.name1[b];
-            preset.name2[b] = codes.name2[b];
-            preset.pad1[b] = {codes.vk1[b], codes.scan1[b], codes.ext1[b]};
-            preset.pad2[b] = {codes.vk2[b], codes.scan2[b], codes.ext2[b]};
-        }
-    }
-    return whole;
-}
-
-TPresetValues ArrowsPreset() {
-    return Build("[Arrows]", ArrowsPad1, ArrowsPad2);
-}
-
-TPresetValues DigitsPreset() {
-    return Build("[Digits]", DigitsPad1, DigitsPad2);
-}
-
-TPresetValues WidePreset() {
-    TPresetValues preset = Build("[Wide]", ArrowsPad1, ArrowsPad2);
-    preset.name1[0] = "Wide";
-    preset.pad1[0] = TKey{321, 286, 0};
-    return preset;
-}
+const TPresetValues Arrows = {"[Arrows]", ArrowsPad1, ArrowsPad2};
+const TPresetValues Digits = {"[Digits]", DigitsPad1, DigitsPad2};
 
 TIniValues StandardIni(int presetCount) {
     TIniValues ini;
-    const TPresetValues all[3] = {ArrowsPreset(), DigitsPreset(), WidePreset()};
-    for (int i = 0; i < presetCount && i < 3; i++)
-        ini.presets.push_back(all[i]);
+    const TPresetValues all[3] = {
+        Arrows,
+        Digits,
+        {"[Wide]", Replaced(ArrowsPad1, "Up=38 72 1", "Wide=321 286 0"), ArrowsPad2}};
+    ini.presets.assign(all, all + std::min(presetCount, 3));
     return ini;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    if (at == std::string::npos)
+        Fail("\"%s\" is not in the text to change", from.c_str());
+    return text.replace(at, from.size(), to);
 }

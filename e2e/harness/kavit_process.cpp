@@ -49,18 +49,10 @@ std::string DescribeTexts(const std::vector<std::string>& texts) {
     return out + "]";
 }
 
+// The harness's own paths are plain ASCII.
 void TKavit::Start(const std::string& exe, const std::string& workingDir) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    std::string commandLine = "\"" + exe + "\"";
-    startTime = Now();
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDir.c_str(), &startup, &info))
-        Fail("CreateProcessA(%s): %s", exe.c_str(), Win32ErrorText(GetLastError()).c_str());
-    CloseHandle(info.hThread);
-    process = info.hProcess;
-    pid = info.dwProcessId;
+    StartWide(std::wstring(exe.begin(), exe.end()),
+              std::wstring(workingDir.begin(), workingDir.end()));
 }
 
 void TKavit::StartWide(const std::wstring& exe, const std::wstring& workingDir) {
@@ -71,7 +63,7 @@ void TKavit::StartWide(const std::wstring& exe, const std::wstring& workingDir) 
     startTime = Now();
     if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                         workingDir.c_str(), &startup, &info))
-        Fail("CreateProcessW: %s", Win32ErrorText(GetLastError()).c_str());
+        Fail("CreateProcessW(%ls): %s", exe.c_str(), Win32ErrorText(GetLastError()).c_str());
     CloseHandle(info.hThread);
     process = info.hProcess;
     pid = info.dwProcessId;

@@ -74,70 +74,47 @@ class KeyAssignTest : public ::testing::Test {
 
 // ---- a whole sequence -------------------------------------------------------------------------
 
-TEST_F(KeyAssignTest, OnePadTakesTwelveKeysThenTheNextHidesAndSaves) {
-    Start(0);
-    Queue(WM_COMMAND, CmdSetKeys);
-    QueueKeys(1, 12);
-    QueueKeys(13, 1);
-    Run();
+TEST_F(KeyAssignTest, EachPadTakesTwelveKeysThenTheNextHidesAndSaves) {
+    for (int32_t secondPlayer : {0, 1}) {
+        SCOPED_TRACE(secondPlayer ? "two pads" : "one pad");
+        SetUp();
+        Start(secondPlayer);
+        Queue(WM_COMMAND, CmdSetKeys);
+        QueueKeys(1, 12 + 12 * secondPlayer + 1);
+        Run();
 
-    // After each key the window names the next button; after the twelfth, pad 2 is skipped.
-    std::vector<std::string> expected;
-    for (int b = 2; b <= 12; ++b)
-        expected.push_back("Player 1: for [Fire" + std::to_string(b) + "] Button");
-    expected.push_back(Complete);
-    EXPECT_EQ(ButtonLines(), expected);
+        // After each key the window names the next button; with one pad, pad 2 is skipped.
+        std::vector<std::string> expected;
+        for (int b = 2; b <= 12; ++b)
+            expected.push_back("Player 1: for [Fire" + std::to_string(b) + "] Button");
+        for (int b = 1; b <= 12 * secondPlayer; ++b)
+            expected.push_back("Player 2: for [Key" + std::to_string(b) + "] Button");
+        expected.push_back(Complete);
+        EXPECT_EQ(ButtonLines(), expected);
 
-    // In memory and, after the thirteenth key, in the file; pad 2 and the other preset keep what
-    // the file said, and the thirteenth key itself is stored nowhere.
-    for (const TCodes& preset : {PresetTable.presets[0], SavedPreset()}) {
-        for (int b = 1; b <= 12; ++b) {
-            SCOPED_TRACE("button " + std::to_string(b));
-            EXPECT_EQ(preset.vk1[b - 1], NthKey(b).vk);
-            EXPECT_EQ(preset.scan1[b - 1], NthKey(b).scan);
-            EXPECT_EQ(preset.ext1[b - 1], NthKey(b).ext);
-            EXPECT_EQ(preset.vk2[b - 1], 150 + b);
-            EXPECT_EQ(preset.scan2[b - 1], 30 + b);
-            EXPECT_EQ(preset.ext2[b - 1], (b + 1) % 2);
-            EXPECT_EQ(PresetTable.presets[1].vk1[b - 1], 200 + b);
+        // In memory and, after the key that saves, in the file; a pad not taught and the other
+        // preset keep what the file said, and the key that saves is stored nowhere.
+        for (const TCodes& preset : {PresetTable.presets[0], SavedPreset()}) {
+            for (int b = 1; b <= 12; ++b) {
+                SCOPED_TRACE("button " + std::to_string(b));
+                TKeyPress one = NthKey(b), two = secondPlayer
+                                                     ? NthKey(12 + b)
+                                                     : TKeyPress{150 + b, 30 + b, (b + 1) % 2};
+                EXPECT_EQ(
+                    settings_test::Keys(preset, b - 1),
+                    (std::vector<int32_t>{one.vk, one.scan, one.ext, two.vk, two.scan, two.ext}));
+                EXPECT_EQ(PresetTable.presets[1].vk1[b - 1], 200 + b);
+            }
         }
+
+        // The key that saves: hidden after the last painting, back to 0, written.
+        int hide = Find("ShowWindow", [](const fake::Call& c) { return c.args[1] == SW_HIDE; });
+        ASSERT_GE(hide, 0);
+        EXPECT_GT(hide, Find("TextOutA"));
+        EXPECT_EQ(fake::Count("ShowWindow"), 2u) << "shown by Set keys, hidden by the last key";
+        EXPECT_EQ(assignIndex, 0);
+        EXPECT_EQ(Notices(), std::vector<std::string>{});
     }
-
-    // The thirteenth key: hidden, back to 0, written.
-    int hide = Find("ShowWindow", [](const fake::Call& c) { return c.args[1] == SW_HIDE; });
-    ASSERT_GE(hide, 0);
-    EXPECT_GT(hide, Find("TextOutA"));
-    EXPECT_EQ(assignIndex, 0);
-    EXPECT_EQ(Notices(), std::vector<std::string>{});
-}
-
-TEST_F(KeyAssignTest, TwoPadsTakeTwentyFourKeysThenTheNextSaves) {
-    Start(1);
-    Queue(WM_COMMAND, CmdSetKeys);
-    QueueKeys(1, 25);
-    Run();
-
-    std::vector<std::string> expected;
-    for (int b = 2; b <= 12; ++b)
-        expected.push_back("Player 1: for [Fire" + std::to_string(b) + "] Button");
-    for (int b = 1; b <= 12; ++b)
-        expected.push_back("Player 2: for [Key" + std::to_string(b) + "] Button");
-    expected.push_back(Complete);
-    EXPECT_EQ(ButtonLines(), expected);
-
-    const TCodes& preset = PresetTable.presets[0];
-    for (int b = 1; b <= 12; ++b) {
-        SCOPED_TRACE("button " + std::to_string(b));
-        EXPECT_EQ(preset.vk1[b - 1], NthKey(b).vk);
-        EXPECT_EQ(preset.vk2[b - 1], NthKey(12 + b).vk);
-        EXPECT_EQ(preset.scan2[b - 1], NthKey(12 + b).scan);
-        EXPECT_EQ(preset.ext2[b - 1], NthKey(12 + b).ext);
-    }
-    EXPECT_EQ(assignIndex, 0);
-    EXPECT_EQ(fake::Count("ShowWindow"), 2u) << "shown by Set keys, hidden by the last key";
-    TCodes saved = SavedPreset();
-    EXPECT_EQ(std::vector<int32_t>({saved.vk2[11], saved.scan2[11], saved.ext2[11]}),
-              std::vector<int32_t>({'A' + 23, 0x10 + 24, 1}));
 }
 
 TEST_F(KeyAssignTest, EachKeyRepaintsTheWholeWindowAtOnce) {

@@ -73,22 +73,19 @@ const TCodes& Preset(size_t k) {
     return PresetTable.presets.at(k);
 }
 
-TEST(LoadSettingsTest, ReadsACanonicalFile) {
-    ResetAll();
-    ASSERT_TRUE(LoadText(File({"[First]", "[Second]"}, {250, 0, 1}, 1)));
-    EXPECT_EQ(AppSettings.interval, 250u);
-    EXPECT_EQ(AppSettings.secondPlayer, 0);
-    EXPECT_EQ(AppSettings.repeat, 1);
-    EXPECT_EQ(PresetTable.currentPreset, 1);
-    ASSERT_EQ(PresetTable.presetCount, 2);
-    ExpectBlock(Preset(0), "[First]", 1);
-    ExpectBlock(Preset(1), "[Second]", 2);
-    EXPECT_EQ(Preset(1).caption, "Second");
-    EXPECT_EQ(fake::Count("MessageBoxA"), 0u);
-}
-
 TEST(LoadSettingsTest, SettingsLines) {
     RunLoadCases({
+        {"canonical file", File({"[First]", "[Second]"}, {250, 0, 1}, 1), true, 0,
+         [] {
+             EXPECT_EQ(AppSettings.interval, 250u);
+             EXPECT_EQ(AppSettings.secondPlayer, 0);
+             EXPECT_EQ(AppSettings.repeat, 1);
+             EXPECT_EQ(PresetTable.currentPreset, 1);
+             ASSERT_EQ(PresetTable.presetCount, 2);
+             ExpectBlock(Preset(0), "[First]", 1);
+             ExpectBlock(Preset(1), "[Second]", 2);
+             EXPECT_EQ(Preset(1).caption, "Second");
+         }},
         {"title line not examined", WithLine(TwoPresets, 1, "anything at all"), true, 0,
          [] { EXPECT_EQ(AppSettings.interval, 10u); }},
         {"blanks after the key", WithLine(TwoPresets, 2, "Interval= \t  250"), true, 0,
@@ -165,6 +162,14 @@ TEST(LoadSettingsTest, ButtonLines) {
          }},
         {"missing number taken from the next line", WithLine(TwoPresets, up, "1P:Up=38 72"), false,
          0, nullptr},
+        {"a malformed number keeps what was read",
+         WithLine(TwoPresets, SecondPreset + Pad1Line + 4, "1P:X=1 2 three"), false, 0,
+         [] {
+             ASSERT_EQ(PresetTable.presetCount, 2);
+             ExpectBlock(Preset(0), "[First]", 1);
+             EXPECT_EQ(Preset(1).vk1[2], 203);
+             EXPECT_EQ(fake::menus[PresetTable.PresetSubmenu].size(), 2u);
+         }},
         {"label of 11 characters", WithLine(TwoPresets, up, "1P:Elevenchars=1 2 0"), true, 0,
          [] { EXPECT_EQ(Preset(0).name1[0], "Elevenchars"); }},
         {"label of 12 characters leaves = unread",
@@ -318,15 +323,10 @@ TEST(LoadSettingsTest, SubmenuIsBuiltWhileReading) {
     ResetAll();
     ASSERT_TRUE(LoadText(File({"[A]B[C]", "Plain", "[]"}, {10, 1, 0}, 1)));
     ASSERT_TRUE(PresetTable.presetSubmenuCreated);
-    const std::vector<fake::MenuItem>& items = fake::menus[PresetTable.PresetSubmenu];
-    const fake::MenuItem expected[] = {
-        {MF_STRING, 900, "ABC"}, {MF_STRING | MF_CHECKED, 901, "Plain"}, {MF_STRING, 902, ""}};
-    ASSERT_EQ(items.size(), 3u);
-    for (size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(items[k].flags, expected[k].flags);
-        EXPECT_EQ(items[k].id, expected[k].id);
-        EXPECT_EQ(items[k].text, expected[k].text);
-    }
+    EXPECT_EQ(fake::menus[PresetTable.PresetSubmenu],
+              (std::vector<fake::MenuItem>{{MF_STRING, 900, "ABC"},
+                                           {MF_STRING | MF_CHECKED, 901, "Plain"},
+                                           {MF_STRING, 902, ""}}));
     EXPECT_EQ(Preset(0).header, "[A]B[C]");
     EXPECT_EQ(Preset(0).caption, "ABC");
 }
@@ -353,31 +353,19 @@ TEST(LoadSettingsTest, BadPresetNumberChecksTheFirstAfterTheNotice) {
     ExpectMenuMatchesTable();
 }
 
-TEST(LoadSettingsTest, NoFileFailsWithoutNotice) {
-    ResetAll();
-    EXPECT_FALSE(LoadSettings(IniPath));
-    EXPECT_EQ(fake::Count("MessageBoxA"), 0u);
-    EXPECT_EQ(fake::Count("CreatePopupMenu"), 0u);
-    EXPECT_EQ(PresetTable.presetCount, 0);
-}
-
-TEST(LoadSettingsTest, ReadErrorFailsWithoutNoticeAndClosesTheFile) {
-    ResetAll();
-    fake::on.ReadFile = [](HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) { return FALSE; };
-    EXPECT_FALSE(LoadText(TwoPresets));
-    EXPECT_EQ(fake::Count("MessageBoxA"), 0u);
-    EXPECT_EQ(fake::OpenFileCount(), 0u);
-    EXPECT_EQ(PresetTable.presetCount, 0);
-}
-
-TEST(LoadSettingsTest, FormatErrorKeepsWhatWasRead) {
-    ResetAll();
-    EXPECT_FALSE(LoadText(WithLine(TwoPresets, SecondPreset + Pad1Line + 4, "1P:X=1 2 three")));
-    EXPECT_EQ(fake::Count("MessageBoxA"), 0u);
-    ASSERT_EQ(PresetTable.presetCount, 2);
-    ExpectBlock(Preset(0), "[First]", 1);
-    EXPECT_EQ(Preset(1).vk1[2], 203);
-    EXPECT_EQ(fake::menus[PresetTable.PresetSubmenu].size(), 2u);
+TEST(LoadSettingsTest, NoFileOrAReadErrorFailsWithoutNoticeAndClosesTheFile) {
+    for (bool readError : {false, true}) {
+        SCOPED_TRACE(readError ? "read error" : "no file");
+        ResetAll();
+        if (readError) {
+            fake::on.ReadFile = [](HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) { return FALSE; };
+            fake::files[IniPath] = TwoPresets;
+        }
+        EXPECT_FALSE(LoadSettings(IniPath));
+        EXPECT_EQ(fake::Count("MessageBoxA") + fake::Count("CreatePopupMenu"), 0u);
+        EXPECT_EQ(fake::OpenFileCount(), 0u);
+        EXPECT_EQ(PresetTable.presetCount, 0);
+    }
 }
 
 TEST(LoadSettingsTest, LargeFileReadsWholeThroughShortReads) {

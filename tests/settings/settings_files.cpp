@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "tests/fake/fake_win32.h"
 
 namespace settings_test {
@@ -64,6 +67,15 @@ std::string WithLine(const std::string& file, size_t line, const std::string& te
         begin = file.find("\r\n", begin) + 2;
     size_t end = file.find("\r\n", begin);
     return file.substr(0, begin) + text + file.substr(end);
+}
+
+std::string FileBytes(const std::string& name) {
+    std::ifstream in(name.find('/') == std::string::npos ? KAVIT_SETTINGS_FILES + name : name,
+                     std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    EXPECT_FALSE(text.str().empty()) << name;
+    return text.str();
 }
 
 bool LoadText(const std::string& content) {

@@ -6,6 +6,14 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "tests/fake/fake_win32.h"
+
+namespace fake {
+// Menu items compare field by field, so that a whole menu is one EXPECT_EQ.
+inline bool operator==(const MenuItem& a, const MenuItem& b) {
+    return a.flags == b.flags && a.id == b.id && a.text == b.text;
+}
+} // namespace fake
 
 namespace settings_test {
 
@@ -32,6 +40,11 @@ std::string File(const std::vector<std::string>& headers = {"[First]"},
 
 // 1-based line `line` of a CR LF text replaced by `text` (which may hold line ends itself).
 std::string WithLine(const std::string& file, size_t line, const std::string& text);
+
+// The bytes of a file; `name` alone for a Kavit.ini kept beside these tests, written by hand:
+//   first.ini  File({"[First]"}), as written out here, never by the program
+//   odd.ini    File({"[A]", "", "[A]"}, {0, 0, 1}, 2), likewise
+std::string FileBytes(const std::string& name);
 
 // Puts `content` at IniPath and loads it.
 bool LoadText(const std::string& content);
