@@ -181,7 +181,8 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
                 LineReleasedIn(InputLines[k], reading.status[step]) ? '.' : '*';
         frame += Padded(row);
     }
-    frame += Padded("* held: own step only; in two steps: a missing diode; wrong line: swapped wires");
+    frame +=
+        Padded("* held: own step only; in two steps: a missing diode; wrong line: swapped wires");
     frame += Padded(setup.pace);
 
     // Each pad's heading names the input lines that carry its buttons.
