@@ -160,16 +160,6 @@ bool OnlyCopy() {
     return error != ERROR_ALREADY_EXISTS;
 }
 
-// Closes the driver device, and removes the driver service when no other program holds it.
-void ClosePort() {
-    if (!PortConnection)
-        return;
-    DWORD handles = PortConnection->CloseDevice();
-    delete PortConnection;
-    PortConnection = nullptr;
-    EndDriverService(handles);
-}
-
 } // namespace
 
 void EndSession() {
@@ -181,7 +171,7 @@ void EndSession() {
     StopTicks();
     ReleaseHeldKeys();
     TrayIcon(TrayDelete, FirstIcon);
-    ClosePort();
+    ClosePortConnection(PortConnection);
 }
 
 int RunKavit(HINSTANCE instance) {
@@ -209,6 +199,7 @@ int RunKavit(HINSTANCE instance) {
         RunMessageLoop(message);
         StopRunning();
     }
-    ClosePort();
+    // Closes the driver device, and removes the driver service when no other program holds it.
+    ClosePortConnection(PortConnection);
     return static_cast<int>(message.wParam);
 }

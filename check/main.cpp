@@ -369,9 +369,7 @@ int Run(bool once) {
     fflush(stdout);
 
     // Closes the device and removes the service when no other program holds the driver.
-    DWORD handles = connection->CloseDevice();
-    delete connection;
-    EndDriverService(handles);
+    ClosePortConnection(connection);
     return result;
 }
 

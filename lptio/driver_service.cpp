@@ -275,6 +275,13 @@ void EndDriverService(DWORD handlesAtClose) {
     RemoveDriverService(remove && state.runningPlace.verdict != PlaceUnsafe);
 }
 
+void ClosePortConnection(TLptPortConnection*& connection) {
+    DWORD handles = connection ? connection->CloseDevice() : 0;
+    delete connection;
+    connection = nullptr;
+    EndDriverService(handles);
+}
+
 bool ServiceManagerOpens(DWORD& error) {
     error = 0;
     if (!advapi.module || !advapi.OpenSCManagerA || !advapi.CloseServiceHandle)

@@ -1,12 +1,10 @@
 // The driver service: on the NT family the port driver is loaded as the kernel-driver service
 // "lptwdmio" from LPTWDMIO.SYS beside the program. Kavit.exe and kavit-check both go
 //
-//     StartDriverService(directory);            // the service up before the device is opened
+//     StartDriverService(directory);       // the service up before the device is opened
 //     TLptPortConnection* connection = new TLptPortConnection;
 //     ...
-//     DWORD handles = connection->CloseDevice();
-//     delete connection;
-//     EndDriverService(handles);                // the last one out removes it
+//     ClosePortConnection(connection);     // the device closed, then the last one out
 //
 // A driver is loaded only from a place that passes the folder rule (lptio/driver_place.h). A
 // driver already running is judged by the same rule where its service loads it from; from a place
@@ -22,6 +20,7 @@
 #include <string>
 
 #include "lptio/driver_place.h"
+#include "lptio/lptio.h"
 
 // What StartDriverService did and found; cleared by EndDriverService.
 struct TDriverService {
@@ -53,6 +52,10 @@ void StartDriverService(const std::string& directory);
 // After the connection has closed its device, `handlesAtClose` being what CloseDevice answered:
 // removes the service when this run is the last one out, and lets go of the service manager.
 void EndDriverService(DWORD handlesAtClose);
+
+// Closes the connection's device, deletes the connection and then ends the service as above; with
+// no connection only the end of the service.
+void ClosePortConnection(TLptPortConnection*& connection);
 
 // Asks the service manager again whether it lets this process in, through the entry points that
 // StartDriverService resolved: false with `error` 0 when it resolved none (no service manager on

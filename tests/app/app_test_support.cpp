@@ -12,10 +12,7 @@ namespace app_test {
 
 void ResetProgram() {
     // Whatever a failed test left behind goes first, while the stand-in still answers for it.
-    DWORD handles = PortConnection ? PortConnection->CloseDevice() : 0;
-    delete PortConnection;
-    PortConnection = nullptr;
-    EndDriverService(handles);
+    ClosePortConnection(PortConnection);
     ReleaseHeldKeys();
     StopTicks();
     fake::Reset();
