@@ -76,10 +76,6 @@ bool LoadServiceManager() {
            advapi.ControlService && advapi.ChangeServiceConfigA;
 }
 
-SC_HANDLE OpenManager() {
-    return advapi.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-}
-
 // A service left behind may point at a file that is gone, elsewhere or another version, and may
 // be disabled: it is set to load our file on demand. False, with the reason kept, when the
 // service manager refuses; the service must then not be started.
@@ -112,7 +108,7 @@ void RequestStart(SC_HANDLE service) {
 void InstallDriverService(const std::string& directory) {
     if (!LoadServiceManager())
         return;
-    SC_HANDLE manager = OpenManager();
+    SC_HANDLE manager = advapi.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return;
     // Held from before the folder rule until the start has returned: what loads is what was
@@ -177,7 +173,7 @@ void TakeOverLeftover(const std::string& directory, HANDLE& device) {
         return;
     TQueryServiceConfigA queryServiceConfigA =
         EntryPoint<TQueryServiceConfigA>(advapi.module, "QueryServiceConfigA");
-    SC_HANDLE manager = OpenManager();
+    SC_HANDLE manager = advapi.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return;
     SC_HANDLE service = advapi.OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
@@ -217,7 +213,7 @@ void TakeOverLeftover(const std::string& directory, HANDLE& device) {
 
 void RemoveDriverService(bool remove) {
     if (remove && LoadServiceManager()) {
-        SC_HANDLE manager = OpenManager();
+        SC_HANDLE manager = advapi.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         if (manager) {
             SC_HANDLE service = advapi.OpenServiceA(manager, ServiceName, SERVICE_ALL_ACCESS);
             if (service) {
@@ -286,7 +282,7 @@ bool ServiceManagerOpens(DWORD& error) {
     error = 0;
     if (!advapi.module || !advapi.OpenSCManagerA || !advapi.CloseServiceHandle)
         return false;
-    SC_HANDLE manager = OpenManager();
+    SC_HANDLE manager = advapi.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager) {
         error = GetLastError();
         return false;
