@@ -7,6 +7,7 @@
 #include "common/tray_icon.h"
 #include "app/port_wait.h"
 #include "app/window_proc.h"
+#include "lptio/driver_service.h"
 #include "lptio/lptio.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
@@ -111,10 +112,11 @@ void GetReady() {
     ChoosePort();
     // Told before the icon exists; the program runs on, without pads. A refused folder is the
     // one thing to tell: the driver's absence follows from it.
-    if (PortConnection->driverPlace.verdict == PlaceUnsafe)
-        ShowNotice(UnsafeFolderNotice(PortConnection->driverPlace).c_str());
-    else if (PortConnection->runningPlace.verdict == PlaceUnsafe)
-        ShowNotice(UnsafeRunningDriverNotice(PortConnection->runningPlace).c_str());
+    const TDriverService& service = DriverService();
+    if (service.driverPlace.verdict == PlaceUnsafe)
+        ShowNotice(UnsafeFolderNotice(service.driverPlace).c_str());
+    else if (service.runningPlace.verdict == PlaceUnsafe)
+        ShowNotice(UnsafeRunningDriverNotice(service.runningPlace).c_str());
     else if (!PortConnection->IsOpen())
         ShowNotice("LPT error, driver installed?");
     // Registered just before the icon is first added: a task bar restarted earlier needs nothing.
@@ -169,8 +171,7 @@ void EndSession() {
     StopTicks();
     ReleaseHeldKeys();
     TrayIcon(TrayDelete, FirstIcon);
-    delete PortConnection;
-    PortConnection = nullptr;
+    ClosePortConnection(PortConnection);
 }
 
 int RunKavit(HINSTANCE instance) {
@@ -184,6 +185,7 @@ int RunKavit(HINSTANCE instance) {
         ShowNotice(problem.c_str());
         return 0;
     }
+    StartDriverService(programDir);
     PortConnection = new TLptPortConnection();
     FirstIcon = LoadIconA(instance, "FIRSTICON");
     SecondIcon = LoadIconA(instance, "SECONDICON");
@@ -198,7 +200,6 @@ int RunKavit(HINSTANCE instance) {
         StopRunning();
     }
     // Closes the driver device, and removes the driver service when no other program holds it.
-    delete PortConnection;
-    PortConnection = nullptr;
+    ClosePortConnection(PortConnection);
     return static_cast<int>(message.wParam);
 }

@@ -1,9 +1,11 @@
-// Why the port driver did not load. The connection installs and starts the service as Kavit.exe
-// does and keeps only the error of the start; the rest is found out here: the file beside the
+// Why the port driver did not load. The driver service is installed and started as Kavit.exe
+// does it and keeps only the error of the start; the rest is found out here: the file beside the
 // program, its machine type against this Windows', and whether the service manager lets us in.
 #include "check/driver_report.h"
 
 #include <cstdio>
+
+#include "common/program_dir.h"
 
 namespace {
 
@@ -151,21 +153,19 @@ TDriverReport StartFailed(DWORD error, WORD native) {
 
 namespace {
 
-// Without a service the connection stopped before creating one: most often the service manager
-// turned us away. Asked again here, through the entry points the connection resolved.
-TDriverReport NoService(TLptPortConnection& connection) {
-    if (!connection.advapiModule || !connection.OpenSCManagerA || !connection.CloseServiceHandle)
-        return Failed("this Windows offers no service manager for the driver", "", 0);
-    SC_HANDLE manager = connection.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager) {
-        DWORD error = GetLastError();
+// Without a service the installation stopped before creating one: most often the service manager
+// turned us away. Asked again here.
+TDriverReport NoService() {
+    DWORD error = 0;
+    if (!ServiceManagerOpens(error)) {
+        if (error == 0)
+            return Failed("this Windows offers no service manager for the driver", "", 0);
         if (error == ErrorAccessDenied)
             return Failed("not running as an administrator: the driver service cannot be "
                           "installed",
                           NotAdminAdvice, error);
         return Failed("the service manager cannot be opened", "", error);
     }
-    connection.CloseServiceHandle(manager);
     return Failed("the service lptwdmio could neither be created nor opened",
                   "In an administrator prompt, \"sc query lptwdmio\" shows what is there.", 0);
 }
@@ -292,6 +292,7 @@ const char* MachineName(WORD machine) {
 }
 
 TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
+    const TDriverService& service = DriverService();
     if (connection.deviceHandle != INVALID_HANDLE_VALUE) {
         TDriverReport report;
         report.ok = true;
@@ -305,15 +306,15 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
         return report;
     }
 
-    if (connection.driverPlace.verdict == PlaceUnsafe)
-        return Failed("not loaded, because " + connection.driverPlace.reason,
+    if (service.driverPlace.verdict == PlaceUnsafe)
+        return Failed("not loaded, because " + service.driverPlace.reason,
                       "Other users of this PC could change Kavit's driver there. Move Kavit "
                       "(all its files) into a folder that only administrators can change, such "
                       "as " +
                           std::string(SafeFolderExample) + ".",
                       0);
 
-    std::string path = connection.driverPath;
+    std::string path = service.driverPath;
     if (path.empty())
         path = ProgramDirectory() + DriverFileName;
     DWORD error = 0;
@@ -327,7 +328,7 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
     if (readable && file == 0)
         return Failed("LPTWDMIO.SYS is no driver: the file is not a Windows program image",
                       "Put the real LPTWDMIO.SYS from the Kavit package beside the programs.",
-                      connection.serviceStartError);
+                      service.serviceStartError);
     if (file && file != native) {
         std::string reason = std::string("LPTWDMIO.SYS is a ") + MachineName(file) +
                              " driver, but this Windows is " + MachineName(native);
@@ -336,16 +337,16 @@ TDriverReport DiagnoseDriver(TLptPortConnection& connection) {
                           " Windows: the " + (native == MachineI386 ? "32" : "64") +
                           "-bit package (" + (native == MachineI386 ? "win32" : "win64") +
                           " zip) holds it, with the Kavit.exe that goes with it.",
-                      connection.serviceStartError);
+                      service.serviceStartError);
     }
 
     // A service left behind that could not be pointed at our file was not started.
-    if (connection.serviceConfigError)
-        return StartFailed(connection.serviceConfigError, native);
-    if (!connection.serviceInstalled)
-        return NoService(connection);
-    if (connection.serviceStartError) {
-        TDriverReport report = StartFailed(connection.serviceStartError, native);
+    if (service.serviceConfigError)
+        return StartFailed(service.serviceConfigError, native);
+    if (!service.serviceInstalled)
+        return NoService();
+    if (service.serviceStartError) {
+        TDriverReport report = StartFailed(service.serviceStartError, native);
         report.startFailed = true;
         return report;
     }

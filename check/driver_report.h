@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lptio/driver_service.h"
 #include "lptio/lptio.h"
 
 struct TDriverReport {
@@ -17,8 +18,8 @@ struct TDriverReport {
     bool ownCause = false;    // the error names a cause that test signing does not explain
 };
 
-// Looks at a connection just built (its service, if it installed one, still registered) and at
-// the driver file beside the program.
+// Looks at a connection just built after StartDriverService (its service, if it installed one,
+// still registered) and at the driver file beside the program.
 TDriverReport DiagnoseDriver(TLptPortConnection& connection);
 
 // The service manager's answer to the driver's start, in words.

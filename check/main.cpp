@@ -18,6 +18,7 @@
 #include "common/notice.h"
 #include "common/program_state.h"
 #include "common/tick_source.h"
+#include "lptio/driver_service.h"
 #include "lptio/lptio.h"
 #include "settings/presets.h"
 #include "settings/program_presets.h"
@@ -335,6 +336,7 @@ std::string LoadKeys(TViewSetup& setup) {
 }
 
 int Run(bool once) {
+    StartDriverService(ProgramDirectory());
     TLptPortConnection* connection = new TLptPortConnection;
     WORD native = NativeMachine();
     TSystemFacts facts = ReadSystemFacts(native);
@@ -367,7 +369,7 @@ int Run(bool once) {
     fflush(stdout);
 
     // Closes the device and removes the service when no other program holds the driver.
-    delete connection;
+    ClosePortConnection(connection);
     return result;
 }
 

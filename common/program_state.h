@@ -4,8 +4,7 @@
 
 #include <windows.h>
 
-#include <string>
-
+#include "common/program_dir.h"
 #include "lptio/lptio.h"
 
 // Mouse events on the tray icon arrive at MainWindow as this message, the event in lParam.
@@ -16,11 +15,7 @@ const UINT TrayCallbackMessage = WM_USER + 1;
 const char MainWindowClassName[] = "Kavit Tray";
 const char MainWindowTitle[] = "Kavit program";
 
-// The settings file, beside the program.
-const char SettingsFileName[] = "Kavit.ini";
-
 extern HWND MainWindow;
-extern std::string programDir;             // with its trailing separator
 extern TLptPortConnection* PortConnection; // the one connection, while it exists
 extern PortCode selectedPort;              // first port that answered, or 0
 extern HICON FirstIcon;                    // FIRSTICON: resting

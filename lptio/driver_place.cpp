@@ -6,6 +6,7 @@
 
 #include "lptio/lptio.h"
 
+const char DriverFileName[] = "LPTWDMIO.SYS";
 const char SafeFolderExample[] = "C:\\Program Files\\Kavit";
 
 namespace {

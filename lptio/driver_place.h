@@ -11,6 +11,8 @@
 
 #include <string>
 
+extern const char DriverFileName[]; // "LPTWDMIO.SYS", beside the program
+
 // Where to tell people to put Kavit: a folder that only administrators can change.
 extern const char SafeFolderExample[]; // "C:\Program Files\Kavit"
 

@@ -4,24 +4,14 @@
 //   driver  - the port-access kernel driver, device \\.\LptAccessAgent, fed batches of
 //             register reads and writes through DeviceIoControl;
 //   direct  - x86 in/out instructions, only outside the NT family and only without the device.
-// On NT without the device the connection installs and starts the driver service "lptwdmio"
-// from LPTWDMIO.SYS beside the program, unless that path can be changed by others
-// (lptio/driver_place.h). A driver already running is judged by the same rule where its service
-// loads it from; from a place others can change, its service is never touched. Otherwise the
-// driver belongs to whoever uses it last: at destruction the service is stopped and deleted when
-// this connection's handle is the only one open (by the driver's own count, asked through a fresh
-// handle when this one no longer answers), or, with a driver that cannot count, when this
-// connection installed it.
+// On NT the driver is loaded as a service, which the connection leaves to lptio/driver_service.h:
+// readied before the connection is built, ended after its device is closed.
 // The connection shows nothing and raises nothing: every failure is told by a result.
 #pragma once
 
 #include <windows.h>
-#include <winsvc.h> // not pulled in by a lean windows.h
-
-#include <string>
 
 #include "driver/lpt_protocol.h"
-#include "lptio/driver_place.h"
 
 // A port is named by its high nibble.
 typedef BYTE PortCode;
@@ -44,8 +34,10 @@ const DWORD IoctlOpenHandles = LPT_IOCTL_OPEN_HANDLES; // how many handles to th
 const DWORD IoctlRunPairs = LPT_IOCTL_RUN_PAIRS;       // each pair read or written, in order
 const BYTE PairRead = LPT_PAIR_READ;                   // in RunPairs: this pair reads its register
 
-extern const char LptDevicePath[];  // "\\.\LptAccessAgent"
-extern const char DriverFileName[]; // "LPTWDMIO.SYS", beside the program
+extern const char LptDevicePath[]; // "\\.\LptAccessAgent"
+
+// Whether this Windows is of the NT family, where the ports are reached only through the driver.
+bool NtFamily();
 
 // Opens the driver's device for batches; INVALID_HANDLE_VALUE when it cannot be opened.
 HANDLE OpenLptDevice();
@@ -71,26 +63,6 @@ struct PortIoPair {
 };
 static_assert(sizeof(PortIoPair) == LPT_PAIR_SIZE, "the driver expects packed two-byte pairs");
 
-// Service-manager entry points, resolved from ADVAPI32.DLL at run time.
-typedef SC_HANDLE(WINAPI* TOpenSCManagerA)(LPCSTR machine, LPCSTR database, DWORD access);
-typedef BOOL(WINAPI* TCloseServiceHandle)(SC_HANDLE handle);
-typedef SC_HANDLE(WINAPI* TCreateServiceA)(SC_HANDLE manager, LPCSTR name, LPCSTR displayName,
-                                           DWORD access, DWORD serviceType, DWORD startType,
-                                           DWORD errorControl, LPCSTR binaryPath,
-                                           LPCSTR loadOrderGroup, LPDWORD tagId,
-                                           LPCSTR dependencies, LPCSTR account, LPCSTR password);
-typedef BOOL(WINAPI* TStartServiceA)(SC_HANDLE service, DWORD argCount, LPCSTR* args);
-typedef SC_HANDLE(WINAPI* TOpenServiceA)(SC_HANDLE manager, LPCSTR name, DWORD access);
-typedef BOOL(WINAPI* TDeleteService)(SC_HANDLE service);
-typedef BOOL(WINAPI* TControlService)(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
-typedef BOOL(WINAPI* TChangeServiceConfigA)(SC_HANDLE service, DWORD serviceType, DWORD startType,
-                                            DWORD errorControl, LPCSTR binaryPath,
-                                            LPCSTR loadOrderGroup, LPDWORD tagId,
-                                            LPCSTR dependencies, LPCSTR account, LPCSTR password,
-                                            LPCSTR displayName);
-typedef BOOL(WINAPI* TQueryServiceConfigA)(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config,
-                                           DWORD size, LPDWORD needed);
-
 class TLptPortConnection {
   public:
     TLptPortConnection();
@@ -111,57 +83,20 @@ class TLptPortConnection {
     static BYTE PortIn(WORD address);
     static void PortOut(WORD address, BYTE value);
 
+    // Closes the driver's device and answers how many handles to it were open just before, this
+    // one included (what the driver service's last one out goes by); 0 when the driver did not
+    // tell or no device was open. Batches fail from then on on NT.
+    DWORD CloseDevice();
+
     // Fields, in this order; public so that callers and tests can see the settled state.
     HANDLE deviceHandle;
     bool isNT;
-    bool serviceInstalled;
-    HMODULE advapiModule;
-    std::string driverPath;
-    LPCSTR serviceArgs;
-    TOpenSCManagerA OpenSCManagerA;
-    TCloseServiceHandle CloseServiceHandle;
-    TCreateServiceA CreateServiceA;
-    TStartServiceA StartServiceA;
-    TOpenServiceA OpenServiceA;
-    TDeleteService DeleteService;
-    TControlService ControlService;
-    TChangeServiceConfigA ChangeServiceConfigA;
     bool lpt1Present;
     bool lpt2Present;
     bool lpt3Present;
-    // GetLastError() right after a StartServiceA that failed; 0 when the start succeeded or was
-    // not tried. Only for telling the user why the driver did not load.
-    DWORD serviceStartError;
-    // GetLastError() right after a ChangeServiceConfigA that failed to point a service left
-    // behind at our driver file (the service was then not started); 0 otherwise.
-    DWORD serviceConfigError;
-    // The folder rule's verdict on the program's folder and driver file, taken before a service
-    // was created or started; PlaceSafe when that never came up. PlaceUnsafe means that nothing
-    // was loaded from there.
-    TDriverPlace driverPlace;
-    // The same rule on the file that the service of a driver already running loads; PlaceSafe
-    // when there was none to judge. PlaceUnsafe: the driver is used, its service left alone.
-    TDriverPlace runningPlace;
     // The driver answered RunPairs "invalid function": it is older than that code.
     bool runPairsRefused;
-
-  private:
-    bool LoadServiceManager();
-    bool PointServiceAtOurDriver(SC_HANDLE service);
-    void StopService(SC_HANDLE service);
-    void RequestStart(SC_HANDLE service);
-    void InstallDriverService();
-    void TakeOverLeftover();
-    void Repoint(SC_HANDLE service);
-    bool LastOneOut();
-    void RemoveDriverService(bool remove);
 };
 
 // I/O address used by the direct transport for a register address.
 WORD DirectIoAddress(RegisterAddress address);
-
-// Directory of the running program, with its trailing separator, as the ANSI file functions can
-// use it: the folder's short (8.3) form when its real name has characters outside the ANSI code
-// page or is too long for them. Empty when there is no such form; `problem` then tells the user
-// what is wrong and where to move the program.
-std::string ProgramDirectory(std::string* problem = nullptr);

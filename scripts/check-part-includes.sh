@@ -23,4 +23,11 @@ if grep -nE '#include "app/' check/*.cpp check/*.h 2>/dev/null; then
     echo "  ^ check/ includes the tray program's shell"
     bad=1
 fi
+# The settings stand on no port: no common/ header that settings/ includes brings in lptio/.
+for header in $(grep -ho '#include "common/[a-z_]*\.h"' settings/*.cpp settings/*.h | cut -d'"' -f2 | sort -u); do
+    if grep -n '#include "lptio/' "$header"; then
+        echo "  ^ $header, included by settings/, includes the port"
+        bad=1
+    fi
+done
 exit $bad

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "common/notice.h"
-#include "common/program_state.h"
+#include "common/program_dir.h"
 #include "settings/text_file.h"
 
 TAppSettings AppSettings;

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "common/tick_source.h"
 #include "common/tray_icon.h"
+#include "lptio/driver_service.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
@@ -11,8 +12,7 @@ namespace app_test {
 
 void ResetProgram() {
     // Whatever a failed test left behind goes first, while the stand-in still answers for it.
-    delete PortConnection;
-    PortConnection = nullptr;
+    ClosePortConnection(PortConnection);
     ReleaseHeldKeys();
     StopTicks();
     fake::Reset();

@@ -85,7 +85,7 @@ TEST_F(StartupTest, WithTheDriverThePortsAreTestedBeforeTheIconAndHeldKeysAreLet
         lastMessage = next;
     int up = Find("keybd_event", [](const fake::Call& c) { return c.args[2] & KEYEVENTF_KEYUP; });
     EXPECT_GT(up, lastMessage);
-    EXPECT_LT(up, Find("CloseHandle", ClosesTheDevice));
+    EXPECT_LT(up, Find("CloseHandle", ClosesTheDevice, lastMessage));
 }
 
 // ---- what each step sets up ------------------------------------------------------------------
@@ -398,7 +398,8 @@ TEST_F(StartupTest, EachFailedStepTellsWhyAndDestroysTheConnection) {
             ASSERT_GE(shown, 0);
             // After the notice the connection ends: the device closed when it was open, else
             // the service this run installed deleted; nothing more is created.
-            int ended = withDriver ? Find("CloseHandle", ClosesTheDevice) : Find("DeleteService");
+            int ended =
+                withDriver ? Find("CloseHandle", ClosesTheDevice, shown) : Find("DeleteService");
             EXPECT_GT(ended, shown);
             std::vector<std::string> after = app_test::NamesAfter(shown);
             for (const char* never : {"CreateWindowExA", "Shell_NotifyIconA", "SetTimer",
@@ -466,15 +467,49 @@ TEST_F(StartupTest, TheMutexOfARunningCopyRefusesTheSecondBeforeAnythingIsCreate
     }
 }
 
-TEST_F(StartupTest, AProgramFolderWithoutAnAnsiNameIsToldAndNothingIsCreated) {
-    fake::modulePath = "C:\\???\\Kavit.exe";
-    fake::modulePathWide = L"C:\\\x039A\x03B1\x03B2\\Kavit.exe"; // and no 8.3 name
-    EXPECT_EQ(RunKavit(Instance), 0);
-    std::vector<std::string> notices = Notices();
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_NE(notices[0].find("C:\\???\\"), std::string::npos) << notices[0];
-    EXPECT_EQ(fake::Count("GetVersionExA"), 0u);
-    EXPECT_EQ(fake::Count("CreateFileA"), 0u);
+// The folder as the ANSI functions can use it: the path they give when it is whole and spelt,
+// otherwise the 8.3 form of the real path, otherwise nothing and a reason, which Kavit shows
+// before it creates anything.
+TEST_F(StartupTest, AFolderTheAnsiFunctionsCannotSpellIsUsedByItsShortNameOrTold) {
+    const std::string cutOff = "C:\\" + std::string(300, 'x') + "\\Kavit.exe";
+    const std::wstring longWide(cutOff.begin(), cutOff.end());
+    struct Case {
+        const char* what;
+        std::string ansi;       // as GetModuleFileNameA has it
+        std::wstring wide;      // as Windows keeps it
+        std::wstring shortened; // its 8.3 form; empty: none
+        std::string directory;  // expected
+        const char* problem;    // a part of the reason given, or none
+    } cases[] = {
+        {"plain", "C:\\Games\\Kavit.exe", L"", L"", "C:\\Games\\", nullptr},
+        {"Greek name", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
+         L"C:\\KAB~1\\Kavit.exe", "C:\\KAB~1\\", nullptr},
+        {"Greek name, no 8.3 names", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
+         L"", "", "characters"},
+        {"cut off", cutOff, longWide, L"C:\\XXXXXX~1\\Kavit.exe", "C:\\XXXXXX~1\\", nullptr},
+        {"cut off, no 8.3 names", cutOff, longWide, L"", "", "too long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake::modulePath = c.ansi;
+        fake::modulePathWide = c.wide;
+        if (!c.shortened.empty())
+            fake::shortPaths[c.wide] = c.shortened;
+        std::string problem;
+        EXPECT_EQ(ProgramDirectory(&problem), c.directory);
+        if (c.problem) {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+            EXPECT_NE(problem.find("C:\\Program Files\\Kavit"), std::string::npos)
+                << "says where to move it";
+            EXPECT_NE(problem.find(c.ansi.substr(0, 7)), std::string::npos) << "names the folder";
+            EXPECT_EQ(RunKavit(Instance), 0);
+            EXPECT_EQ(Notices(), std::vector<std::string>{problem});
+            EXPECT_EQ(fake::Count("GetVersionExA") + fake::Count("CreateFileA"), 0u);
+        } else {
+            EXPECT_EQ(problem, "");
+        }
+    }
 }
 
 } // namespace

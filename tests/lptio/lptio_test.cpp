@@ -7,6 +7,8 @@
 #include <memory>
 #include <set>
 
+#include "common/program_dir.h"
+#include "lptio/driver_service.h"
 #include "tests/fake/fake_win32.h"
 
 namespace {
@@ -99,6 +101,14 @@ fake::Checked<std::string> Ops() {
     return ops;
 }
 
+// The connection as the programs build it: the driver service readied before, ended after.
+struct Ready {
+    Ready() { StartDriverService(ProgramDirectory()); }
+};
+struct Connection : Ready, TLptPortConnection {
+    ~Connection() override { EndDriverService(CloseDevice()); }
+};
+
 class LptTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -140,7 +150,7 @@ TEST_F(LptTransportTest, EachSetupSettlesOneTransport) {
             Windows9x();
         if (c.deviceFromAttempt)
             DriverFromAttempt(c.deviceFromAttempt);
-        TLptPortConnection lpt;
+        Connection lpt;
         bus.value[0x21] = bus.value[0x379] = 0x5A;
         fake::calls.clear();
         EXPECT_EQ(lpt.IsOpen(), c.route != Nowhere);
@@ -400,10 +410,9 @@ void ExpectRemoval(bool manager = true, bool service = true) {
 
 TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
     {
-        TLptPortConnection lpt;
-        EXPECT_TRUE(lpt.serviceInstalled);
-        EXPECT_EQ(lpt.advapiModule, fake::AdvapiModule);
-        EXPECT_EQ(lpt.driverPath, "C:\\Kavit\\LPTWDMIO.SYS");
+        Connection lpt;
+        EXPECT_TRUE(DriverService().serviceInstalled);
+        EXPECT_EQ(DriverService().driverPath, "C:\\Kavit\\LPTWDMIO.SYS");
         for (const fake::Call& c : fake::CallsTo("CreateFileA"))
             EXPECT_TRUE(c.text[0] != fake::DevicePath ||
                         c.args == (std::vector<uint64_t>{0xC0000000, 3, 0, 3, 0x80, 0}))
@@ -426,9 +435,9 @@ TEST_F(DriverServiceTest, InstallsStartsAndRemovesWithTheFixedArguments) {
         EXPECT_EQ(create.text,
                   (Strings{"lptwdmio", "LPT port direct access service", "C:\\Kavit\\LPTWDMIO.SYS",
                            "<null>", "<null>", "<null>", "<null>"}));
-        EXPECT_EQ(fake::CallsTo("StartServiceA")[0].args,
-                  (std::vector<uint64_t>{uintptr_t(fake::CreatedService), 0,
-                                         uintptr_t(&lpt.serviceArgs), 0}));
+        fake::Checked<uint64_t> start = fake::CallsTo("StartServiceA")[0].args;
+        start[2] = start[2] != 0; // any list, its first entry null
+        EXPECT_EQ(start, (std::vector<uint64_t>{uintptr_t(fake::CreatedService), 0, 1, 0}));
         // Created before it is started, the device opened again once it runs, both handles
         // closed.
         EXPECT_LT(At("CreateServiceA"), At("StartServiceA"));
@@ -460,7 +469,7 @@ TEST_F(DriverServiceTest, DriverPathIsBesideTheProgram) {
         fake::modulePath = module;
         EXPECT_EQ(ProgramDirectory(), directory) << module;
         fake::calls.clear();
-        TLptPortConnection lpt;
+        Connection lpt;
         if (full)
             EXPECT_EQ(fake::CallsTo("CreateServiceA")[0].text[2],
                       std::string(directory) + "LPTWDMIO.SYS");
@@ -478,9 +487,9 @@ TEST_F(DriverServiceTest, NothingIsLoadedWhenNoInstallationIsNeeded) {
             DriverFromAttempt(1);
         else
             Windows9x();
-        { TLptPortConnection lpt; }
-        EXPECT_EQ(fake::Count("CreateFileA"), 1u);
-        EXPECT_EQ(fake::Count("CloseHandle"), nt ? 1u : 0u);
+        { Connection lpt; }
+        EXPECT_EQ(fake::Count("CreateFileA"), nt ? 2u : 1u) << "the service's look, the connection";
+        EXPECT_EQ(fake::Count("CloseHandle"), nt ? 2u : 0u);
         for (const char* fn : {"LoadLibraryA", "GetProcAddress", "OpenSCManagerA", "FreeLibrary"})
             EXPECT_EQ(fake::Count(fn), 0u) << fn;
     }
@@ -516,10 +525,10 @@ TEST_F(DriverServiceTest, ExistingOrUnstartableServiceIsStillDeletedAtExit) {
         SC_HANDLE service = c.exists ? fake::OpenedService : fake::CreatedService;
         bool installed = c.configError == 0;
         {
-            TLptPortConnection lpt;
-            EXPECT_EQ(lpt.serviceInstalled, installed);
-            EXPECT_EQ(lpt.serviceStartError, c.startError);
-            EXPECT_EQ(lpt.serviceConfigError, c.configError);
+            Connection lpt;
+            EXPECT_EQ(DriverService().serviceInstalled, installed);
+            EXPECT_EQ(DriverService().serviceStartError, c.startError);
+            EXPECT_EQ(DriverService().serviceConfigError, c.configError);
             auto opened = fake::CallsTo("OpenServiceA");
             ASSERT_EQ(opened.size(), c.exists ? 1u : 0u);
             ASSERT_EQ(fake::Count("ChangeServiceConfigA"), c.exists ? 1u : 0u);
@@ -555,21 +564,8 @@ struct EarlyStopCase {
     bool freed;        // every library loaded is freed; false: none loaded
 };
 
-// ADVAPI32.DLL without one of the eight entry points, which is then never called through a null
-// pointer.
-EarlyStopCase WithoutEntryPoint(const std::string& missing) {
-    return {"no " + missing,
-            [missing] {
-                fake::on.GetProcAddress = [missing](HMODULE module, LPCSTR name) {
-                    return missing == name ? nullptr
-                                           : fake::Defaults().GetProcAddress(module, name);
-                };
-            },
-            false, true};
-}
-
 TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksTheLibrary) {
-    static const EarlyStopCase cases[] = {
+    std::vector<EarlyStopCase> cases = {
         {"no library", [] { Answer(fake::on.LoadLibraryA, HMODULE(nullptr)); }, false, false},
         {"no manager", [] { Answer(fake::on.OpenSCManagerA, SC_HANDLE(nullptr)); }, true, true},
         {"no service",
@@ -578,22 +574,26 @@ TEST_F(DriverServiceTest, InstallationThatStopsEarlyStillReopensAndNeverLeaksThe
              Answer(fake::on.OpenServiceA, SC_HANDLE(nullptr));
          },
          true, true},
-        WithoutEntryPoint("OpenSCManagerA"),
-        WithoutEntryPoint("CloseServiceHandle"),
-        WithoutEntryPoint("CreateServiceA"),
-        WithoutEntryPoint("StartServiceA"),
-        WithoutEntryPoint("OpenServiceA"),
-        WithoutEntryPoint("DeleteService"),
-        WithoutEntryPoint("ControlService"),
-        WithoutEntryPoint("ChangeServiceConfigA"),
     };
+    // ADVAPI32.DLL without one of the eight entry points, which is then never called through a
+    // null pointer.
+    for (const std::string& missing : ServiceEntryPoints)
+        cases.push_back({"no " + missing,
+                         [missing] {
+                             fake::on.GetProcAddress = [missing](HMODULE module, LPCSTR name) {
+                                 return missing == name
+                                            ? nullptr
+                                            : fake::Defaults().GetProcAddress(module, name);
+                             };
+                         },
+                         false, true});
     for (const EarlyStopCase& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         c.script();
         {
-            TLptPortConnection lpt;
-            EXPECT_FALSE(lpt.serviceInstalled);
+            Connection lpt;
+            EXPECT_FALSE(DriverService().serviceInstalled);
             EXPECT_EQ(fake::Count("OpenSCManagerA"), c.managerAsked ? 1u : 0u);
             EXPECT_EQ(fake::Count("StartServiceA"), 0u);
             EXPECT_EQ(fake::Count("CloseServiceHandle"), fake::Count("CreateServiceA"))
@@ -617,8 +617,8 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
         SetUp();
         DriverFromAttempt(2); // the driver came up after the installation
         {
-            TLptPortConnection lpt;
-            ASSERT_TRUE(lpt.serviceInstalled);
+            Connection lpt;
+            ASSERT_TRUE(DriverService().serviceInstalled);
             if (!c.manager)
                 Answer(fake::on.OpenSCManagerA, SC_HANDLE(nullptr));
             if (!c.service)
@@ -628,46 +628,6 @@ TEST_F(DriverServiceTest, ReleaseOrderAtExitSkipsWhatCannotBeOpened) {
         ExpectRemoval(c.manager, c.service);
         EXPECT_EQ(fake::CallsTo("CloseHandle")[0].args[0], uintptr_t(Device));
         EXPECT_LT(At("CloseHandle"), At("OpenSCManagerA")) << "the device closed first";
-    }
-}
-
-// The folder as the ANSI functions can use it: the path they give when it is whole and spelt,
-// otherwise the 8.3 form of the real path, otherwise nothing and a reason.
-TEST_F(DriverServiceTest, AFolderTheAnsiFunctionsCannotSpellIsUsedByItsShortName) {
-    const std::string cutOff = "C:\\" + std::string(300, 'x') + "\\Kavit.exe";
-    const std::wstring longWide(cutOff.begin(), cutOff.end());
-    struct Case {
-        const char* what;
-        std::string ansi;       // as GetModuleFileNameA has it
-        std::wstring wide;      // as Windows keeps it
-        std::wstring shortened; // its 8.3 form; empty: none
-        std::string directory;  // expected
-        const char* problem;    // a part of the reason given, or none
-    } cases[] = {
-        {"plain", "C:\\Games\\Kavit.exe", L"", L"", "C:\\Games\\", nullptr},
-        {"Greek name", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
-         L"C:\\KAB~1\\Kavit.exe", "C:\\KAB~1\\", nullptr},
-        {"Greek name, no 8.3 names", "C:\\???\\Kavit.exe", L"C:\\\x039A\x03B1\x03B2\\Kavit.exe",
-         L"", "", "characters"},
-        {"cut off", cutOff, longWide, L"C:\\XXXXXX~1\\Kavit.exe", "C:\\XXXXXX~1\\", nullptr},
-        {"cut off, no 8.3 names", cutOff, longWide, L"", "", "too long"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SetUp();
-        fake::modulePath = c.ansi;
-        fake::modulePathWide = c.wide;
-        if (!c.shortened.empty())
-            fake::shortPaths[c.wide] = c.shortened;
-        std::string problem;
-        EXPECT_EQ(ProgramDirectory(&problem), c.directory);
-        if (c.problem) {
-            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
-            EXPECT_NE(problem.find("C:\\Program Files\\Kavit"), std::string::npos)
-                << "says where to move it";
-        } else {
-            EXPECT_EQ(problem, "");
-        }
     }
 }
 
@@ -838,9 +798,9 @@ TEST_F(DriverServiceTest, NothingLoadsFromAPathOthersCanChangeOrRedirect) {
         fake::on.GetFileAttributesA = [c](LPCSTR name) {
             return DWORD(c.link && name + std::string("\\") == c.path ? 0x410 : 0x10);
         };
-        TLptPortConnection lpt;
-        EXPECT_EQ(lpt.driverPlace.verdict, PlaceUnsafe);
-        EXPECT_EQ(lpt.driverPlace.reason, c.reason);
+        Connection lpt;
+        EXPECT_EQ(DriverService().driverPlace.verdict, PlaceUnsafe);
+        EXPECT_EQ(DriverService().driverPlace.reason, c.reason);
         EXPECT_EQ(fake::Count("CreateServiceA") + fake::Count("StartServiceA"), 0u);
     }
 }
@@ -867,7 +827,7 @@ TEST_F(DriverServiceTest, TheDriverFileIsHeldUnchangedFromItsCheckUntilItsStart)
         writer = CreateFileA(Driver, GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr);
         return TRUE;
     };
-    { TLptPortConnection lpt; }
+    { Connection lpt; }
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "written between the check and the start";
     EXPECT_EQ(fake::CallsTo("CreateServiceA")[0].text[2], "C:\\Real\\LPTWDMIO.SYS");
     EXPECT_EQ(fake::CallsTo("GetFileSecurityA").back().text[0], "C:\\Real\\LPTWDMIO.SYS");
@@ -918,11 +878,13 @@ TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheSe
                 fake::Descriptor(place::Admins, {{0, 0, 0x1301FF, place::Users}});
         size_t exitFrom = 0;
         {
-            TLptPortConnection lpt;
-            EXPECT_EQ(lpt.serviceInstalled, c.owned);
+            Connection lpt;
+            EXPECT_EQ(DriverService().serviceInstalled, c.owned);
             ASSERT_NE(lpt.deviceHandle, INVALID_HANDLE_VALUE);
-            EXPECT_EQ(lpt.driverPlace.verdict, PlaceSafe) << "our folder told as refused";
-            EXPECT_EQ(lpt.runningPlace.verdict, c.unsafe == Theirs ? PlaceUnsafe : PlaceSafe);
+            EXPECT_EQ(DriverService().driverPlace.verdict, PlaceSafe)
+                << "our folder told as refused";
+            EXPECT_EQ(DriverService().runningPlace.verdict,
+                      c.unsafe == Theirs ? PlaceUnsafe : PlaceSafe);
             Strings steps;
             for (const fake::Call& call : fake::calls)
                 if ((call.fn == "CloseHandle" && call.args[0] == uintptr_t(Device)) ||
@@ -938,7 +900,8 @@ TEST_F(DriverServiceTest, ALeftOverDriverIsTakenOverAndTheLastOneOutRemovesTheSe
                 EXPECT_EQ(change.text[0], "C:\\Kavit\\LPTWDMIO.SYS");
             } else {
                 Strings installed = {"CreateFileA", "StartServiceA", "CreateFileA"};
-                EXPECT_EQ(steps, c.opensAt == 1 ? Strings{"CreateFileA"} : installed);
+                Strings looked = {"CreateFileA", "CloseHandle", "CreateFileA"};
+                EXPECT_EQ(steps, c.opensAt == 1 ? looked : installed);
             }
             openHandles = c.atExit;
             // Ours answers no more, as after a stop of its driver; a fresh open reaches the
