@@ -89,53 +89,35 @@ TEST_F(E2e, menu_preset_follows_foreground) {
 }
 
 // What a window painted, read back by copying its client area from a device context (Wine's
-// PrintWindow gives nothing for a window that does not answer WM_PRINTCLIENT).
+// PrintWindow gives nothing for a window that does not answer WM_PRINTCLIENT): top row first,
+// each pixel 0x00RRGGBB. "" when read, else the reason.
 struct TCapture {
     int width = 0, height = 0;
-    std::vector<COLORREF> pixels; // row-major, top row first
-    COLORREF At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+    std::vector<DWORD> pixels;
 };
 
-bool CaptureClient(HWND window, TCapture& capture, std::string& reason) {
-    RECT client;
-    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
-        reason = "the window has no client area";
-        return false;
-    }
-    capture.width = client.right;
-    capture.height = client.bottom;
-    HDC source = GetDC(window);
-    HDC memory = CreateCompatibleDC(source);
+std::string Capture(HWND window, TCapture& capture) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    capture = {static_cast<int>(client.right), static_cast<int>(client.bottom), {}};
     BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(info.bmiHeader),
-                      capture.width,
-                      -capture.height /* top-down */,
-                      1,
-                      32,
-                      BI_RGB,
-                      0,
-                      0,
-                      0,
-                      0,
-                      0};
+    info.bmiHeader = {
+        sizeof(info.bmiHeader), capture.width, -capture.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC source = GetDC(window), memory = CreateCompatibleDC(source);
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = bitmap ? SelectObject(memory, bitmap) : nullptr;
-    bool ok = bitmap &&
-              BitBlt(memory, 0, 0, capture.width, capture.height, source, 0, 0, SRCCOPY) != FALSE;
-    reason = ok ? "" : "GetDC, CreateDIBSection or BitBlt: " + LastErrorText();
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    bool ok = bitmap && BitBlt(memory, 0, 0, capture.width, capture.height, source, 0, 0, SRCCOPY);
+    std::string reason = ok ? "" : "the client area could not be copied: " + LastErrorText();
     GdiFlush();
-    const DWORD* p = static_cast<const DWORD*>(bits);
-    capture.pixels.resize(ok ? static_cast<size_t>(capture.width) * capture.height : 0);
-    for (size_t i = 0; i < capture.pixels.size(); i++)
-        capture.pixels[i] = RGB((p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF);
-    if (bitmap) {
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-    }
+    if (ok)
+        capture.pixels.assign(static_cast<DWORD*>(bits),
+                              static_cast<DWORD*>(bits) + capture.width * capture.height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(window, source);
-    return ok;
+    return reason;
 }
 
 // The box around the text pixels in rows [top, bottom): pixels clearly darker than the white
@@ -153,8 +135,8 @@ TInk FindInk(const TCapture& capture, int top, int bottom) {
     ink.top = bottom;
     for (int y = top; y < bottom && y < capture.height; y++) {
         for (int x = 0; x < capture.width; x++) {
-            COLORREF c = capture.At(x, y);
-            int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+            DWORD c = capture.pixels[static_cast<size_t>(y) * capture.width + x];
+            int r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
             // Blue on white blends to (v, v, 255): blue stays full whatever the smoothing.
             if (b < 235 || r - g > 24 || g - r > 24)
                 ink.notBlue++;
@@ -181,26 +163,17 @@ int DefaultFontWidth(const std::string& text) {
     return size.cx;
 }
 
-// Saves a capture as a 24-bit BMP, for a failure report.
-bool SaveBitmap(const TCapture& capture, const std::string& path) {
-    int rowBytes = (capture.width * 3 + 3) & ~3;
-    DWORD imageSize = static_cast<DWORD>(rowBytes * capture.height);
+// Saves a capture as a 32-bit BMP, for a failure report.
+void SaveBitmap(const TCapture& capture, const std::string& path) {
+    DWORD size = static_cast<DWORD>(capture.pixels.size() * 4);
+    DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    BITMAPFILEHEADER file = {0x4D42 /* "BM" */, offset + size, 0, 0, offset};
     BITMAPINFOHEADER header = {
-        sizeof(header), capture.width, capture.height, 1, 24, BI_RGB, imageSize, 0, 0, 0, 0};
-    DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(header);
-    BITMAPFILEHEADER file = {0x4D42 /* "BM" */, offset + imageSize, 0, 0, offset};
+        sizeof(header), capture.width, -capture.height, 1, 32, BI_RGB, size, 0, 0, 0, 0};
     std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
     bytes.append(reinterpret_cast<const char*>(&header), sizeof(header));
-    for (int y = capture.height - 1; y >= 0; y--) { // bottom row first
-        std::string row(static_cast<size_t>(rowBytes), '\0');
-        for (int x = 0; x < capture.width; x++) {
-            COLORREF c = capture.At(x, y);
-            row.replace(3 * x, 3,
-                        std::string{char(GetBValue(c)), char(GetGValue(c)), char(GetRValue(c))});
-        }
-        bytes += row;
-    }
-    return WriteFileBytes(path, bytes);
+    bytes.append(reinterpret_cast<const char*>(capture.pixels.data()), size);
+    WriteFileBytes(path, bytes);
 }
 
 LPARAM KeyData(int scan, int ext = 0) {
@@ -344,9 +317,8 @@ void ExpectLines(TEnv& env, TKavit& kavit, const std::string& second, const char
     std::string problem;
     WaitUntil(
         [&] {
-            std::string reason;
-            problem = CaptureClient(kavit.window, capture, reason) ? LinesProblem(capture, second)
-                                                                   : reason;
+            problem = Capture(kavit.window, capture);
+            problem = problem.empty() ? LinesProblem(capture, second) : problem;
             return problem.empty();
         },
         3000, 20);
