@@ -12,7 +12,6 @@ const char NoticeCaption[] = "Kavit program";
 
 // Commands and messages the program answers.
 const UINT CmdSetKeys = 455;
-const UINT CmdHelp = 459;
 const UINT CmdAbout = 460;
 const UINT CmdExit = 462;
 const UINT CmdPresetBase = 900;
@@ -21,8 +20,7 @@ const UINT TrayRestoreMessage = 49284;
 
 struct TNotice {
     HWND box = nullptr;
-    std::string caption;
-    std::string text;
+    std::string caption, text;
     HWND owner = nullptr;
 };
 
