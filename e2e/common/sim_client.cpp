@@ -130,21 +130,12 @@ struct TScHandle {
     TScHandle& operator=(const TScHandle&) = delete;
 };
 
-bool DeviceOpens() {
-    TSimDevice device;
-    return device.Open();
-}
-
 // Waits up to `ms` for the device to be there (or gone).
 bool WaitDevice(bool present, DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (DeviceOpens() == present)
-            return true;
+    for (DWORD start = GetTickCount(); TSimDevice().Open() != present; Sleep(10))
         if (GetTickCount() - start > ms)
             return false;
-        Sleep(10);
-    }
+    return true;
 }
 
 } // namespace

@@ -11,34 +11,30 @@
 // The case directories and the program under test, from the command line.
 extern TPaths casePaths;
 
-// Every case gets an environment of its own, named after the case.
+// Every case gets an environment of its own, named after the case: TEST_F(E2e, group_what).
 class E2e : public testing::Test {
   protected:
     TEnv env{casePaths, testing::UnitTest::GetInstance()->current_test_info()->name()};
-    // Runs a case body, reporting its Fail or Expect at the place it was written.
-    void Run(void (*body)(TEnv& env));
 };
 
-// One case: KAVIT_E2E_CASE(driver_pad_matrix, PadMatrix) runs `void PadMatrix(TEnv& env)` as
-// the GoogleTest case E2e.driver_pad_matrix.
-#define KAVIT_E2E_CASE(name, body)                                                                 \
-    TEST_F(E2e, name) {                                                                            \
-        Run(body);                                                                                 \
-    }
 // One case of a family: KAVIT_E2E_CASE_OF(set_keys_one_pad, SetKeys, 0) runs SetKeys(env, 0).
 #define KAVIT_E2E_CASE_OF(name, body, ...)                                                         \
     TEST_F(E2e, name) {                                                                            \
-        Run([](TEnv& env) { body(env, __VA_ARGS__); });                                            \
+        body(env, __VA_ARGS__);                                                                    \
     }
 
 // Shared by the case files.
 const UCHAR Lpt1 = 0x10, Lpt2 = 0x20, Lpt3 = 0x30;
 
+// What the simulated hardware holds now.
+TSimState State(TEnv& env);
 // Presses (or releases) buttons and fails with the driver's error.
 void Press(TEnv& env, int pad, int button);
 void Release(TEnv& env, int pad, int button);
-// Starts Kavit from a fresh program directory with `ini` as its Kavit.ini and no driver loaded,
-// so that Kavit installs it; with `waitReady`, until its window and tray icon exist.
+// A fresh program directory with the driver file and `ini` as its Kavit.ini, and no driver
+// loaded, so that Kavit installs it.
+void PrepareProgramDir(TEnv& env, const TIniValues& ini = StandardIni());
+// That, and Kavit started from it; with `waitReady`, until its window and tray icon exist.
 TKavit& StartKavitWith(TEnv& env, const TIniValues& ini = StandardIni(), bool waitReady = true);
 // Opens the device and waits for two passes, then forgets the keys so far: Kavit scans.
 void WaitScanning(TEnv& env, bool twoPads = false);
@@ -50,6 +46,8 @@ void Hold(TEnv& env, int pad, int button, size_t keys = 1);
 void ChoosePreset(TEnv& env, TKavit& kavit, TIniValues& ini, int preset, const char* what);
 // Waits until the key assignment window shows (or is hidden).
 void WaitShown(TKavit& kavit, bool shown);
+// "Set keys" from the menu: the window shows, with `inFront` as the foreground window.
+void OpenSetKeys(TKavit& kavit, bool inFront = false);
 // Fails when the hook caught a key, or when the service is not (still) registered.
 void ExpectNoKeys(const char* context);
 void ExpectServiceKept(const char* context);

@@ -1,27 +1,23 @@
 #include "e2e/harness/cases.h"
 #include "e2e/harness/harness.h"
 
+#include <sddl.h>
+
 void OpenToEveryone(const std::string& path) {
-    // A DACL of one entry: Everyone (S-1-1-0), all file rights.
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    union {
-        ACL acl;
-        BYTE bytes[256];
-    } dacl;
-    SECURITY_DESCRIPTOR descriptor;
-    bool done =
-        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone) &&
-        InitializeAcl(&dacl.acl, sizeof dacl, ACL_REVISION) &&
-        AddAccessAllowedAce(&dacl.acl, ACL_REVISION, FILE_ALL_ACCESS, everyone) &&
-        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-        SetSecurityDescriptorDacl(&descriptor, TRUE, &dacl.acl, FALSE) &&
-        SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor);
-    DWORD error = GetLastError();
-    if (everyone)
-        FreeSid(everyone);
-    if (!done)
-        Fail("cannot open %s to everyone: %s", path.c_str(), Win32ErrorText(error).c_str());
+    // A DACL of one entry: Everyone (WD, S-1-1-0), all file rights (FA).
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool done = ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                    "D:(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr) &&
+                SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    std::string error = LastErrorText();
+    LocalFree(descriptor);
+    ASSERT_TRUE(done) << "cannot open " << path << " to everyone: " << error;
+}
+
+TSimState State(TEnv& env) {
+    TSimState state;
+    Require(env.sim, env.sim.GetState(state), "state refused");
+    return state;
 }
 
 void Press(TEnv& env, int pad, int button) {
@@ -34,10 +30,14 @@ void Release(TEnv& env, int pad, int button) {
             Format("driver refused to release pad %d button %d", pad, button));
 }
 
-TKavit& StartKavitWith(TEnv& env, const TIniValues& ini, bool waitReady) {
+void PrepareProgramDir(TEnv& env, const TIniValues& ini) {
     env.MakeProgramDir();
     env.WriteIni(ini);
     env.UnloadDriver();
+}
+
+TKavit& StartKavitWith(TEnv& env, const TIniValues& ini, bool waitReady) {
+    PrepareProgramDir(env, ini);
     return env.StartKavit(waitReady);
 }
 
@@ -66,36 +66,40 @@ void ChoosePreset(TEnv& env, TKavit& kavit, TIniValues& ini, int preset, const c
 }
 
 void WaitShown(TKavit& kavit, bool shown) {
-    Expect(WaitUntil([&] { return (IsWindowVisible(kavit.window) != FALSE) == shown; }, 3000),
-           "the key assignment window did not %s", shown ? "appear" : "close");
+    ASSERT_TRUE(WaitUntil([&] { return (IsWindowVisible(kavit.window) != FALSE) == shown; }, 3000))
+        << "the key assignment window did not " << (shown ? "appear" : "close");
+}
+
+void OpenSetKeys(TKavit& kavit, bool inFront) {
+    kavit.Command(CmdSetKeys);
+    WaitShown(kavit, true);
+    ASSERT_TRUE(!inFront || WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000))
+        << "the key assignment window did not come to the foreground";
 }
 
 void ExpectNoKeys(const char* context) {
-    Expect(KeyHook::Count() == 0, "key events %s: %s", context,
-           DescribeKeys(KeyHook::Events()).c_str());
+    ASSERT_EQ(Described(KeyHook::Events()), std::vector<std::string>()) << "key events " << context;
 }
 
 void ExpectServiceKept(const char* context) {
     std::string detail;
-    Expect(DriverService::Probe(detail) == DriverService::Registered, "%s (%s)", context,
-           detail.c_str());
+    ASSERT_EQ(DriverService::Probe(detail), DriverService::Registered) << context << ": " << detail;
 }
 
 void ExpectRefusedCopy(TKavit& copy, DWORD noticeWithinMs) {
     TNotice notice = copy.WaitNotice(noticeWithinMs);
-    Expect(notice.text == "Another copy already running" && notice.caption == NoticeCaption &&
-               notice.owner == nullptr,
-           "the refused copy shows \"%s\" captioned \"%s\"%s", notice.text.c_str(),
-           notice.caption.c_str(), notice.owner ? ", owned by a window" : "");
-    Expect(copy.FindOwnWindow() == nullptr, "the refused copy made a window of its own");
+    ASSERT_EQ(notice.text, "Another copy already running") << "the refused copy's notice";
+    ASSERT_EQ(notice.caption, NoticeCaption) << "the refused copy's notice";
+    ASSERT_EQ(notice.owner, nullptr) << "the refused copy's notice is owned by a window";
+    ASSERT_EQ(copy.FindOwnWindow(), nullptr) << "the refused copy made a window of its own";
     CloseNotice(notice);
     ExpectEnded(copy, "the refused copy, its notice closed");
 }
 
 void ExpectEnded(TKavit& kavit, const char* context) {
     DWORD code = 0;
-    Expect(kavit.WaitExit(5000, code), "%s: still running 5 s later", context);
-    Expect(code == 0, "%s: exit code %lu, expected 0", context, static_cast<unsigned long>(code));
+    ASSERT_TRUE(kavit.WaitExit(5000, code)) << context << ": still running 5 s later";
+    ASSERT_EQ(code, 0u) << context << ": exit code";
 }
 
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {
@@ -104,14 +108,13 @@ void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {
     std::vector<TKeyEvent> got = env.WaitKeys(before + 1);
     Release(env, pad, button);
     got = env.WaitKeys(before + 2);
-    std::vector<TKeyEvent> mine(got.begin() + static_cast<long>(before), got.end());
-    ExpectKeys(mine, {KeyOf(preset, pad, button, false), KeyOf(preset, pad, button, true)},
-               Format("tap of pad %d button %d", pad, button).c_str());
+    ExpectKeys({got.begin() + static_cast<long>(before), got.end()},
+               {KeyOf(preset, pad, button, false), KeyOf(preset, pad, button, true)},
+               Format("tap of pad %d button %d", pad, button));
 }
 
 void ExpectNoNotice(const TKavit& kavit, const char* who) {
-    std::vector<TNotice> notices = kavit.Notices();
-    Expect(notices.empty(), "%s shows \"%s\"", who, notices.empty() ? "" : notices[0].text.c_str());
+    ASSERT_EQ(kavit.Boxes(), "") << who << " shows a notice";
 }
 
 void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what) {
@@ -119,12 +122,12 @@ void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& wha
     SC_HANDLE service =
         manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
     BOOL done = service && act(service);
-    DWORD error = GetLastError();
+    std::string error = LastErrorText();
     if (service)
         CloseServiceHandle(service);
     if (manager)
         CloseServiceHandle(manager);
-    Expect(done, "%s: %s", what.c_str(), Win32ErrorText(error).c_str());
+    ASSERT_TRUE(done) << what << ": " << error;
 }
 
 TServiceConfig ServiceConfig(const std::string& what) {

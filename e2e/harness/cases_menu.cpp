@@ -1,15 +1,17 @@
 // The tray menu's commands and the key assignment window, driven the way the shell and the
 // keyboard would: posted messages.
+#include <algorithm>
+#include <memory>
+
 #include "e2e/harness/cases.h"
 #include "e2e/harness/harness.h"
-#include "e2e/harness/screen.h"
 
 namespace {
 
 const char SaveError[] = "Save error: Kavit.ini";
 const char WriteError[] = "Can not write file Kavit.ini";
 
-void PresetMenuRewritesIni(TEnv& env) {
+TEST_F(E2e, menu_preset_rewrites_ini) {
     TIniValues ini = StandardIni(3);
     TKavit& kavit = StartScanning(env, ini);
     TIniValues chosen = ini;
@@ -22,53 +24,38 @@ void PresetMenuRewritesIni(TEnv& env) {
     kavit.Command(CmdPresetBase + 3); // no fourth preset: nothing happens
     kavit.Command(CmdPresetBase - 1);
     Sleep(300);
-    Expect(env.IniStamp() == stamp, "Kavit.ini rewritten on a command that names no preset");
-    Expect(env.ReadIni() == IniText(chosen),
-           "Kavit.ini changed on a command that names no "
-           "preset: %s",
-           DescribeDifference(IniText(chosen), env.ReadIni()).c_str());
+    ASSERT_EQ(env.IniStamp(), stamp) << "Kavit.ini rewritten on a command that names no preset";
+    ASSERT_EQ(env.ReadIni(), IniText(chosen)) << "Kavit.ini after a command that names no preset";
     Tap(env, ini.presets[2], 1, 1);
 
     ChoosePreset(env, kavit, chosen, 1, "choosing the first preset again");
     Tap(env, ini.presets[0], 1, 1);
     env.ExitKavit(kavit);
-    Expect(env.ReadIni() == IniText(chosen), "Kavit.ini changed at exit");
+    ASSERT_EQ(env.ReadIni(), IniText(chosen)) << "Kavit.ini changed at exit";
 }
 
 // The save cannot replace Kavit.ini (another program holds it open): the notices come, the old
 // file stays byte for byte, nothing is left beside it, and the choice holds in memory.
-void SaveFailureKeepsIni(TEnv& env) {
+TEST_F(E2e, menu_preset_save_failure_keeps_ini) {
     TIniValues ini = StandardIni(3);
     TKavit& kavit = StartScanning(env, ini);
     std::string original = env.ReadIni();
     std::vector<std::string> filesBefore = env.ProgramFiles();
     HANDLE lock = CreateFileA(env.IniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    Expect(lock != INVALID_HANDLE_VALUE, "cannot hold Kavit.ini open: %s",
-           Win32ErrorText(GetLastError()).c_str());
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE) << "cannot hold Kavit.ini open: " << LastErrorText();
+    std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> held(lock, CloseHandle); // closed however it ends
     std::vector<std::string> texts;
-    try {
-        kavit.Command(CmdPresetBase + 1);
-        while (texts.empty() || texts.back() != SaveError) {
-            TNotice notice = kavit.WaitNotice(5000);
-            texts.push_back(notice.text);
-            CloseNotice(notice);
-            Expect(texts.size() <= 3, "notices %s", DescribeTexts(texts).c_str());
-        }
-    } catch (...) {
-        CloseHandle(lock);
-        throw;
+    kavit.Command(CmdPresetBase + 1);
+    while (texts.size() < 3 && (texts.empty() || texts.back() != SaveError)) {
+        TNotice notice = kavit.WaitNotice(5000);
+        texts.push_back(notice.text);
+        CloseNotice(notice);
     }
-    CloseHandle(lock);
-    std::vector<std::string> want = {WriteError, SaveError};
-    Expect(texts == want, "notices %s, expected %s", DescribeTexts(texts).c_str(),
-           DescribeTexts(want).c_str());
-    std::string now = env.ReadIni();
-    Expect(now == original, "a failed save changed Kavit.ini: %s",
-           DescribeDifference(original, now).c_str());
-    std::vector<std::string> filesAfter = env.ProgramFiles();
-    Expect(filesAfter == filesBefore, "a failed save left files behind: %s",
-           DescribeTexts(filesAfter).c_str());
+    held.reset();
+    ASSERT_EQ(texts, std::vector<std::string>({WriteError, SaveError})) << "the notices";
+    ASSERT_EQ(env.ReadIni(), original) << "a failed save changed Kavit.ini";
+    ASSERT_EQ(env.ProgramFiles(), filesBefore) << "a failed save left files behind";
     Tap(env, ini.presets[1], 1, 2); // the choice is in force
     ChoosePreset(env, kavit, ini, 3, "a later choice with the file free again");
     env.ExitKavit(kavit);
@@ -78,7 +65,7 @@ void SaveFailureKeepsIni(TEnv& env) {
 // already running", its notice a window of that program in front. Pad 1 button 1 sends the key
 // of the preset naming the program in front, another program brings the chosen one back, and
 // Kavit.ini stays as it was.
-void PresetFollowsForeground(TEnv& env) {
+TEST_F(E2e, menu_preset_follows_foreground) {
     TIniValues ini = StandardIni(3);
     ini.presets[1].header = "[Digits] @doomcopy.exe";
     ini.presets[2].header = "[Wide] @xx.exe @QUAKECOPY.EXE";
@@ -92,13 +79,101 @@ void PresetFollowsForeground(TEnv& env) {
         TKavit& game = env.NewKavit();
         game.Start(env.dir + name, env.dir);
         HWND box = game.WaitNotice(5000).box;
-        Expect(WaitUntil([&] { return GetForegroundWindow() == box; }, 3000), "%s not in front",
-               name);
+        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == box; }, 3000))
+            << name << " not in front";
         Sleep(750); // the foreground is looked at four times a second
         Tap(env, ini.presets[preset], 1, 1);
     }
-    Expect(env.IniStamp() == stamp && env.ReadIni() == before, "Kavit.ini written: %s",
-           DescribeDifference(before, env.ReadIni()).c_str());
+    ASSERT_EQ(env.IniStamp(), stamp) << "Kavit.ini written";
+    ASSERT_EQ(env.ReadIni(), before) << "Kavit.ini written";
+}
+
+// What a window painted, read back by copying its client area from a device context (Wine's
+// PrintWindow gives nothing for a window that does not answer WM_PRINTCLIENT): top row first,
+// each pixel 0x00RRGGBB. "" when read, else the reason.
+struct TCapture {
+    int width = 0, height = 0;
+    std::vector<DWORD> pixels;
+};
+
+std::string Capture(HWND window, TCapture& capture) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    capture = {static_cast<int>(client.right), static_cast<int>(client.bottom), {}};
+    BITMAPINFO info = {};
+    info.bmiHeader = {
+        sizeof(info.bmiHeader), capture.width, -capture.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC source = GetDC(window), memory = CreateCompatibleDC(source);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    bool ok = bitmap && BitBlt(memory, 0, 0, capture.width, capture.height, source, 0, 0, SRCCOPY);
+    std::string reason = ok ? "" : "the client area could not be copied: " + LastErrorText();
+    GdiFlush();
+    if (ok)
+        capture.pixels.assign(static_cast<DWORD*>(bits),
+                              static_cast<DWORD*>(bits) + capture.width * capture.height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, source);
+    return reason;
+}
+
+// The box around the text pixels in rows [top, bottom): pixels clearly darker than the white
+// background. Empty (right < left) when there are none.
+struct TInk {
+    int left = 0, top = 0, right = -1, bottom = -1;
+    int count = 0;     // text pixels
+    int solidBlue = 0; // of them, pure blue: RGB(0, 0, 255) within a small tolerance
+    int notBlue = 0;   // pixels whose colour is neither white, blue nor a blend of the two
+};
+
+TInk FindInk(const TCapture& capture, int top, int bottom) {
+    TInk ink;
+    ink.left = capture.width;
+    ink.top = bottom;
+    for (int y = top; y < bottom && y < capture.height; y++) {
+        for (int x = 0; x < capture.width; x++) {
+            DWORD c = capture.pixels[static_cast<size_t>(y) * capture.width + x];
+            int r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
+            // Blue on white blends to (v, v, 255): blue stays full whatever the smoothing.
+            if (b < 235 || r - g > 24 || g - r > 24)
+                ink.notBlue++;
+            if (r > 200 && g > 200)
+                continue; // background
+            ink.count++;
+            if (r < 40 && g < 40 && b > 215)
+                ink.solidBlue++;
+            ink.left = std::min(ink.left, x);
+            ink.right = std::max(ink.right, x);
+            ink.top = std::min(ink.top, y);
+            ink.bottom = std::max(ink.bottom, y);
+        }
+    }
+    return ink;
+}
+
+// Width in pixels of `text` in the font a window's device context starts with.
+int DefaultFontWidth(const std::string& text) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    DeleteDC(dc);
+    return size.cx;
+}
+
+// Saves a capture as a 32-bit BMP, for a failure report.
+void SaveBitmap(const TCapture& capture, const std::string& path) {
+    DWORD size = static_cast<DWORD>(capture.pixels.size() * 4);
+    DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    BITMAPFILEHEADER file = {0x4D42 /* "BM" */, offset + size, 0, 0, offset};
+    BITMAPINFOHEADER header = {
+        sizeof(header), capture.width, -capture.height, 1, 32, BI_RGB, size, 0, 0, 0, 0};
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
+    bytes.append(reinterpret_cast<const char*>(&header), sizeof(header));
+    bytes.append(reinterpret_cast<const char*>(capture.pixels.data()), size);
+    WriteFileBytes(path, bytes);
 }
 
 LPARAM KeyData(int scan, int ext = 0) {
@@ -125,6 +200,12 @@ void Teach(TKavit& kavit, const TPresetValues& preset, int first, int count) {
     }
 }
 
+// The key after "Complete": saves, and is itself stored nowhere.
+void Complete(TKavit& kavit) {
+    kavit.Post(WM_KEYDOWN, 'M', KeyData(0x32));
+    WaitShown(kavit, false);
+}
+
 void SetKeys(TEnv& env, int secondPlayer) {
     TIniValues ini = StandardIni(2);
     ini.secondPlayer = secondPlayer;
@@ -132,8 +213,7 @@ void SetKeys(TEnv& env, int secondPlayer) {
     TKavit& kavit = StartScanning(env, ini);
     // Keys while the window is hidden are not taken.
     kavit.Post(WM_KEYDOWN, 'Z', KeyData(0x2C));
-    kavit.Command(CmdSetKeys);
-    WaitShown(kavit, true);
+    OpenSetKeys(kavit);
     int count = 12 + 12 * secondPlayer;
     // System keys are not taken: Alt alone (no key-up follows, so no menu mode).
     Teach(kavit, Learnt, 0, 5);
@@ -144,23 +224,19 @@ void SetKeys(TEnv& env, int secondPlayer) {
     if (secondPlayer)
         learnt.presets[1].pad2 = Learnt.pad2;
     Sleep(200);
-    Expect(IsWindowVisible(kavit.window),
-           "the window closed after %d keys, before the key that "
-           "saves",
-           count);
-    Expect(env.ReadIni() == IniText(ini), "Kavit.ini written before the sequence was confirmed");
+    ASSERT_TRUE(IsWindowVisible(kavit.window))
+        << "the window closed after " << count << " keys, before the key that saves";
+    ASSERT_EQ(env.ReadIni(), IniText(ini)) << "Kavit.ini before the sequence was confirmed";
     // The learnt keys are in force at once, before the save.
     Tap(env, learnt.presets[1], 1, 12);
     TEnv::TStamp stamp = env.IniStamp();
-    kavit.Post(WM_KEYDOWN, 'M', KeyData(0x32)); // saves; itself stored nowhere
-    WaitShown(kavit, false);
+    Complete(kavit);
     env.ExpectIniSaved(stamp, IniText(learnt), "completing the key assignment");
     Tap(env, learnt.presets[1], 1, 1);
     if (secondPlayer)
         Tap(env, learnt.presets[1], 2, 12);
     // Another round starts again from pad 1 button 1.
-    kavit.Command(CmdSetKeys);
-    WaitShown(kavit, true);
+    OpenSetKeys(kavit);
     kavit.Post(WM_KEYDOWN, 'J', KeyData(0x24));
     Sleep(100);
     Tap(env, learnt.presets[1], 1, 2);
@@ -173,13 +249,13 @@ void SetKeys(TEnv& env, int secondPlayer) {
     ChoosePreset(env, kavit, learnt, 1, "choosing a preset while keys were taught");
     WaitShown(kavit, false);
     env.ExitKavit(kavit);
-    Expect(env.ReadIni() == IniText(learnt), "an unfinished assignment was saved");
+    ASSERT_EQ(env.ReadIni(), IniText(learnt)) << "an unfinished assignment was saved";
 }
 
 // A Kavit.ini cut off in the middle of a label line of its current preset: the reader fills the
 // rest of that preset with end-of-file bytes. All 24 keys taught to that preset are saved so
 // that they read back, with what the file held of the labels, and the next start sends them.
-void SetKeysIniCutInPreset(TEnv& env) {
+TEST_F(E2e, robust_ini_cut_in_preset_set_keys) {
     TIniValues ini = StandardIni(2);
     ini.secondPlayer = 1;
     ini.preset = 2;
@@ -188,12 +264,10 @@ void SetKeysIniCutInPreset(TEnv& env) {
     env.WriteIniBytes(text.substr(0, text.find("1P:Three") + 5));
     env.UnloadDriver();
     TKavit& kavit = env.StartKavit();
-    kavit.Command(CmdSetKeys);
-    WaitShown(kavit, true);
+    OpenSetKeys(kavit);
     Teach(kavit, Learnt, 0, 24);
     TEnv::TStamp stamp = env.IniStamp();
-    kavit.Post(WM_KEYDOWN, 'M', KeyData(0x32)); // saves
-    WaitShown(kavit, false);
+    Complete(kavit);
     ini.presets[1].pad1 =
         "1P:One=81 16 0\r\n1P:Two=87 17 0\r\n1P:Th=69 18 0\r\n1P:=82 19 0\r\n1P:=84 20 0\r\n"
         "1P:=89 21 0\r\n1P:=85 22 0\r\n1P:=79 24 0\r\n1P:=80 25 0\r\n1P:=45 82 1\r\n"
@@ -213,89 +287,80 @@ void SetKeysIniCutInPreset(TEnv& env) {
     env.ExitKavit(next);
 }
 
+// What is wrong with the window's two lines of text, "" when nothing: pure blue on white, line 1
+// at about (16, 10), line 2 at about (16, 30), each as wide as its text in the default font.
+std::string LinesProblem(const TCapture& capture, const std::string& second) {
+    TInk all = FindInk(capture, 0, capture.height);
+    TInk lines[2] = {FindInk(capture, 0, 30), FindInk(capture, 30, capture.height)};
+    const std::string texts[2] = {"Press key for emulation:", second};
+    if (all.notBlue > 0)
+        return Format("%d pixels neither white, blue nor a blend of them", all.notBlue);
+    for (int n = 0; n < 2; n++) {
+        const TInk& ink = lines[n];
+        int width = ink.right - 16 + 1, want = DefaultFontWidth(texts[n]);
+        if (ink.count == 0 || ink.solidBlue < 10)
+            return Format("line %d: %d pixels of text, %d pure blue", n + 1, ink.count,
+                          ink.solidBlue);
+        if (ink.left < 16 || ink.left > 19 || ink.top < 10 + 20 * n || ink.top > 16 + 20 * n)
+            return Format("line %d starts at (%d, %d), expected about (16, %d)", n + 1, ink.left,
+                          ink.top, 10 + 20 * n);
+        if (width < want - 4 || width > want + 1)
+            return Format("line %d is %d pixels wide, \"%s\" is %d", n + 1, width, texts[n].c_str(),
+                          want);
+    }
+    return "";
+}
+
 // Reads the window until both lines show; fails with a saved picture.
-TCapture CaptureLines(TEnv& env, TKavit& kavit, const std::string& second, const char* state) {
-    int firstWidth = DefaultFontWidth("Press key for emulation:");
-    int secondWidth = DefaultFontWidth(second);
+void ExpectLines(TEnv& env, TKavit& kavit, const std::string& second, const char* state) {
     TCapture capture;
-    std::string reason, problem;
-    bool ok = WaitUntil(
+    std::string problem;
+    WaitUntil(
         [&] {
-            problem.clear();
-            if (!CaptureClient(kavit.window, capture, reason)) {
-                problem = reason;
-                return false;
-            }
-            TInk one = FindInk(capture, 0, 30), two = FindInk(capture, 30, capture.height);
-            TInk all = FindInk(capture, 0, capture.height);
-            if (one.count == 0 || two.count == 0)
-                problem =
-                    Format("text missing: %d pixels in line 1, %d in line 2", one.count, two.count);
-            else if (all.notBlue > 0)
-                problem = Format("%d pixels neither white, blue nor a blend of them", all.notBlue);
-            else if (one.solidBlue < 10 || two.solidBlue < 10)
-                problem = Format("text not pure blue: %d and %d pure blue pixels", one.solidBlue,
-                                 two.solidBlue);
-            else if (one.left < 16 || one.left > 19 || one.top < 10 || one.top > 16)
-                problem =
-                    Format("line 1 starts at (%d, %d), expected about (16, 10)", one.left, one.top);
-            else if (two.left < 16 || two.left > 19 || two.top < 30 || two.top > 36)
-                problem =
-                    Format("line 2 starts at (%d, %d), expected about (16, 30)", two.left, two.top);
-            else if (one.right - 16 + 1 < firstWidth - 4 || one.right - 16 + 1 > firstWidth + 1)
-                problem = Format("line 1 is %d pixels wide, \"Press key for emulation:\" is %d",
-                                 one.right - 16 + 1, firstWidth);
-            else if (two.right - 16 + 1 < secondWidth - 4 || two.right - 16 + 1 > secondWidth + 1)
-                problem = Format("line 2 is %d pixels wide, \"%s\" is %d", two.right - 16 + 1,
-                                 second.c_str(), secondWidth);
+            problem = Capture(kavit.window, capture);
+            problem = problem.empty() ? LinesProblem(capture, second) : problem;
             return problem.empty();
         },
         3000, 20);
-    if (!ok) {
-        std::string picture = env.dir + "capture.bmp";
-        SaveBitmap(capture, picture);
-        Fail("%s: %s (picture in %s)", state, problem.c_str(), picture.c_str());
-    }
-    return capture;
+    if (!problem.empty())
+        SaveBitmap(capture, env.dir + "capture.bmp");
+    ASSERT_EQ(problem, "") << state << " (picture in " << env.dir << "capture.bmp)";
 }
 
-void AssignWindowPaintsBlue(TEnv& env) {
+TEST_F(E2e, assign_window_paints_blue) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
-    kavit.Command(CmdSetKeys);
-    WaitShown(kavit, true);
-    CaptureLines(env, kavit, "Player 1: for [Up] Button", "first button");
+    OpenSetKeys(kavit);
+    ExpectLines(env, kavit, "Player 1: for [Up] Button", "first button");
     kavit.Post(WM_KEYDOWN, 'Q', KeyData(0x10));
-    CaptureLines(env, kavit, "Player 1: for [Down] Button", "second button");
+    ExpectLines(env, kavit, "Player 1: for [Down] Button", "second button");
     for (int n = 1; n < 12; n++)
         kavit.Post(WM_KEYDOWN, 'Q', KeyData(0x10));
-    CaptureLines(env, kavit, "Complete, press any key to save", "sequence complete");
+    ExpectLines(env, kavit, "Complete, press any key to save", "sequence complete");
     kavit.Post(WM_KEYDOWN, 'Q', KeyData(0x10));
     WaitShown(kavit, false);
     env.ExitKavit(kavit);
 }
 
 // About: its own box, owned by the program's window; scanning goes on while it is open.
-void AboutBox(TEnv& env) {
+TEST_F(E2e, menu_about) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     kavit.Command(CmdAbout);
     TNotice about = kavit.WaitNotice(5000);
     const std::string prefix = "Kavit 1.06 ", suffix = "      ";
-    Expect(about.caption == "Kavit", "About box captioned \"%s\", expected \"Kavit\"",
-           about.caption.c_str());
-    Expect(about.text.size() > prefix.size() + suffix.size() &&
-               about.text.compare(0, prefix.size(), prefix) == 0 &&
-               about.text.compare(about.text.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-               about.text[about.text.size() - suffix.size() - 1] != ' ',
-           "About text \"%s\": expected \"Kavit 1.06 \", an address, six blanks",
-           about.text.c_str());
-    Expect(about.owner == kavit.window, "About box not owned by the program's window");
+    ASSERT_EQ(about.caption, "Kavit") << "the About box's caption";
+    ASSERT_TRUE(about.text.size() > prefix.size() + suffix.size() &&
+                about.text.compare(0, prefix.size(), prefix) == 0 &&
+                about.text.compare(about.text.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                about.text[about.text.size() - suffix.size() - 1] != ' ')
+        << "About text \"" << about.text << "\": expected \"Kavit 1.06 \", an address, six blanks";
+    ASSERT_EQ(about.owner, kavit.window) << "About box not owned by the program's window";
     Tap(env, Arrows, 1, 6);
     CloseNotice(about);
     Tap(env, Arrows, 1, 8);
     env.ExitKavit(kavit);
 }
 
-void TrayIconRestored(TEnv& env) {
+TEST_F(E2e, tray_icon_restored) {
     TKavit& kavit = StartKavitWith(env, StandardIni(1));
     const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
     for (UINT message : {TrayRestoreMessage, taskbarCreated}) {
@@ -303,72 +368,59 @@ void TrayIconRestored(TEnv& env) {
         data.cbSize = NOTIFYICONDATAA_V1_SIZE;
         data.hWnd = kavit.window;
         data.uID = 1;
-        Expect(Shell_NotifyIconA(NIM_DELETE, &data) && !TrayIconPresent(kavit.window),
-               "could not take the tray icon away to test its return");
+        ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &data) && !TrayIconPresent(kavit.window))
+            << "could not take the tray icon away to test its return";
         kavit.Post(message, 0, 0);
-        Expect(WaitUntil([&] { return TrayIconPresent(kavit.window); }, 3000),
-               "tray icon not added again on message 0x%X%s", message,
-               message == taskbarCreated ? " (\"TaskbarCreated\")" : "");
+        ASSERT_TRUE(WaitUntil([&] { return TrayIconPresent(kavit.window); }, 3000))
+            << "tray icon not added again on message " << message
+            << (message == taskbarCreated ? " (\"TaskbarCreated\")" : "");
     }
     env.ExitKavit(kavit);
 }
 
 // A left click flashes the icon for 150 ms, during which the pads are read on at their pace.
-void TrayClickFlash(TEnv& env) {
+TEST_F(E2e, tray_click_flash) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
-    TSimState state;
-    Expect(env.sim.GetState(state) && state.frequency > 0, "driver has no clock");
+    TSimState state = State(env);
+    ASSERT_GT(state.frequency, 0u) << "driver has no clock";
     env.ClearLog();
     env.WaitPasses(3);
     kavit.Post(TrayCallbackMessage, 1, WM_LBUTTONUP);
     Sleep(400);
     TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, false);
     double longest = 0;
-    for (size_t i = 1; i < scan.passes.size(); i++) {
-        double gap = static_cast<double>(scan.passes[i].startTime - scan.passes[i - 1].endTime) *
-                     1000.0 / static_cast<double>(state.frequency);
-        if (gap > longest)
-            longest = gap;
-    }
-    Expect(longest < 60, "longest pause between passes %.0f ms around a click at Interval=10",
-           longest);
-    Expect(TrayIconPresent(kavit.window), "tray icon gone after the flash");
+    for (size_t i = 1; i < scan.passes.size(); i++)
+        longest = std::max(
+            longest, static_cast<double>(scan.passes[i].startTime - scan.passes[i - 1].endTime) *
+                         1000.0 / static_cast<double>(state.frequency));
+    ASSERT_LT(longest, 60) << "longest pause (ms) between passes around a click at Interval=10";
+    ASSERT_TRUE(TrayIconPresent(kavit.window)) << "tray icon gone after the flash";
     env.ExitKavit(kavit);
 }
 
 // A right click opens the popup menu at the cursor; keyboard navigation picks "About".
-void TrayMenuByKeyboard(TEnv& env) {
+TEST_F(E2e, tray_menu_by_keyboard) {
     TKavit& kavit = StartKavitWith(env, StandardIni(2));
     kavit.Post(TrayCallbackMessage, 1, WM_RBUTTONUP);
     HWND menu = nullptr;
-    Expect(WaitUntil(
-               [&] {
-                   menu = FindWindowA("#32768", nullptr);
-                   return menu && IsWindowVisible(menu);
-               },
-               3000),
-           "no popup menu after a right click on the tray icon");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            menu = FindWindowA("#32768", nullptr);
+            return menu && IsWindowVisible(menu);
+        },
+        3000))
+        << "no popup menu after a right click on the tray icon";
     // Set keys, Preset, Help, About: the separators are skipped.
     for (int i = 0; i < 4; i++)
         PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
     TNotice about = kavit.WaitNotice(5000);
-    Expect(about.caption == "Kavit", "the fourth item opened \"%s\", not About",
-           about.caption.c_str());
+    ASSERT_EQ(about.caption, "Kavit") << "the fourth item opened another box than About";
     CloseNotice(about);
     env.ExitKavit(kavit);
 }
 
 } // namespace
 
-KAVIT_E2E_CASE(menu_preset_rewrites_ini, PresetMenuRewritesIni)
-KAVIT_E2E_CASE(menu_preset_save_failure_keeps_ini, SaveFailureKeepsIni)
-KAVIT_E2E_CASE(menu_preset_follows_foreground, PresetFollowsForeground)
 KAVIT_E2E_CASE_OF(set_keys_one_pad, SetKeys, 0)
 KAVIT_E2E_CASE_OF(set_keys_two_pads, SetKeys, 1)
-KAVIT_E2E_CASE(assign_window_paints_blue, AssignWindowPaintsBlue)
-KAVIT_E2E_CASE(menu_about, AboutBox)
-KAVIT_E2E_CASE(tray_icon_restored, TrayIconRestored)
-KAVIT_E2E_CASE(tray_click_flash, TrayClickFlash)
-KAVIT_E2E_CASE(tray_menu_by_keyboard, TrayMenuByKeyboard)
-KAVIT_E2E_CASE(robust_ini_cut_in_preset_set_keys, SetKeysIniCutInPreset)

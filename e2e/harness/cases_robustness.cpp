@@ -9,7 +9,7 @@ namespace {
 
 void ExpectDriverUnloaded(const char* context) {
     TSimDevice device;
-    Expect(!device.Open(), "%s: the driver is still loaded (its device opens)", context);
+    ASSERT_FALSE(device.Open()) << context << ": the driver is still loaded (its device opens)";
 }
 
 // A Kavit that starts without a notice reads the pads, and at "Exit" removes the service.
@@ -18,33 +18,27 @@ void ScansAndExits(TEnv& env, TKavit& kavit, const char* who) {
     ExpectNoNotice(kavit, who);
     env.OpenSim();
     env.WaitPasses(2);
-    env.sim.Close();
     env.ExitKavit(kavit, "after Exit");
 }
 
 // Both started before either can have made its window: exactly one is refused, exit code 0.
-void TwoCopiesAtOnce(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
+TEST_F(E2e, robust_two_copies_at_once) {
+    PrepareProgramDir(env);
     TKavit* copies[2] = {&env.NewKavit(), &env.NewKavit()};
     copies[0]->Start(env.KavitExe(), "C:\\");
     copies[1]->Start(env.KavitExe(), "C:\\");
     int refused = -1;
-    Expect(WaitUntil(
-               [&] {
-                   for (int i = 0; i < 2 && refused < 0; i++)
-                       if (!copies[i]->Notices().empty())
-                           refused = i;
-                   return refused >= 0;
-               },
-               15000, 20),
-           "neither copy was refused within 15 s (windows: %s, %s)",
-           copies[0]->FindOwnWindow() ? "yes" : "no", copies[1]->FindOwnWindow() ? "yes" : "no");
-    TKavit& second = *copies[refused];
-    TKavit& first = *copies[1 - refused];
-    ExpectRefusedCopy(second, 1000);
-    ScansAndExits(env, first, "the running copy");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (int i = 0; i < 2 && refused < 0; i++)
+                if (!copies[i]->Notices().empty())
+                    refused = i;
+            return refused >= 0;
+        },
+        15000, 20))
+        << "neither copy was refused within 15 s";
+    ExpectRefusedCopy(*copies[refused], 1000);
+    ScansAndExits(env, *copies[1 - refused], "the running copy");
 }
 
 // The keys a user types in the key assignment window for [Arrows], one per button of pad 1:
@@ -61,23 +55,19 @@ void Type(const TWantKey& key) {
 
 // A pad button held with Repeat=1 while the window waits for keys: its key reaches the window
 // on every pass, yet teaches nothing. The keys typed afterwards are learnt and saved.
-void SetKeysWhilePadHeld(TEnv& env) {
+TEST_F(E2e, robust_set_keys_while_pad_held) {
     TIniValues ini = StandardIni(1);
     ini.repeat = 1;
     TKavit& kavit = StartScanning(env, ini);
     TEnv::TStamp stamp = env.IniStamp();
     KeyHook::PassOn(true); // from here on keys reach the window with the focus
     Press(env, 1, 1);
-    kavit.Command(CmdSetKeys);
-    WaitShown(kavit, true);
-    Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
-           "the key assignment window did not come to the foreground");
+    OpenSetKeys(kavit, true);
     // Far more key-downs than a sequence has keys: each pass repeats the held button.
-    size_t before = KeyHook::Count();
-    env.WaitKeys(before + 30, 5000);
+    env.WaitKeys(KeyHook::Count() + 30, 5000);
     env.Settle();
-    Expect(IsWindowVisible(kavit.window), "the window closed: the pad's keys were taken");
-    Expect(env.IniStamp() == stamp, "Kavit.ini was written while only the pad was pressed");
+    ASSERT_TRUE(IsWindowVisible(kavit.window)) << "the window closed: the pad's keys were taken";
+    ASSERT_EQ(env.IniStamp(), stamp) << "Kavit.ini written while only the pad was pressed";
 
     TIniValues learnt = ini;
     learnt.presets[0].pad1 = TypedPad1;
@@ -94,40 +84,29 @@ void SetKeysWhilePadHeld(TEnv& env) {
 // A service "lptwdmio" left by an earlier run from a folder that is gone, and disabled: Kavit
 // takes it over with its own driver on demand start and starts it at the first attempt, with no
 // "LPT error". After "Exit" the service is gone and its driver unloaded.
-void LeftoverServiceElsewhere(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
+TEST_F(E2e, robust_leftover_service_elsewhere) {
+    PrepareProgramDir(env);
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    Expect(manager != nullptr, "OpenSCManagerA: %s", Win32ErrorText(GetLastError()).c_str());
     SC_HANDLE service =
         CreateServiceA(manager, DriverService::Name, DriverService::DisplayName, SERVICE_ALL_ACCESS,
                        SERVICE_KERNEL_DRIVER, SERVICE_DISABLED, SERVICE_ERROR_NORMAL,
                        "C:\\moved-away\\LPTWDMIO.SYS", nullptr, nullptr, nullptr, nullptr, nullptr);
-    DWORD error = GetLastError();
+    std::string error = LastErrorText();
     if (service)
         CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    Expect(service != nullptr, "the leftover service could not be made: %s",
-           Win32ErrorText(error).c_str());
+    if (manager)
+        CloseServiceHandle(manager);
+    ASSERT_NE(service, nullptr) << "the leftover service could not be made: " << error;
 
     ScansAndExits(env, env.StartKavit(false), "Kavit");
     ExpectDriverUnloaded("after Exit");
-}
-
-// The service's start type and file, as the service manager holds them.
-void ExpectServiceConfig(DWORD startType, const std::string& file, const char* context) {
-    TServiceConfig c = ServiceConfig(Format("%s: the service's configuration", context));
-    Expect(c.start == startType && c.path == file,
-           "%s: the service starts as %lu from %s, expected %lu from %s", context, c.start,
-           c.path.c_str(), static_cast<unsigned long>(startType), file.c_str());
 }
 
 // Kavit killed: its driver stays loaded. Its service is then disabled and pointed elsewhere, as
 // another copy in another folder may leave it. The next Kavit finds the device held by nobody:
 // it stops the driver, points the service at its own file on demand start, starts it, reads the
 // pads, and removes the service at "Exit" although this run did not install it.
-void LeftoverAfterKill(TEnv& env) {
+TEST_F(E2e, robust_leftover_after_kill) {
     TKavit& killed = StartScanning(env, StandardIni(1));
     env.sim.Close();
     killed.Kill();
@@ -142,17 +121,18 @@ void LeftoverAfterKill(TEnv& env) {
 
     TKavit& kavit = env.StartKavit();
     ExpectNoNotice(kavit, "Kavit");
-    ExpectServiceConfig(SERVICE_DEMAND_START, env.dir + "LPTWDMIO.SYS", "after the next start");
+    TServiceConfig c = ServiceConfig("the service's configuration after the next start");
+    ASSERT_EQ(c.start, DWORD(SERVICE_DEMAND_START)) << "start type after the next start";
+    ASSERT_EQ(c.path, env.dir + "LPTWDMIO.SYS") << "driver file after the next start";
     WaitScanning(env);
     Tap(env, Arrows, 1, 6);
-    env.sim.Close();
     env.ExitKavit(kavit, "after the next start's Exit");
     ExpectDriverUnloaded("after the next start's Exit");
 }
 
 // Kavit killed in a safe folder leaves its driver running; the next Kavit, started from a folder
 // every user may change, uses that driver without a notice and, the last one out, removes it.
-void LeftoverThenUnsafeFolder(TEnv& env) {
+TEST_F(E2e, robust_leftover_then_unsafe_folder) {
     StartScanning(env, StandardIni(1)).Kill();
     env.sim.Close();
     env.dir += "open\\";
@@ -166,33 +146,24 @@ std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-bool CopyInto(const std::string& from, const std::wstring& to) {
-    return CopyFileW(Widen(from).c_str(), to.c_str(), FALSE) != FALSE;
-}
-
 // A folder named in Greek on a system whose ANSI code page has no Greek: Kavit works through the
 // folder's short name, reads its Kavit.ini and registers a driver path that exists.
-void NonAnsiFolder(TEnv& env) {
-    env.MakeProgramDir(); // only for the files to copy; the program runs from the folder below
-    TIniValues ini = StandardIni(1);
-    env.WriteIni(ini);
-    env.UnloadDriver();
+TEST_F(E2e, robust_non_ansi_folder) {
+    PrepareProgramDir(env, StandardIni(1)); // only for the files to copy into the folder below
     std::wstring dir = Widen(env.dir) + L"\x039A\x03B1\x03B2\x03B9\x03C4 \x03C0\x03B1\x03B9\x03C7"
                                         L"\x03BD\x03AF\x03B4\x03B9\\";
     CreateDirectoryW(dir.c_str(), nullptr);
-    Expect(CopyInto(env.KavitExe(), dir + L"Kavit.exe") &&
-               CopyInto(env.IniPath(), dir + L"Kavit.ini") &&
-               CopyInto(env.dir + "LPTWDMIO.SYS", dir + L"LPTWDMIO.SYS"),
-           "cannot fill the folder: %s", Win32ErrorText(GetLastError()).c_str());
+    for (const char* file : {"Kavit.exe", "Kavit.ini", "LPTWDMIO.SYS"})
+        ASSERT_TRUE(CopyFileW(Widen(env.dir + file).c_str(), (dir + Widen(file)).c_str(), FALSE))
+            << "cannot fill the folder: " << LastErrorText();
     TKavit& kavit = env.NewKavit();
     kavit.StartWide(dir + L"Kavit.exe", L"C:\\");
-    Expect(WaitUntil([&] { return kavit.FindOwnWindow() || !kavit.Notices().empty(); }, 15000),
-           "neither a window nor a notice within 15 s");
+    ASSERT_TRUE(WaitUntil([&] { return kavit.FindOwnWindow() || !kavit.Notices().empty(); }, 15000))
+        << "neither a window nor a notice within 15 s";
     ExpectNoNotice(kavit, "Kavit");
     kavit.WaitReady(15000);
     WaitScanning(env);
-    Tap(env, ini.presets[0], 1, 2);
-    env.sim.Close();
+    Tap(env, Arrows, 1, 2);
     env.ExitKavit(kavit, "after Exit");
 }
 
@@ -200,7 +171,7 @@ void NonAnsiFolder(TEnv& env) {
 // "sc stop lptwdmio" does: Wine unloads the driver at once, and the program's device handle
 // answers every batch with "access denied" from then on. The held key goes up, once, and the
 // program runs on until "Exit", which still removes the service.
-void DriverStoppedWhileHeld(TEnv& env) {
+TEST_F(E2e, robust_driver_stopped_while_held) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     Hold(env, 1, 4);
     env.sim.Close(); // the harness holds no handle of its own
@@ -218,29 +189,24 @@ void DriverStoppedWhileHeld(TEnv& env) {
     std::vector<TKeyEvent> got = env.WaitKeys(2, 3000);
     ExpectKeys(got, {KeyOf(Arrows, 1, 4, false), KeyOf(Arrows, 1, 4, true)},
                "the button held while the driver was stopped");
-    Expect(MsBetween(stopTime, got[1].time) < 400,
-           "the key went up %.0f ms after the stop: the device's \"gone\" answer was not "
-           "taken as such",
-           MsBetween(stopTime, got[1].time));
+    ASSERT_LT(MsBetween(stopTime, got[1].time), 400)
+        << "ms from the stop to the key-up: the device's \"gone\" answer was not taken as such";
     Sleep(700); // failing passes go on, past the half second
-    Expect(KeyHook::Count() == 2, "%zu key events after the stop, expected one key-up",
-           KeyHook::Count() - 1);
-    Expect(kavit.Running(), "the program ended when its driver was stopped");
+    ExpectKeys(KeyHook::Events(), {KeyOf(Arrows, 1, 4, false), KeyOf(Arrows, 1, 4, true)},
+               "after the stop, once the failing passes went on");
+    ASSERT_TRUE(kavit.Running()) << "the program ended when its driver was stopped";
     env.ExitKavit(kavit, "after Exit");
 }
 
 // Alt+F4 on the key assignment window after one key was taught: the teaching is cancelled, not
 // the program. The window goes, the pads send the keys of Kavit.ini again, the file is not
 // written, and the program runs on until "Exit".
-void TeachWindowAltF4(TEnv& env) {
+TEST_F(E2e, robust_teach_window_alt_f4) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     const std::string original = env.ReadIni();
     TEnv::TStamp stamp = env.IniStamp();
     KeyHook::PassOn(true); // keys reach the window with the focus
-    kavit.Command(CmdSetKeys);
-    WaitShown(kavit, true);
-    Expect(WaitUntil([&] { return GetForegroundWindow() == kavit.window; }, 3000),
-           "the key assignment window did not come to the foreground");
+    OpenSetKeys(kavit, true);
     TPresetValues taught = Arrows;
     taught.pad1 = TypedPad1;
     Type(KeyOf(taught, 1, 1, false));
@@ -256,33 +222,33 @@ void TeachWindowAltF4(TEnv& env) {
     WaitShown(kavit, false); // Alt+F4
     KeyHook::PassOn(false);
     Sleep(300);
-    Expect(kavit.Running(), "the program ended on Alt+F4");
-    Expect(TrayIconPresent(kavit.window), "the tray icon went with the window");
-    Expect(env.IniStamp() == stamp, "Kavit.ini was written when the teaching was cancelled");
+    ASSERT_TRUE(kavit.Running()) << "the program ended on Alt+F4";
+    ASSERT_TRUE(TrayIconPresent(kavit.window)) << "the tray icon went with the window";
+    ASSERT_EQ(env.IniStamp(), stamp) << "Kavit.ini written when the teaching was cancelled";
     Tap(env, Arrows, 1, 1); // the key from before "Set keys"
     env.ExitKavit(kavit);
-    std::string now = env.ReadIni();
-    Expect(now == original, "Kavit.ini after Exit: %s", DescribeDifference(original, now).c_str());
+    ASSERT_EQ(env.ReadIni(), original) << "Kavit.ini after Exit";
 }
 
 // The Restart Manager's way to close a program: WM_QUERYENDSESSION, then WM_ENDSESSION (TRUE)
 // with ENDSESSION_CLOSEAPP. The program agrees, lets go of the held key, removes its icon and
 // its driver service, and the process ends with exit code 0; the next start is not refused.
-void SessionEndCloseApp(TEnv& env) {
+TEST_F(E2e, robust_session_end_closeapp) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     Hold(env, 1, 2);
     env.sim.Close();
     HWND window = kavit.window;
     DWORD_PTR answer = 0;
-    Expect(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
-                               5000, &answer) != 0,
-           "WM_QUERYENDSESSION not answered within 5 s");
-    Expect(answer != 0, "WM_QUERYENDSESSION answered FALSE: the program refuses to end");
+    ASSERT_NE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+                                  SMTO_ABORTIFHUNG, 5000, &answer),
+              0)
+        << "WM_QUERYENDSESSION not answered within 5 s";
+    ASSERT_NE(answer, 0u) << "WM_QUERYENDSESSION answered FALSE: the program refuses to end";
     // The process may end before it answers.
     SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000,
                         &answer);
     ExpectEnded(kavit, "after WM_ENDSESSION");
-    Expect(!TrayIconPresent(window), "tray icon left after the session's end");
+    ASSERT_FALSE(TrayIconPresent(window)) << "tray icon left after the session's end";
     ExpectKeys(env.WaitKeys(2), {KeyOf(Arrows, 1, 2, false), KeyOf(Arrows, 1, 2, true)},
                "the button held when the session ended");
     env.ExpectServiceRemoved("after the session's end");
@@ -293,13 +259,3 @@ void SessionEndCloseApp(TEnv& env) {
 }
 
 } // namespace
-
-KAVIT_E2E_CASE(robust_two_copies_at_once, TwoCopiesAtOnce)
-KAVIT_E2E_CASE(robust_set_keys_while_pad_held, SetKeysWhilePadHeld)
-KAVIT_E2E_CASE(robust_leftover_service_elsewhere, LeftoverServiceElsewhere)
-KAVIT_E2E_CASE(robust_leftover_after_kill, LeftoverAfterKill)
-KAVIT_E2E_CASE(robust_leftover_then_unsafe_folder, LeftoverThenUnsafeFolder)
-KAVIT_E2E_CASE(robust_non_ansi_folder, NonAnsiFolder)
-KAVIT_E2E_CASE(robust_driver_stopped_while_held, DriverStoppedWhileHeld)
-KAVIT_E2E_CASE(robust_teach_window_alt_f4, TeachWindowAltF4)
-KAVIT_E2E_CASE(robust_session_end_closeapp, SessionEndCloseApp)

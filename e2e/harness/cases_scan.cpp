@@ -15,7 +15,7 @@ std::vector<TKeyEvent> Since(size_t first) {
 
 // Every button of one pad alone, then a chord, checked both against the plain expectation and
 // against what the logged passes owe (which also fixes the order within a pass).
-void Pad1Keys(TEnv& env) {
+TEST_F(E2e, keys_pad1_every_button) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     for (int b = 1; b <= 12; b++)
         Tap(env, Arrows, 1, b);
@@ -29,31 +29,25 @@ void Pad1Keys(TEnv& env) {
     Sleep(60); // several passes with all held: still one key-down each
     Require(env.sim, env.sim.ChangeButtons(1, 0, chordButtons), "release refused");
     env.WaitKeys(before + 6);
-    std::vector<TKeyEvent> chord = Since(before);
-    auto count = [&](const TWantKey& want) {
-        return std::count_if(chord.begin(), chord.end(),
-                             [&](const TKeyEvent& e) { return Matches(e, want); });
-    };
+    std::vector<std::string> chord = Described(Since(before));
     for (int b : {1, 2, 7})
         for (bool up : {false, true})
-            Expect(count(KeyOf(Arrows, 1, b, up)) == 1, "chord: %s seen %d times, expected once",
-                   KeyOf(Arrows, 1, b, up).what.c_str(),
-                   static_cast<int>(count(KeyOf(Arrows, 1, b, up))));
+            ASSERT_EQ(std::count(chord.begin(), chord.end(), Describe(KeyOf(Arrows, 1, b, up))), 1)
+                << "chord: times " << KeyOf(Arrows, 1, b, up).what << " came";
 
     // Pad 2 is not scanned with SecondPlayer=0.
     before = KeyHook::Count();
     Press(env, 2, 3);
     env.WaitPasses(4);
     Release(env, 2, 3);
-    Expect(Since(before).empty(), "pad 2 sent keys with SecondPlayer=0: %s",
-           DescribeKeys(Since(before)).c_str());
+    ASSERT_EQ(Described(Since(before)), std::vector<std::string>()) << "pad 2 with SecondPlayer=0";
 
     env.Settle();
     env.ExpectOwedKeys(Arrows, Lpt1, false, false, "pad 1");
     env.ExitKavit(kavit);
 }
 
-void Pad2Keys(TEnv& env) {
+TEST_F(E2e, keys_pad2_second_player) {
     TIniValues ini = StandardIni(2);
     ini.secondPlayer = 1;
     ini.preset = 2; // pad 2 keys of the current preset, not the first
@@ -75,30 +69,29 @@ void Pad2Keys(TEnv& env) {
     env.ExitKavit(kavit);
 }
 
-void RepeatHeldButton(TEnv& env) {
+TEST_F(E2e, keys_repeat_held_button) {
     TIniValues ini = StandardIni(1);
     ini.repeat = 1;
     TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
     Hold(env, 1, 3, 8);
     Release(env, 1, 3);
     env.Settle();
-    std::vector<TKeyEvent> got = KeyHook::Events();
-    Expect(got.size() >= 9 && Matches(got.back(), KeyOf(keys, 1, 3, true)),
-           "held button with Repeat=1: %zu events, last %s; expected key-downs then one key-up",
-           got.size(), got.empty() ? "none" : Describe(got.back()).c_str());
-    for (size_t i = 0; i + 1 < got.size(); i++)
-        Expect(Matches(got[i], KeyOf(keys, 1, 3, false)), "event %zu is %s, expected a key-down",
-               i + 1, Describe(got[i]).c_str());
+    // Key-downs, then one key-up.
+    std::vector<std::string> got = Described(KeyHook::Events());
+    ASSERT_GE(got.size(), 9u) << "events of a held button with Repeat=1";
+    std::vector<std::string> want(got.size() - 1, Describe(KeyOf(Arrows, 1, 3, false)));
+    want.push_back(Describe(KeyOf(Arrows, 1, 3, true)));
+    ASSERT_EQ(got, want) << "a held button with Repeat=1";
     // One key-down per pass that read the button pressed.
-    env.ExpectOwedKeys(keys, Lpt1, false, true, "repeat");
+    env.ExpectOwedKeys(Arrows, Lpt1, false, true, "repeat");
     env.ExitKavit(kavit);
 }
 
 // D6 and D7 are not select lines: whatever a pass reads there it writes back with every pattern.
-void KeepsD6D7(TEnv& env) {
+TEST_F(E2e, scan_keeps_d6_d7) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     for (BYTE top : {0xC0, 0x40, 0x00}) {
+        SCOPED_TRACE(Format("D7/D6 = %d%d", top >> 7, (top >> 6) & 1));
         // A write that lands inside a pass is overwritten by the pass's next select write, so
         // write until a pass starts from it. On a busy machine a pass fills much of each
         // interval, hence the generous number of tries. Each try waits a little longer after
@@ -108,26 +101,24 @@ void KeepsD6D7(TEnv& env) {
         for (int attempt = 0; attempt < 40 && !taken; attempt++) {
             Sleep(static_cast<DWORD>(attempt * 3 % 11));
             BYTE pair[2] = {Lpt1, static_cast<BYTE>(top | 0x3E)};
-            Expect(env.sim.WritePorts(pair, 1), "harness write refused");
+            Require(env.sim, env.sim.WritePorts(pair, 1), "harness write refused");
             env.ClearLog();
             env.WaitPasses(1);
             TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, false);
             taken = !scan.passes.empty() && scan.passes.back().keep == top;
         }
-        Expect(taken, "no pass started from D7/D6 = %d%d in 40 tries", top >> 7, (top >> 6) & 1);
+        ASSERT_TRUE(taken) << "no pass started from these bits in 40 tries";
         env.ClearLog();
         env.WaitPasses(3);
-        TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, false);
-        for (const TPass& pass : scan.passes)
-            Expect(pass.keep == top, "D7/D6 were %d%d, a later pass wrote them as %d%d", top >> 7,
-                   (top >> 6) & 1, pass.keep >> 7, (pass.keep >> 6) & 1);
+        for (const TPass& pass : AnalyzeScan(env.PollLog(), Lpt1, false).passes)
+            ASSERT_EQ(pass.keep, top) << "D7/D6 as a later pass wrote them";
     }
     env.ExitKavit(kavit);
 }
 
 // A read that fails ends the pass: no key from a value that was never read, no write after it,
 // and what was sent before stands.
-void ReadFailureEndsPass(TEnv& env) {
+TEST_F(E2e, scan_read_failure_ends_pass) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     Hold(env, 1, 7);
     env.sim.SetFaults(SIM_FAULT_READS);
@@ -138,33 +129,24 @@ void ReadFailureEndsPass(TEnv& env) {
     Sleep(150);
     std::vector<TSimLogEntry> faulted = env.PollLog();
     env.sim.SetFaults(0);
-    std::vector<TKeyEvent> during = KeyHook::Events();
-    Expect(during.size() == 1, "key events while reads failed, expected only the first: %s",
-           DescribeKeys(during).c_str());
-    size_t refused = 0, firstRefused = faulted.size();
+    ExpectKeys(KeyHook::Events(), {KeyOf(Arrows, 1, 7, false)}, "keys while reads failed");
+    size_t refused = 0;
     for (size_t i = 0; i < faulted.size(); i++) {
-        if (faulted[i].op & SIM_OP_REFUSED) {
-            refused++;
-            if (firstRefused == faulted.size())
-                firstRefused = i;
-        } else if (firstRefused < i) {
-            Fail("access after a refused read: %s (log entry %zu)",
-                 DescribeAccess(faulted[i]).c_str(), i);
-        }
+        ASSERT_TRUE(refused == 0 || (faulted[i].op & SIM_OP_REFUSED))
+            << "access after a refused read: " << DescribeAccess(faulted[i]) << ", log entry " << i;
+        refused += (faulted[i].op & SIM_OP_REFUSED) != 0;
     }
-    Expect(refused >= 10, "only %zu refused reads in 300 ms at Interval=10: not polling?", refused);
+    ASSERT_GE(refused, 10u) << "refused reads in 300 ms at Interval=10: not polling?";
     // Reads work again: the release is seen, once.
-    std::vector<TKeyEvent> after = env.WaitKeys(2);
-    Expect(Matches(after[1], KeyOf(Arrows, 1, 7, true)), "after the fault: %s, expected %s",
-           Describe(after[1]).c_str(), KeyOf(Arrows, 1, 7, true).what.c_str());
+    ExpectKeys(env.WaitKeys(2), {KeyOf(Arrows, 1, 7, false), KeyOf(Arrows, 1, 7, true)},
+               "after the fault");
     Tap(env, Arrows, 1, 1);
     env.ExitKavit(kavit);
 }
 
 // No port answered at start-up: the program runs, and no phantom key comes from reads that fail.
-void NoPortNoKeys(TEnv& env) {
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni(1));
+TEST_F(E2e, scan_no_port_no_keys) {
+    PrepareProgramDir(env, StandardIni(1));
     env.PreloadDriver(0);
     TKavit& kavit = env.StartKavit();
     ExpectNoNotice(kavit, "Kavit with no port");
@@ -176,7 +158,7 @@ void NoPortNoKeys(TEnv& env) {
 }
 
 // A preset change while a button is held: its key-up is the key its key-down sent.
-void PresetChangeReleasesOldKey(TEnv& env) {
+TEST_F(E2e, preset_change_releases_old_key) {
     TIniValues ini = StandardIni(2);
     TKavit& kavit = StartScanning(env, ini);
     Hold(env, 1, 1);
@@ -196,41 +178,35 @@ void PresetChangeReleasesOldKey(TEnv& env) {
 
 // With Repeat=1 the key changes under a held button: the old key goes up before the new one
 // goes down.
-void PresetChangeWithRepeat(TEnv& env) {
+TEST_F(E2e, preset_change_with_repeat) {
     TIniValues ini = StandardIni(2);
     ini.repeat = 1;
     TKavit& kavit = StartScanning(env, ini);
-    const TWantKey oldDown = KeyOf(ini.presets[0], 1, 5, false);
-    const TWantKey oldUp = KeyOf(ini.presets[0], 1, 5, true);
-    const TWantKey newDown = KeyOf(ini.presets[1], 1, 5, false);
-    const TWantKey newUp = KeyOf(ini.presets[1], 1, 5, true);
+    const std::string oldDown = Describe(KeyOf(ini.presets[0], 1, 5, false));
+    const std::string newDown = Describe(KeyOf(ini.presets[1], 1, 5, false));
     Hold(env, 1, 5, 3);
     kavit.Command(CmdPresetBase + 1);
-    Expect(WaitUntil(
-               [&] {
-                   std::vector<TKeyEvent> got = KeyHook::Events();
-                   return std::any_of(got.begin(), got.end(),
-                                      [&](const TKeyEvent& e) { return Matches(e, newDown); });
-               },
-               3000),
-           "no key-down of the new preset's key within 3 s of the preset change");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::vector<std::string> got = Described(KeyHook::Events());
+            return std::find(got.begin(), got.end(), newDown) != got.end();
+        },
+        3000))
+        << "no key-down of the new preset's key within 3 s of the preset change";
     Sleep(50);
     Release(env, 1, 5);
     env.Settle();
-    std::vector<TKeyEvent> got = KeyHook::Events();
-    size_t i = 0, olds = 0, news = 0;
-    while (i < got.size() && Matches(got[i], oldDown))
-        i++, olds++;
-    Expect(olds >= 3, "%zu key-downs of the old key before the change, expected at least 3", olds);
-    Expect(i < got.size() && Matches(got[i], oldUp), "after the old key-downs came %s, expected %s",
-           i < got.size() ? Describe(got[i]).c_str() : "nothing", oldUp.what.c_str());
-    i++;
-    while (i < got.size() && Matches(got[i], newDown))
-        i++, news++;
-    Expect(news >= 1, "no key-down of the new key right after the old key-up; got %s",
-           i < got.size() ? Describe(got[i]).c_str() : "nothing");
-    Expect(i + 1 == got.size() && Matches(got[i], newUp), "the release gave %s, expected only %s",
-           i < got.size() ? Describe(got[i]).c_str() : "nothing", newUp.what.c_str());
+    // Old key-downs (three at least), the old key-up, new key-downs, the new key-up.
+    const std::string oldUp = Describe(KeyOf(ini.presets[0], 1, 5, true));
+    const std::string newUp = Describe(KeyOf(ini.presets[1], 1, 5, true));
+    std::vector<std::string> got = Described(KeyHook::Events());
+    ASSERT_GE(std::count(got.begin(), got.end(), oldDown), 3) << "key-downs of the old key";
+    ASSERT_EQ(std::count(got.begin(), got.end(), oldUp) + std::count(got.begin(), got.end(), newUp),
+              2)
+        << "key-ups, one of each key: " << testing::PrintToString(got);
+    got.erase(std::unique(got.begin(), got.end()), got.end());
+    ASSERT_EQ(got, std::vector<std::string>({oldDown, oldUp, newDown, newUp}))
+        << "a held button across a preset change with Repeat=1, repeats folded";
     env.ExitKavit(kavit);
 }
 
@@ -246,16 +222,14 @@ long OpenHandlesNow() {
                : -1;
 }
 
-void ExitReleasesHeldKeys(TEnv& env) {
+TEST_F(E2e, exit_releases_held_keys) {
     TIniValues ini = StandardIni(1);
     ini.secondPlayer = 1;
     TKavit& kavit = StartScanning(env, ini);
-    const TPresetValues& keys = ini.presets[0];
     Press(env, 1, 1);
     Hold(env, 2, 12, 2);
     env.WaitPasses(2, Lpt1, true);
-    TSimState before;
-    Expect(env.sim.GetState(before), "state refused");
+    long before = static_cast<long>(State(env).openHandles);
     exitProbeDevice = &env.sim;
     KeyHook::Watch(kavit.window, OpenHandlesNow);
     HWND window = kavit.window;
@@ -263,41 +237,23 @@ void ExitReleasesHeldKeys(TEnv& env) {
     ExpectEnded(kavit, "after \"Exit\""); // the case's end stops the watch if this fails
     KeyHook::Watch(nullptr);
     exitProbeDevice = nullptr;
-    Expect(!TrayIconPresent(window), "tray icon left after exit");
+    ASSERT_FALSE(TrayIconPresent(window)) << "tray icon left after exit";
     std::vector<TKeyEvent> got = KeyHook::Events();
-    Expect(got.size() == 4, "%zu key events, expected 2 key-downs, then 2 key-ups at exit",
-           got.size());
-    const TWantKey ups[2] = {KeyOf(keys, 1, 1, true), KeyOf(keys, 2, 12, true)};
-    bool seen[2] = {false, false};
-    for (size_t i = 2; i < 4; i++) {
-        const TKeyEvent& e = got[i];
-        int which = Matches(e, ups[0]) ? 0 : Matches(e, ups[1]) ? 1 : -1;
-        Expect(which >= 0 && !seen[which],
-               "event %zu at exit is %s, not the key-up of a held "
-               "button not yet released",
-               i + 1, Describe(e).c_str());
-        seen[which] = true;
-        Expect(e.watched && e.windowAlive, "key-up %s came after the window was gone",
-               Describe(e).c_str());
-        Expect(!e.trayIconPresent, "key-up %s sent while the tray icon was still there",
-               Describe(e).c_str());
-        Expect(e.probe == static_cast<long>(before.openHandles),
-               "key-up %s sent after the program closed the device (%ld open handles, %lu "
-               "before exit)",
-               Describe(e).c_str(), e.probe, static_cast<unsigned long>(before.openHandles));
+    ASSERT_EQ(got.size(), 4u) << "key events: 2 key-downs, then 2 key-ups at exit";
+    std::vector<std::string> ups = {Describe(KeyOf(Arrows, 1, 1, true)),
+                                    Describe(KeyOf(Arrows, 2, 12, true))};
+    std::vector<std::string> exitUps = Described({got[2], got[3]});
+    std::sort(exitUps.begin(), exitUps.end());
+    std::sort(ups.begin(), ups.end());
+    ASSERT_EQ(exitUps, ups) << "the key-ups of the held buttons at exit";
+    for (const TKeyEvent& e : {got[2], got[3]}) {
+        ASSERT_TRUE(e.watched && e.windowAlive) << Describe(e) << " came after the window went";
+        ASSERT_FALSE(e.trayIconPresent) << Describe(e) << " sent while the tray icon was there";
+        ASSERT_EQ(e.probe, before) << Describe(e) << ": open handles when it was sent (the "
+                                   << "program's own closed before it?)";
     }
     // The harness held the device through the exit, so Kavit was not the last one out.
     ExpectServiceKept("Kavit removed the service while the harness held the device");
 }
 
 } // namespace
-
-KAVIT_E2E_CASE(keys_pad1_every_button, Pad1Keys)
-KAVIT_E2E_CASE(keys_pad2_second_player, Pad2Keys)
-KAVIT_E2E_CASE(keys_repeat_held_button, RepeatHeldButton)
-KAVIT_E2E_CASE(scan_keeps_d6_d7, KeepsD6D7)
-KAVIT_E2E_CASE(scan_read_failure_ends_pass, ReadFailureEndsPass)
-KAVIT_E2E_CASE(scan_no_port_no_keys, NoPortNoKeys)
-KAVIT_E2E_CASE(preset_change_releases_old_key, PresetChangeReleasesOldKey)
-KAVIT_E2E_CASE(preset_change_with_repeat, PresetChangeWithRepeat)
-KAVIT_E2E_CASE(exit_releases_held_keys, ExitReleasesHeldKeys)

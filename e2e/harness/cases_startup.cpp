@@ -8,46 +8,37 @@ const char BadIni[] = "Bad Kavit.ini file";
 const char BadPresetNumber[] = "Bad Preset namber in Kavit.ini file, used first";
 const char LptError[] = "LPT error, driver installed?";
 
-void SecondCopyRefused(TEnv& env) {
+TEST_F(E2e, second_copy_refused) {
     TKavit& first = StartKavitWith(env);
     TKavit& second = env.StartKavit(false);
     ExpectRefusedCopy(second, 10000);
-    Expect(first.Running() && first.FindOwnWindow() == first.window &&
-               TrayIconPresent(first.window),
-           "the first copy did not go on unchanged");
+    ASSERT_TRUE(first.Running() && first.FindOwnWindow() == first.window &&
+                TrayIconPresent(first.window))
+        << "the first copy did not go on unchanged";
     env.ExitKavit(first, "after the first copy's exit");
 }
 
-// Kavit.ini files the program must refuse (or accept with a notice), and what it says.
+// Kavit.ini files the program must refuse (or accept with a notice), and what it says: no file,
+// then files of these bytes.
 struct TIniCase {
     bool writeFile;
     std::string (*bytes)();
     std::vector<std::string> notices;
 };
 
-std::string EmptyIni() {
-    return "";
-}
-
-std::string MalformedNumberIni() {
-    return Replaced(IniText(StandardIni(1)), "Interval=10\r\n", "Interval=10ms\r\n");
-}
-
-std::string BadExtendedFlagIni() {
-    return Replaced(IniText(StandardIni(2)), "2P:F8=119 66 0", "2P:F8=119 66 2");
-}
-
-// 12 characters: an "=" after them is not consumed.
-std::string LabelTooLongIni() {
-    return Replaced(IniText(StandardIni(1)), "1P:Right=", "1P:TwelveLetter=");
-}
-
 const TIniCase IniCases[] = {
-    {false, EmptyIni, {BadIni}},                 // ini_missing
-    {true, EmptyIni, {BadPresetNumber, BadIni}}, // ini_empty
-    {true, MalformedNumberIni, {BadIni}},        // ini_malformed_number
-    {true, BadExtendedFlagIni, {BadIni}},        // ini_bad_extended_flag
-    {true, LabelTooLongIni, {BadIni}},           // ini_label_too_long
+    {false, [] { return std::string(); }, {BadIni}},
+    {true, [] { return std::string(); }, {BadPresetNumber, BadIni}},
+    {true,
+     [] { return Replaced(IniText(StandardIni(1)), "Interval=10\r\n", "Interval=10ms\r\n"); },
+     {BadIni}},
+    {true,
+     [] { return Replaced(IniText(StandardIni(2)), "2P:F8=119 66 0", "2P:F8=119 66 2"); },
+     {BadIni}},
+    // 12 characters: an "=" after them is not consumed.
+    {true,
+     [] { return Replaced(IniText(StandardIni(1)), "1P:Right=", "1P:TwelveLetter="); },
+     {BadIni}},
 };
 
 void RefusedIni(TEnv& env, const TIniCase& c) {
@@ -57,54 +48,48 @@ void RefusedIni(TEnv& env, const TIniCase& c) {
     env.UnloadDriver();
     TKavit& kavit = env.StartKavit(false);
     DWORD code = 0;
-    std::vector<std::string> texts = kavit.CloseNoticesUntilExit(15000, code);
-    Expect(texts == c.notices, "notices %s, expected %s", DescribeTexts(texts).c_str(),
-           DescribeTexts(c.notices).c_str());
-    Expect(code == 0, "exit code %lu, expected 0", static_cast<unsigned long>(code));
-    Expect(kavit.FindOwnWindow() == nullptr, "a window was left");
+    ASSERT_EQ(kavit.CloseNoticesUntilExit(15000, code), c.notices) << "the notices shown";
+    ASSERT_EQ(code, 0u) << "exit code";
+    ASSERT_EQ(kavit.FindOwnWindow(), nullptr) << "a window was left";
     // The connection was made before the file was read: the service it installed must go.
     env.ExpectServiceRemoved("after a refused Kavit.ini");
     if (c.writeFile) {
-        std::string now = env.ReadIni();
-        Expect(now == c.bytes(), "the refused file was changed: %s",
-               DescribeDifference(c.bytes(), now).c_str());
+        ASSERT_EQ(env.ReadIni(), c.bytes()) << "the refused file was changed";
     }
 }
 
-void BadPresetNumberUsesFirst(TEnv& env) {
+TEST_F(E2e, ini_bad_preset_number_uses_first) {
     TIniValues ini = StandardIni(2);
     ini.preset = 3; // names no preset
     TKavit& kavit = StartKavitWith(env, ini, false);
     TNotice notice = kavit.WaitNotice(10000);
-    Expect(notice.text == BadPresetNumber, "notice \"%s\", expected \"%s\"", notice.text.c_str(),
-           BadPresetNumber);
+    ASSERT_EQ(notice.text, BadPresetNumber);
     CloseNotice(notice);
     kavit.WaitReady(10000);
     WaitScanning(env);
     Tap(env, ini.presets[0], 1, 1); // the first preset's key
-    Expect(env.ReadIni() == IniText(ini), "the file changed without a save");
+    ASSERT_EQ(env.ReadIni(), IniText(ini)) << "the file changed without a save";
     env.ExitKavit(kavit);
 }
 
-void NoDriverFile(TEnv& env) {
+TEST_F(E2e, no_driver_file_lpt_error) {
     env.MakeProgramDir(false);
     env.WriteIni(StandardIni());
     env.UnloadDriver();
     TKavit& kavit = env.StartKavit(false);
     TNotice notice = kavit.WaitNotice(15000);
-    Expect(notice.text == LptError && notice.caption == NoticeCaption,
-           "notice \"%s\" captioned \"%s\", expected \"%s\"", notice.text.c_str(),
-           notice.caption.c_str(), LptError);
+    ASSERT_EQ(notice.text, LptError);
+    ASSERT_EQ(notice.caption, NoticeCaption);
     // The notice comes before the tray icon exists.
     HWND window = kavit.FindOwnWindow();
-    Expect(!window || !TrayIconPresent(window), "tray icon added before the notice was closed");
+    ASSERT_FALSE(window && TrayIconPresent(window)) << "tray icon added before the notice closed";
     CloseNotice(notice);
     kavit.WaitReady(10000);
     // The start-up timer gives the first pass after a second; a scanner reading the missing port
     // as all zeros would press pad 1 buttons 1-6 by now.
     Sleep(1600);
     ExpectNoKeys("without a port");
-    Expect(kavit.Notices().empty(), "another notice appeared");
+    ExpectNoNotice(kavit, "Kavit after its notice");
     env.ExitKavit(kavit, "after a run whose driver would not start");
 }
 
@@ -121,9 +106,7 @@ void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
         OpenToEveryone(env.dir);
         env.dir = direct += "Kavit\\";
     }
-    env.MakeProgramDir();
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
+    PrepareProgramDir(env);
     if (where == ThroughLink) { // run-e2e.sh links C:\kavit-e2e\linked to the case folders
         env.dir.replace(env.dir.find("\\work\\"), 6, "\\linked\\");
         place = env.dir.substr(0, env.dir.find("\\linked\\") + 8);
@@ -139,12 +122,11 @@ void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
          {"folder\n" + env.dir + "\n",
           std::string("Other users of this PC could change Kavit's driver"), reason,
           std::string("such as C:\\Program Files\\Kavit")})
-        Expect(notice.text.find(part) != std::string::npos, "notice \"%s\" lacks \"%s\"",
-               notice.text.c_str(), part.c_str());
+        ASSERT_NE(notice.text.find(part), std::string::npos)
+            << "notice \"" << notice.text << "\" lacks \"" << part << '"';
     std::string detail;
-    DriverService::TPresence presence = DriverService::Probe(detail);
-    Expect(presence == DriverService::Absent, "a service is there while Kavit runs: %s",
-           detail.c_str());
+    ASSERT_EQ(DriverService::Probe(detail), DriverService::Absent)
+        << "a service is there while Kavit runs: " << detail;
     CloseNotice(notice);
     kavit.WaitReady(10000);
     Sleep(1600); // past the first pass
@@ -156,45 +138,37 @@ void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
     }
 }
 
-void ServiceLifecycle(TEnv& env) {
+TEST_F(E2e, service_installed_used_removed) {
     TKavit& kavit = StartKavitWith(env);
-
     TServiceConfig c = ServiceConfig("service \"lptwdmio\" while the program runs");
-    Expect(c.type == SERVICE_KERNEL_DRIVER && c.start == SERVICE_DEMAND_START &&
-               c.errorControl == SERVICE_ERROR_NORMAL && c.state == SERVICE_RUNNING,
-           "service type %lu, start %lu, error control %lu, state %lu; expected 1, 3, 1, 4", c.type,
-           c.start, c.errorControl, c.state);
+    ASSERT_EQ(std::vector<unsigned long>({c.type, c.start, c.errorControl, c.state}),
+              std::vector<unsigned long>({SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                          SERVICE_ERROR_NORMAL, SERVICE_RUNNING}))
+        << "service type, start, error control, state";
     std::string want = env.dir + "LPTWDMIO.SYS";
-    Expect(lstrcmpiA(c.path.c_str(), want.c_str()) == 0 ||
-               lstrcmpiA(c.path.c_str(), ("\\??\\" + want).c_str()) == 0,
-           "driver path \"%s\", expected \"%s\"", c.path.c_str(), want.c_str());
-    Expect(c.displayName == DriverService::DisplayName, "display name \"%s\"",
-           c.displayName.c_str());
+    ASSERT_TRUE(lstrcmpiA(c.path.c_str(), want.c_str()) == 0 ||
+                lstrcmpiA(c.path.c_str(), ("\\??\\" + want).c_str()) == 0)
+        << "driver path \"" << c.path << "\", expected \"" << want << '"';
+    ASSERT_EQ(c.displayName, DriverService::DisplayName);
 
     // Used: the program's passes reach the driver that its service loaded.
     env.OpenSim();
     env.WaitPasses(3);
-    TSimState state;
-    Expect(env.sim.GetState(state) && state.openHandles >= 2,
-           "driver has %lu open handles, expected the program's and the harness's",
-           static_cast<unsigned long>(state.openHandles));
-    env.sim.Close();
+    ASSERT_GE(State(env).openHandles, 2u) << "open handles: the program's and the harness's";
     env.ExitKavit(kavit, "after Exit");
 }
 
 // Presence tests at start: the connection tests all three ports, then start-up tests from LPT1
 // until one answers. The log shows them as runs of accesses per port.
 void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
-    env.MakeProgramDir();
     TIniValues ini = StandardIni(1);
-    env.WriteIni(ini);
+    PrepareProgramDir(env, ini);
     env.PreloadDriver(ports);
     TKavit& kavit = env.StartKavit();
     env.WaitPasses(2, chosen);
     TScanLog scan = AnalyzeScan(env.log, chosen, false);
-    std::string tested = PortSequence(env.log, scan.passes.empty() ? 0 : scan.passes[0].first);
-    Expect(tested == sequence, "ports reached before the first pass: %s, expected %s",
-           tested.c_str(), sequence);
+    ASSERT_EQ(PortSequence(env.log, scan.passes.empty() ? 0 : scan.passes[0].first), sequence)
+        << "ports reached before the first pass";
     KeyHook::Clear();
     Tap(env, ini.presets[0], 1, 4);
     Tap(env, ini.presets[0], 1, 10);
@@ -207,15 +181,11 @@ void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
 
 } // namespace
 
-KAVIT_E2E_CASE(second_copy_refused, SecondCopyRefused)
 KAVIT_E2E_CASE_OF(ini_missing, RefusedIni, IniCases[0])
 KAVIT_E2E_CASE_OF(ini_empty, RefusedIni, IniCases[1])
 KAVIT_E2E_CASE_OF(ini_malformed_number, RefusedIni, IniCases[2])
 KAVIT_E2E_CASE_OF(ini_bad_extended_flag, RefusedIni, IniCases[3])
 KAVIT_E2E_CASE_OF(ini_label_too_long, RefusedIni, IniCases[4])
-KAVIT_E2E_CASE(ini_bad_preset_number_uses_first, BadPresetNumberUsesFirst)
-KAVIT_E2E_CASE(no_driver_file_lpt_error, NoDriverFile)
-KAVIT_E2E_CASE(service_installed_used_removed, ServiceLifecycle)
 KAVIT_E2E_CASE_OF(unsafe_folder_refused, UnsafePlaceRefused, EveryonesFolder)
 KAVIT_E2E_CASE_OF(unsafe_driver_file_refused, UnsafePlaceRefused, EveryonesFile)
 KAVIT_E2E_CASE_OF(unsafe_parent_refused, UnsafePlaceRefused, EveryonesParent)

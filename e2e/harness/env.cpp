@@ -21,35 +21,30 @@ TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up) {
     return want;
 }
 
-bool Matches(const TKeyEvent& got, const TWantKey& want) {
-    return static_cast<int>(got.vk) == want.vk && static_cast<int>(got.scan) == want.scan &&
-           (got.extended ? 1 : 0) == want.ext && got.up == want.up;
+std::string Describe(const TWantKey& want) {
+    return Format("%s vk=0x%02X scan=0x%02X ext=%d", want.up ? "up" : "down", want.vk, want.scan,
+                  want.ext);
 }
 
-std::string DescribeKeys(const std::vector<TKeyEvent>& events) {
-    std::string list;
+std::vector<std::string> Described(const std::vector<TKeyEvent>& events) {
+    std::vector<std::string> list;
     for (const TKeyEvent& e : events)
-        list += (list.empty() ? "" : ", ") + Describe(e);
-    return "[" + list + "]";
+        list.push_back(Describe(e));
+    return list;
 }
 
 void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
-                const char* context) {
-    bool same = got.size() == want.size();
-    std::string wanted;
-    for (size_t i = 0; i < want.size(); i++) {
-        same = same && Matches(got[i], want[i]);
-        wanted += Format("%s%s (vk=0x%02X scan=0x%02X ext=%d)", i ? ", " : "", want[i].what.c_str(),
-                         want[i].vk, want[i].scan, want[i].ext);
+                const std::string& context) {
+    std::vector<std::string> wanted, names;
+    for (const TWantKey& w : want) {
+        wanted.push_back(Describe(w));
+        names.push_back(w.what);
     }
-    if (!same)
-        Fail("%s: caught %zu key events %s, expected %zu: [%s]", context, got.size(),
-             DescribeKeys(got).c_str(), want.size(), wanted.c_str());
+    ASSERT_EQ(Described(got), wanted) << context << ": expected " << testing::PrintToString(names);
 }
 
 void Require(const TSimDevice& sim, bool done, const std::string& what) {
-    if (!done)
-        Fail("%s: %s", what.c_str(), Win32ErrorText(sim.lastError).c_str());
+    ASSERT_TRUE(done) << what << ": " << Win32ErrorText(sim.lastError);
 }
 
 TEnv::TEnv(const TPaths& p, const std::string& caseName) : paths(p) {
@@ -73,49 +68,44 @@ void TEnv::MakeProgramDir(bool withDriver, bool withProgram) {
     for (const std::string& name : ProgramFiles()) {
         std::string path = dir + name;
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(path.c_str()))
-            Fail("cannot empty the case directory: DeleteFileA(%s): %s", path.c_str(),
-                 Win32ErrorText(GetLastError()).c_str());
+        ASSERT_TRUE(DeleteFileA(path.c_str()))
+            << "cannot empty the case directory: " << path << ": " << LastErrorText();
     }
     std::string exe = paths.dist + "Kavit.exe";
-    if (withProgram && !CopyFileA(exe.c_str(), KavitExe().c_str(), FALSE))
-        Fail("program under test missing: CopyFileA(%s): %s", exe.c_str(),
-             Win32ErrorText(GetLastError()).c_str());
+    ASSERT_TRUE(!withProgram || CopyFileA(exe.c_str(), KavitExe().c_str(), FALSE))
+        << "program under test missing: " << exe << ": " << LastErrorText();
     std::string help = paths.dist + "help.htm";
     CopyFileA(help.c_str(), (dir + "help.htm").c_str(), FALSE); // not needed by any check
-    if (withDriver && !CopyFileA(paths.driver.c_str(), (dir + "LPTWDMIO.SYS").c_str(), FALSE))
-        Fail("CopyFileA(%s): %s", paths.driver.c_str(), Win32ErrorText(GetLastError()).c_str());
+    ASSERT_TRUE(!withDriver ||
+                CopyFileA(paths.driver.c_str(), (dir + "LPTWDMIO.SYS").c_str(), FALSE))
+        << paths.driver << ": " << LastErrorText();
 }
 
 void TEnv::WriteIniBytes(const std::string& bytes) {
-    if (!WriteFileBytes(IniPath(), bytes))
-        Fail("cannot write %s: %s", IniPath().c_str(), Win32ErrorText(GetLastError()).c_str());
+    ASSERT_TRUE(WriteFileBytes(IniPath(), bytes)) << IniPath() << ": " << LastErrorText();
 }
 
 std::string TEnv::ReadIni() const {
     std::string bytes;
-    if (!ReadFileBytes(IniPath(), bytes))
-        Fail("cannot read %s: %s", IniPath().c_str(), Win32ErrorText(GetLastError()).c_str());
+    [&] { ASSERT_TRUE(ReadFileBytes(IniPath(), bytes)) << IniPath() << ": " << LastErrorText(); }();
     return bytes;
 }
 
 TEnv::TStamp TEnv::IniStamp() const {
-    TStamp stamp;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(IniPath().c_str(), GetFileExInfoStandard, &data)) {
-        stamp.exists = true;
-        stamp.written = data.ftLastWriteTime;
-        stamp.size = data.nFileSizeLow;
-    }
-    return stamp;
+    if (!GetFileAttributesExA(IniPath().c_str(), GetFileExInfoStandard, &data))
+        return {false, 0, 0};
+    const FILETIME& t = data.ftLastWriteTime;
+    return {true, static_cast<ULONGLONG>(t.dwHighDateTime) << 32 | t.dwLowDateTime,
+            data.nFileSizeLow};
 }
 
 void TEnv::ExpectIniSaved(const TStamp& before, const std::string& want, const char* after) {
-    if (!WaitUntil([&] { return !(IniStamp() == before); }, 3000, 5))
-        Fail("Kavit.ini not rewritten within 3 s after %s", after);
+    ASSERT_TRUE(WaitUntil([&] { return IniStamp() != before; }, 3000, 5))
+        << "Kavit.ini not rewritten within 3 s after " << after;
     std::string now;
-    if (!WaitUntil([&] { return ReadFileBytes(IniPath(), now) && now == want; }, 1000, 50))
-        Fail("Kavit.ini after %s: %s", after, DescribeDifference(want, now).c_str());
+    WaitUntil([&] { return ReadFileBytes(IniPath(), now) && now == want; }, 1000, 50);
+    ASSERT_EQ(now, want) << "Kavit.ini after " << after;
 }
 
 std::vector<std::string> TEnv::ProgramFiles() const {
@@ -136,15 +126,14 @@ std::vector<std::string> TEnv::ProgramFiles() const {
 void TEnv::UnloadDriver() {
     sim.Close();
     std::string reason;
-    if (!DriverService::Remove(reason))
-        Fail("cannot unload the driver before the case: %s", reason.c_str());
+    ASSERT_TRUE(DriverService::Remove(reason)) << "cannot unload the driver: " << reason;
 }
 
 void TEnv::PreloadDriver(ULONG ports) {
     UnloadDriver();
     std::string reason;
-    if (!DriverService::Install(dir + "LPTWDMIO.SYS", reason))
-        Fail("harness could not load the driver: %s", reason.c_str());
+    ASSERT_TRUE(DriverService::Install(dir + "LPTWDMIO.SYS", reason))
+        << "harness could not load the driver: " << reason;
     Require(sim, sim.Open(), "device did not open after loading");
     Require(sim, sim.Reset() && sim.SetPorts(ports), "driver refused reset/ports");
     log.clear();
@@ -166,26 +155,24 @@ void TEnv::ClearLog() {
 const std::vector<TSimLogEntry>& TEnv::PollLog() {
     bool lost = false;
     Require(sim, sim.ReadLog(logNext, log, &lost), "driver refused its log");
-    if (lost)
-        Fail("the driver's log overflowed (more than %d accesses between reads)", SIM_LOG_CAPACITY);
+    [&] { ASSERT_FALSE(lost) << "the driver's log overflowed between two reads"; }();
     return log;
 }
 
 void TEnv::WaitPasses(int count, UCHAR port, bool twoPads, DWORD timeoutMs) {
     size_t before = AnalyzeScan(PollLog(), port, twoPads).passes.size();
     TScanLog scan;
-    if (!WaitUntil(
-            [&] {
-                scan = AnalyzeScan(PollLog(), port, twoPads);
-                return !scan.error.empty() ||
-                       scan.passes.size() >= before + static_cast<size_t>(count);
-            },
-            timeoutMs, 5))
-        Fail("no %d scan passes on port 0x%02X within %lu ms (%zu accesses logged%s%s)", count,
-             port, static_cast<unsigned long>(timeoutMs), log.size(),
-             log.empty() ? "" : ", last: ", log.empty() ? "" : DescribeAccess(log.back()).c_str());
-    if (!scan.error.empty())
-        Fail("scan pass shape: %s", scan.error.c_str());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            scan = AnalyzeScan(PollLog(), port, twoPads);
+            return !scan.error.empty() || scan.passes.size() >= before + count;
+        },
+        timeoutMs, 5))
+        << Format("no %d scan passes on port 0x%02X within %lu ms (%zu accesses logged%s%s)", count,
+                  port, static_cast<unsigned long>(timeoutMs), log.size(),
+                  log.empty() ? "" : ", last: ",
+                  log.empty() ? "" : DescribeAccess(log.back()).c_str());
+    ASSERT_EQ(scan.error, "") << "scan pass shape";
 }
 
 TKavit& TEnv::NewKavit() {
@@ -203,33 +190,32 @@ TKavit& TEnv::StartKavit(bool waitReady, DWORD timeoutMs) {
 }
 
 void TEnv::ExitKavit(TKavit& kavit, const char* serviceGone) {
+    if (serviceGone)
+        sim.Close();
     HWND window = kavit.window;
     kavit.Command(CmdExit);
     DWORD code = 0;
-    if (!kavit.WaitExit(5000, code)) {
-        std::vector<TNotice> boxes = kavit.Notices();
-        Fail("still running 5 s after \"Exit\"%s%s",
-             boxes.empty() ? "" : "; a box is open: ", boxes.empty() ? "" : boxes[0].text.c_str());
-    }
-    Expect(code == 0, "exit code %lu after \"Exit\", expected 0", static_cast<unsigned long>(code));
-    Expect(!IsWindow(window), "the window outlived the process");
-    Expect(!TrayIconPresent(window), "tray icon still there after the program ended");
+    ASSERT_TRUE(kavit.WaitExit(5000, code)) << "still running 5 s after \"Exit\"" << kavit.Boxes();
+    ASSERT_EQ(code, 0u) << "exit code after \"Exit\"";
+    ASSERT_FALSE(IsWindow(window)) << "the window outlived the process";
+    ASSERT_FALSE(TrayIconPresent(window)) << "tray icon still there after the program ended";
     if (serviceGone)
         ExpectServiceRemoved(serviceGone);
 }
 
 void TEnv::ExpectServiceRemoved(const char* context) {
     std::string detail;
-    DriverService::TPresence presence = DriverService::Probe(detail);
-    Expect(presence == DriverService::Absent,
-           "%s: service \"lptwdmio\" still registered after the program ended (%s)", context,
-           detail.c_str());
+    ASSERT_EQ(DriverService::Probe(detail), DriverService::Absent)
+        << context << ": service \"lptwdmio\" still registered after the program ended (" << detail
+        << ")";
 }
 
 std::vector<TKeyEvent> TEnv::WaitKeys(size_t count, DWORD timeoutMs) {
-    if (!WaitUntil([&] { return KeyHook::Count() >= count; }, timeoutMs))
-        Fail("expected %zu key events within %lu ms, caught %s", count,
-             static_cast<unsigned long>(timeoutMs), DescribeKeys(KeyHook::Events()).c_str());
+    [&] {
+        ASSERT_TRUE(WaitUntil([&] { return KeyHook::Count() >= count; }, timeoutMs))
+            << "expected " << count << " key events within " << timeoutMs << " ms, caught "
+            << testing::PrintToString(Described(KeyHook::Events()));
+    }();
     return KeyHook::Events();
 }
 
@@ -243,15 +229,11 @@ void TEnv::ExpectOwedKeys(const TPresetValues& preset, UCHAR port, bool twoPads,
                           const char* context) {
     std::vector<TKeyEvent> got = KeyHook::Events();
     TScanLog scan = AnalyzeScan(PollLog(), port, twoPads);
-    if (!scan.error.empty())
-        Fail("%s: scan pass shape: %s", context, scan.error.c_str());
+    ASSERT_EQ(scan.error, "") << context << ": scan pass shape";
     for (const TPass& pass : scan.passes)
-        Expect(pass.calls <= 2, "%s: a pass took %d device calls, at most 2 expected", context,
-               pass.calls);
+        ASSERT_LE(pass.calls, 2) << context << ": device calls of a pass";
     std::vector<TWantKey> want;
     for (const TButtonEvent& e : OwedEvents(scan, repeat))
         want.push_back(KeyOf(preset, e.pad, e.button, !e.down));
-    ExpectKeys(
-        got, want,
-        Format("%s (events owed by %zu logged passes)", context, scan.passes.size()).c_str());
+    ExpectKeys(got, want, Format("%s (owed by %zu logged passes)", context, scan.passes.size()));
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/common/sim_client.h"
@@ -21,22 +22,22 @@ struct TPaths {
     std::string work;   // where case directories are made (trailing backslash)
 };
 
-// A key event as a case expects it.
+// A key event as a case expects it: the key pad `pad` button `button` of `preset` sends, as its
+// line in the preset says.
 struct TWantKey {
     int vk = 0, scan = 0, ext = 0;
     bool up = false;
-    std::string what; // "pad 1 button 3 down"
+    std::string what; // "pad 1 button 3 down of [Arrows]"
 };
-// The key that pad `pad` button `button` of `preset` sends, as its line in the preset says.
 TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up);
-bool Matches(const TKeyEvent& got, const TWantKey& want);
-// "[down vk=0x26 scan=0x48 ext=1, ...]"
-std::string DescribeKeys(const std::vector<TKeyEvent>& events);
-// Throws with the first difference, listing what was expected and what came.
+// "down vk=0x26 scan=0x48 ext=1", as Describe(TKeyEvent) says it; each of a list.
+std::string Describe(const TWantKey& want);
+std::vector<std::string> Described(const std::vector<TKeyEvent>& events);
+// The caught events are `want`, in order; else a failure naming `context` and the keys expected.
 void ExpectKeys(const std::vector<TKeyEvent>& got, const std::vector<TWantKey>& want,
-                const char* context);
+                const std::string& context);
 
-// Fails with "`what`: the driver's error" unless `done`.
+// A fatal failure "`what`: the driver's error" unless `done`.
 void Require(const TSimDevice& sim, bool done, const std::string& what);
 
 class TEnv {
@@ -56,16 +57,8 @@ class TEnv {
     void WriteIni(const TIniValues& ini) { WriteIniBytes(IniText(ini)); }
     void WriteIniBytes(const std::string& bytes);
     std::string ReadIni() const;
-    // Kavit.ini as the file system describes it, read without opening the file.
-    struct TStamp {
-        bool exists = false;
-        FILETIME written = {};
-        DWORD size = 0;
-        bool operator==(const TStamp& o) const {
-            return exists == o.exists && CompareFileTime(&written, &o.written) == 0 &&
-                   size == o.size;
-        }
-    };
+    // Kavit.ini as the file system describes it (there, time written, size), without opening it.
+    using TStamp = std::tuple<bool, ULONGLONG, DWORD>;
     TStamp IniStamp() const;
     // Waits until Kavit.ini is no longer the file stamped `before`, then until it holds `want`.
     // The file is read only once it has been replaced: Wine refuses to rename over a file that
@@ -95,13 +88,13 @@ class TEnv {
     // A Kavit not yet started, ended with the case like the others.
     TKavit& NewKavit();
     // "Exit" from the menu: exit code 0, window and tray icon gone; with `serviceGone`, the
-    // service too (ExpectServiceRemoved).
+    // harness lets go of the device and the service must go too (ExpectServiceRemoved).
     void ExitKavit(TKavit& kavit, const char* serviceGone = nullptr);
     // The service after the program ended: it must not stay registered, not even marked for
     // deletion (which means its driver is still loaded).
     void ExpectServiceRemoved(const char* context);
 
-    // Waits until the hook holds at least `count` events; throws naming what came.
+    // Waits until the hook holds at least `count` events; fails naming what came.
     std::vector<TKeyEvent> WaitKeys(size_t count, DWORD timeoutMs = 3000);
     // Releases every button and waits for the scanner to have seen it (two passes), then lets
     // the last events arrive: after this, later passes owe no event.

@@ -2,66 +2,24 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
 
-namespace {
+#include "e2e/common/sim_client.h"
 
-std::string FormatList(const char* format, va_list args) {
-    va_list copy;
+std::string Format(const char* format, ...) {
+    va_list args, copy;
+    va_start(args, format);
     va_copy(copy, args);
     int n = vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
     std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
     if (n > 0)
         vsnprintf(&text[0], text.size() + 1, format, args);
-    return text;
-}
-
-std::string Printable(const std::string& line) {
-    std::string out;
-    for (unsigned char c : line) {
-        if (c >= 32 && c < 127) {
-            out += static_cast<char>(c);
-        } else {
-            char code[8];
-            snprintf(code, sizeof(code), "\\x%02X", c);
-            out += code;
-        }
-    }
-    return out;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end + 1 - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-} // namespace
-
-std::string Format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatList(format, args);
     va_end(args);
     return text;
 }
 
-void FailAt(const char* file, int line, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatList(format, args);
-    va_end(args);
-    throw TCaseFailure(text, file, line);
+std::string LastErrorText() {
+    return Win32ErrorText(GetLastError());
 }
 
 LONGLONG Now() {
@@ -116,20 +74,4 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
               (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
                n == bytes.size());
     return CloseHandle(file) && ok;
-}
-
-std::string DescribeDifference(const std::string& expected, const std::string& actual) {
-    if (expected == actual)
-        return "";
-    std::vector<std::string> want = SplitLines(expected), got = SplitLines(actual);
-    for (size_t i = 0; i < want.size() || i < got.size(); i++) {
-        if (i < want.size() && i < got.size() && want[i] == got[i])
-            continue;
-        return Format("line %zu differs: expected \"%s\", got \"%s\" (%zu bytes expected, %zu "
-                      "found)",
-                      i + 1, i < want.size() ? Printable(want[i]).c_str() : "<end of file>",
-                      i < got.size() ? Printable(got[i]).c_str() : "<end of file>", expected.size(),
-                      actual.size());
-    }
-    return "contents differ";
 }

@@ -52,7 +52,6 @@ TIniValues StandardIni(int presetCount) {
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     size_t at = text.find(from);
-    if (at == std::string::npos)
-        Fail("\"%s\" is not in the text to change", from.c_str());
+    [&] { ASSERT_NE(at, std::string::npos) << '"' << from << "\" is not in the text to change"; }();
     return text.replace(at, from.size(), to);
 }

@@ -14,19 +14,12 @@ struct TBoxSearch {
 BOOL CALLBACK CollectBoxes(HWND window, LPARAM data) {
     TBoxSearch* search = reinterpret_cast<TBoxSearch*>(data);
     DWORD pid = 0;
+    char className[64] = "", caption[1024] = "", text[1024] = "";
     GetWindowThreadProcessId(window, &pid);
-    if (pid != search->pid || !IsWindowVisible(window))
-        return TRUE;
-    char className[64] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (lstrcmpA(className, "#32770") != 0)
+    if (pid != search->pid || !IsWindowVisible(window) || lstrcmpA(className, "#32770") != 0)
         return TRUE;
-    TNotice notice;
-    notice.box = window;
-    char text[1024] = "";
-    GetWindowTextA(window, text, sizeof(text));
-    notice.caption = text;
-    text[0] = 0;
+    GetWindowTextA(window, caption, sizeof(caption));
     // The static text control of a message box has the id 0xFFFF. This is GetDlgItemTextA with
     // a deadline: a program stuck elsewhere must not hang the harness.
     HWND label = GetDlgItem(window, 0xFFFF);
@@ -34,20 +27,11 @@ BOOL CALLBACK CollectBoxes(HWND window, LPARAM data) {
     if (label)
         SendMessageTimeoutA(label, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
                             SMTO_ABORTIFHUNG, 2000, &copied);
-    notice.text = text;
-    notice.owner = GetWindow(window, GW_OWNER);
-    search->found->push_back(notice);
+    search->found->push_back({window, caption, text, GetWindow(window, GW_OWNER)});
     return TRUE;
 }
 
 } // namespace
-
-std::string DescribeTexts(const std::vector<std::string>& texts) {
-    std::string out = "[";
-    for (size_t i = 0; i < texts.size(); i++)
-        out += (i ? ", \"" : "\"") + texts[i] + "\"";
-    return out + "]";
-}
 
 // The harness's own paths are plain ASCII.
 void TKavit::Start(const std::string& exe, const std::string& workingDir) {
@@ -61,9 +45,9 @@ void TKavit::StartWide(const std::wstring& exe, const std::wstring& workingDir) 
     PROCESS_INFORMATION info = {};
     std::wstring commandLine = L"\"" + exe + L"\"";
     startTime = Now();
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDir.c_str(), &startup, &info))
-        Fail("CreateProcessW(%ls): %s", exe.c_str(), Win32ErrorText(GetLastError()).c_str());
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               workingDir.c_str(), &startup, &info))
+        << "CreateProcessW: " << LastErrorText();
     CloseHandle(info.hThread);
     process = info.hProcess;
     pid = info.dwProcessId;
@@ -71,39 +55,26 @@ void TKavit::StartWide(const std::wstring& exe, const std::wstring& workingDir) 
 
 HWND TKavit::FindOwnWindow() const {
     HWND found = nullptr;
-    for (HWND w = FindWindowExA(nullptr, nullptr, KavitClass, KavitTitle); w;
-         w = FindWindowExA(nullptr, w, KavitClass, KavitTitle)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        if (owner == pid)
+    DWORD owner = 0;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, KavitClass, KavitTitle)) != nullptr;)
+        if (GetWindowThreadProcessId(w, &owner) && owner == pid)
             found = w;
-    }
     return found;
 }
 
-HWND TKavit::WaitReady(DWORD timeoutMs) {
+void TKavit::WaitReady(DWORD timeoutMs) {
     DWORD exitCode = 0;
-    if (!WaitUntil([&] { return (window = FindOwnWindow()) != nullptr || !Running(); },
-                   timeoutMs)) {
-        std::vector<TNotice> boxes = Notices();
-        Fail("no \"Kavit Tray\" window %lu ms after start%s%s",
-             static_cast<unsigned long>(timeoutMs),
-             boxes.empty() ? "" : "; a box says: ", boxes.empty() ? "" : boxes[0].text.c_str());
-    }
-    if (!window) {
+    ASSERT_TRUE(
+        WaitUntil([&] { return (window = FindOwnWindow()) != nullptr || !Running(); }, timeoutMs))
+        << "no \"Kavit Tray\" window " << timeoutMs << " ms after start" << Boxes();
+    if (!window)
         WaitExit(1000, exitCode);
-        Fail("the program ended (exit code %lu) before its window appeared",
-             static_cast<unsigned long>(exitCode));
-    }
+    ASSERT_TRUE(window != nullptr)
+        << "the program ended (exit code " << exitCode << ") before its window appeared";
     windowTime = Now();
-    if (!WaitUntil([&] { return TrayIconPresent(window); }, timeoutMs)) {
-        std::vector<TNotice> boxes = Notices();
-        Fail("window found but no tray icon %lu ms later%s%s",
-             static_cast<unsigned long>(timeoutMs),
-             boxes.empty() ? "" : "; a box is open: ", boxes.empty() ? "" : boxes[0].text.c_str());
-    }
+    ASSERT_TRUE(WaitUntil([&] { return TrayIconPresent(window); }, timeoutMs))
+        << "window found but no tray icon " << timeoutMs << " ms later" << Boxes();
     trayTime = Now();
-    return window;
 }
 
 bool TKavit::Running() const {
@@ -112,21 +83,17 @@ bool TKavit::Running() const {
 
 bool TKavit::WaitExit(DWORD timeoutMs, DWORD& exitCode) {
     exitCode = 0;
-    if (!process)
-        return true;
-    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
-        return false;
-    GetExitCodeProcess(process, &exitCode);
-    return true;
+    bool ended = !process || WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+    if (ended && process)
+        GetExitCodeProcess(process, &exitCode);
+    return ended;
 }
 
 void TKavit::Kill() {
     if (!process)
         return;
-    if (Running()) {
-        TerminateProcess(process, 999);
-        WaitForSingleObject(process, 5000);
-    }
+    TerminateProcess(process, 999); // fails harmlessly once it has ended
+    WaitForSingleObject(process, 5000);
     CloseHandle(process);
     process = nullptr;
 }
@@ -138,16 +105,20 @@ std::vector<TNotice> TKavit::Notices() const {
     return found;
 }
 
+std::string TKavit::Boxes() const {
+    std::vector<TNotice> boxes = Notices();
+    return boxes.empty() ? "" : "; a box says: " + boxes[0].text;
+}
+
 TNotice TKavit::WaitNotice(DWORD timeoutMs) {
     std::vector<TNotice> found;
-    if (!WaitUntil([&] { return !(found = Notices()).empty() || !Running(); }, timeoutMs) ||
-        found.empty()) {
-        DWORD exitCode = 0;
-        if (!Running() && WaitExit(0, exitCode))
-            Fail("expected a message box, but the program ended (exit code %lu)",
-                 static_cast<unsigned long>(exitCode));
-        Fail("no message box within %lu ms", static_cast<unsigned long>(timeoutMs));
-    }
+    WaitUntil([&] { return !(found = Notices()).empty() || !Running(); }, timeoutMs);
+    DWORD exitCode = 0;
+    [&] {
+        ASSERT_FALSE(found.empty() && !Running() && WaitExit(0, exitCode))
+            << "expected a message box, but the program ended (exit code " << exitCode << ")";
+        ASSERT_FALSE(found.empty()) << "no message box within " << timeoutMs << " ms";
+    }();
     // GetDlgItemTextA can race the box's creation; read again once it has settled.
     Sleep(20);
     std::vector<TNotice> settled = Notices();
@@ -171,8 +142,11 @@ std::vector<std::string> TKavit::CloseNoticesUntilExit(DWORD timeoutMs, DWORD& e
         }
         Sleep(5);
     }
-    Fail("the program still runs %lu ms later; boxes seen: %s",
-         static_cast<unsigned long>(timeoutMs), DescribeTexts(texts).c_str());
+    [&] {
+        FAIL() << "the program still runs " << timeoutMs
+               << " ms later; boxes seen: " << testing::PrintToString(texts);
+    }();
+    return texts;
 }
 
 void TKavit::Command(UINT id) const {
@@ -180,13 +154,13 @@ void TKavit::Command(UINT id) const {
 }
 
 void TKavit::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
-    if (!PostMessageA(window, message, wParam, lParam))
-        Fail("PostMessageA(0x%X) to the program's window: %s", message,
-             Win32ErrorText(GetLastError()).c_str());
+    ASSERT_TRUE(PostMessageA(window, message, wParam, lParam))
+        << "PostMessageA(" << message << ") to the program's window: " << LastErrorText();
 }
 
 void CloseNotice(const TNotice& notice) {
     PostMessageA(notice.box, WM_COMMAND, IDOK, 0);
-    if (!WaitUntil([&] { return !IsWindow(notice.box) || !IsWindowVisible(notice.box); }, 3000))
-        Fail("message box \"%s\" did not close on OK", notice.text.c_str());
+    ASSERT_TRUE(
+        WaitUntil([&] { return !IsWindow(notice.box) || !IsWindowVisible(notice.box); }, 3000))
+        << "message box \"" << notice.text << "\" did not close on OK";
 }

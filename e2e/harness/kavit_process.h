@@ -12,7 +12,6 @@ const char NoticeCaption[] = "Kavit program";
 
 // Commands and messages the program answers.
 const UINT CmdSetKeys = 455;
-const UINT CmdHelp = 459;
 const UINT CmdAbout = 460;
 const UINT CmdExit = 462;
 const UINT CmdPresetBase = 900;
@@ -21,8 +20,7 @@ const UINT TrayRestoreMessage = 49284;
 
 struct TNotice {
     HWND box = nullptr;
-    std::string caption;
-    std::string text;
+    std::string caption, text;
     HWND owner = nullptr;
 };
 
@@ -34,7 +32,7 @@ class TKavit {
     TKavit& operator=(const TKavit&) = delete;
 
     // Starts `exe` with the working directory `workingDir` (not the program's own, so that the
-    // program has to find its files by its own path). Throws TCaseFailure on failure.
+    // program has to find its files by its own path).
     void Start(const std::string& exe, const std::string& workingDir);
     // The same from a path that only the wide functions can name (a folder outside the ANSI
     // code page).
@@ -42,8 +40,8 @@ class TKavit {
 
     // The program's own "Kavit Tray"/"Kavit program" window; null while there is none.
     HWND FindOwnWindow() const;
-    // Waits for the window, then for its tray icon. Throws with a reason on timeout.
-    HWND WaitReady(DWORD timeoutMs);
+    // Waits for the window, then for its tray icon.
+    void WaitReady(DWORD timeoutMs);
     bool Running() const;
     // Waits for the process to end; false on timeout.
     bool WaitExit(DWORD timeoutMs, DWORD& exitCode);
@@ -51,10 +49,12 @@ class TKavit {
 
     // Message boxes ("#32770") of this process, as they are now.
     std::vector<TNotice> Notices() const;
-    // Waits for one box; throws with a reason on timeout.
+    // "; a box says: ..." for a failure report while a box is open, else "".
+    std::string Boxes() const;
+    // Waits for one box.
     TNotice WaitNotice(DWORD timeoutMs);
     // Closes every box that appears until the process ends, in order; the texts and the exit
-    // code. Throws with what it saw when the process outlives `timeoutMs`.
+    // code. Fails with what it saw when the process outlives `timeoutMs`.
     std::vector<std::string> CloseNoticesUntilExit(DWORD timeoutMs, DWORD& exitCode);
 
     // Posts a command as the menu would.
@@ -69,8 +69,5 @@ class TKavit {
     LONGLONG trayTime = 0;   // when its tray icon was first seen
 };
 
-// Presses OK on a box and waits for it to go; throws if it stays.
+// Presses OK on a box and waits for it to go.
 void CloseNotice(const TNotice& notice);
-
-// "[\"a\", \"b\"]"
-std::string DescribeTexts(const std::vector<std::string>& texts);

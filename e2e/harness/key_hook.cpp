@@ -11,15 +11,11 @@ namespace {
 
 // The hook thread appends, the harness reads: a critical section, which every Windows has (the
 // C++ library's mutex needs the posix-thread runtime).
-struct TEventsLock {
-    CRITICAL_SECTION section;
-    TEventsLock() { InitializeCriticalSection(&section); }
-} eventsLock;
+CRITICAL_SECTION eventsLock;
+[[maybe_unused]] const bool eventsLockMade = (InitializeCriticalSection(&eventsLock), true);
 struct TEventsGuard {
-    TEventsGuard() { EnterCriticalSection(&eventsLock.section); }
-    ~TEventsGuard() { LeaveCriticalSection(&eventsLock.section); }
-    TEventsGuard(const TEventsGuard&) = delete;
-    TEventsGuard& operator=(const TEventsGuard&) = delete;
+    TEventsGuard() { EnterCriticalSection(&eventsLock); }
+    ~TEventsGuard() { LeaveCriticalSection(&eventsLock); }
 };
 std::vector<TKeyEvent> events;
 std::atomic<HWND> watchedWindow{nullptr};
@@ -35,13 +31,8 @@ LRESULT CALLBACK LowLevelKeyboard(int code, WPARAM message, LPARAM data) {
     if (code != HC_ACTION)
         return CallNextHookEx(nullptr, code, message, data);
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
-    TKeyEvent event;
-    event.time = Now();
-    event.vk = key->vkCode;
-    event.scan = key->scanCode;
-    event.extended = (key->flags & LLKHF_EXTENDED) != 0;
-    event.up = (key->flags & LLKHF_UP) != 0;
-    event.injected = (key->flags & LLKHF_INJECTED) != 0;
+    TKeyEvent event = {key->vkCode, key->scanCode, (key->flags & LLKHF_EXTENDED) != 0,
+                       (key->flags & LLKHF_UP) != 0, Now()};
     HWND window = watchedWindow.load();
     if (window) {
         event.watched = true;
@@ -55,9 +46,8 @@ LRESULT CALLBACK LowLevelKeyboard(int code, WPARAM message, LPARAM data) {
         TEventsGuard guard;
         events.push_back(event);
     }
-    if (passOn.load())
-        return CallNextHookEx(nullptr, code, message, data);
-    return 1; // swallowed: no window gets it
+    // Unless passed on, swallowed: no window gets it.
+    return passOn.load() ? CallNextHookEx(nullptr, code, message, data) : 1;
 }
 
 DWORD WINAPI HookThread(LPVOID) {

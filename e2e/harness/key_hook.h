@@ -13,7 +13,6 @@ struct TKeyEvent {
     DWORD scan = 0;
     bool extended = false;
     bool up = false;
-    bool injected = false;
     LONGLONG time = 0; // performance counter when the hook saw it
     // Filled only while a window is watched (see Watch): whether it still existed and whether
     // its tray icon 1 was still in the tray when the event arrived.

@@ -1,5 +1,3 @@
-#include "e2e/harness/measure.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,24 +15,21 @@ struct TStats {
         return values.empty() ? 0 : values[static_cast<size_t>(q * (values.size() - 1))];
     }
     std::string Describe(const char* unit) {
-        if (values.empty())
-            return "no samples";
-        std::sort(values.begin(), values.end());
         double sum = 0;
         for (double v : values)
             sum += v;
-        auto at = [&](double q) { return values[static_cast<size_t>(q * (values.size() - 1))]; };
-        return Format("min %.2f, median %.2f, p90 %.2f, max %.2f, mean %.2f %s (n=%zu)",
-                      values.front(), at(0.5), at(0.9), values.back(), sum / values.size(), unit,
-                      values.size());
+        return values.empty() ? "no samples"
+                              : Format("min %.2f, median %.2f, p90 %.2f, max %.2f, mean %.2f %s "
+                                       "(n=%zu)",
+                                       At(0), At(0.5), At(0.9), At(1), sum / values.size(), unit,
+                                       values.size());
     }
 };
 
 // Linux CPU time (user + system, clock ticks) of this Wine session's processes whose command line
 // contains `needle`, read through Wine's Z: drive: other sessions on the machine (other suites
 // running at the same time) have another WINEPREFIX. -1 when /proc cannot be read.
-long long UnixCpuTicks(const char* needle, int* processes) {
-    *processes = 0;
+long long UnixCpuTicks(const char* needle) {
     char prefix[MAX_PATH] = "";
     GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
     std::string ours = std::string("WINEPREFIX=") + prefix + '\0';
@@ -44,42 +39,24 @@ long long UnixCpuTicks(const char* needle, int* processes) {
         return -1;
     long long total = 0;
     do {
-        if (found.cFileName[0] < '0' || found.cFileName[0] > '9')
-            continue;
         std::string base = std::string("Z:\\proc\\") + found.cFileName + "\\";
-        std::string cmdline, stat;
-        if (!ReadFileBytes(base + "cmdline", cmdline) || !ReadFileBytes(base + "stat", stat))
+        std::string cmdline, stat, environment;
+        if (found.cFileName[0] < '0' || found.cFileName[0] > '9' ||
+            !ReadFileBytes(base + "cmdline", cmdline) || !ReadFileBytes(base + "stat", stat))
             continue;
-        for (char& c : cmdline)
-            if (c == 0)
-                c = ' ';
-        std::string environment;
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
         if (cmdline.find(needle) == std::string::npos ||
             (prefix[0] && (!ReadFileBytes(base + "environ", environment) ||
                            environment.find(ours) == std::string::npos)))
             continue;
         // After the command name in parentheses come field 3 (state) onwards; utime is field
         // 14 and stime field 15.
+        unsigned long long user = 0, system = 0;
         size_t close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::vector<std::string> fields;
-        size_t at = close + 1;
-        while (at < stat.size()) {
-            while (at < stat.size() && stat[at] == ' ')
-                at++;
-            size_t end = stat.find(' ', at);
-            if (end == std::string::npos)
-                end = stat.size();
-            if (end > at)
-                fields.push_back(stat.substr(at, end - at));
-            at = end;
-        }
-        if (fields.size() < 13)
-            continue;
-        total +=
-            strtoll(fields[11].c_str(), nullptr, 10) + strtoll(fields[12].c_str(), nullptr, 10);
-        (*processes)++;
+        if (close != std::string::npos &&
+            sscanf(stat.c_str() + close + 1,
+                   "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system) == 2)
+            total += static_cast<long long>(user + system);
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return total;
@@ -107,9 +84,9 @@ void BuildRoundTrips(const TPaths& paths) {
     env.UnloadDriver();
     std::string shipped = paths.dist + "LPTWDMIO.SYS", reason;
     TSimDevice device;
-    if (!CopyFileA(shipped.c_str(), (env.dir + "LPTWDMIO.SYS").c_str(), FALSE) ||
-        !DriverService::Install(env.dir + "LPTWDMIO.SYS", reason) || !device.Open())
-        Fail("shipped driver did not load: %s", reason.c_str());
+    ASSERT_TRUE(CopyFileA(shipped.c_str(), (env.dir + "LPTWDMIO.SYS").c_str(), FALSE) &&
+                DriverService::Install(env.dir + "LPTWDMIO.SYS", reason) && device.Open())
+        << "shipped driver did not load: " << reason;
     printf("one-pair read batch round trip, shipped build (refused, no port): %.1f us\n",
            RoundTripMicroseconds(device));
     device.Close();
@@ -121,9 +98,8 @@ void BuildRoundTrips(const TPaths& paths) {
 double CpuShares(TEnv* env, double cpu[4]) {
     const char* names[] = {"Kavit.exe", "winedevice.exe", "wineserver"};
     long long before[3];
-    int count;
     for (int i = 0; i < 3; i++)
-        before[i] = UnixCpuTicks(names[i], &count);
+        before[i] = UnixCpuTicks(names[i]);
     LONGLONG t0 = Now();
     for (int i = 0; i < 8; i++) {
         Sleep(500);
@@ -133,7 +109,7 @@ double CpuShares(TEnv* env, double cpu[4]) {
     double ms = MsBetween(t0, Now());
     cpu[3] = 0;
     for (int i = 0; i < 3; i++) { // ticks of 10 ms
-        cpu[i] = static_cast<double>(UnixCpuTicks(names[i], &count) - before[i]) * 1000.0 / ms;
+        cpu[i] = static_cast<double>(UnixCpuTicks(names[i]) - before[i]) * 1000.0 / ms;
         cpu[3] += cpu[i];
     }
     return ms;
@@ -185,19 +161,42 @@ void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool tw
     env.ExitKavit(kavit);
 }
 
-} // namespace
+// Three starts of Kavit, each installing the driver: to its window, its tray icon, its first pass.
+void StartupFigures(const TPaths& paths) {
+    TEnv env(paths, "measure_startup");
+    TStats window, tray, firstPass;
+    for (int run = 0; run < 3; run++) {
+        env.UnloadDriver(); // the last run's driver still holds its file
+        TKavit& kavit = StartKavitWith(env, StandardIni(1));
+        window.Add(MsBetween(kavit.startTime, kavit.windowTime));
+        tray.Add(MsBetween(kavit.startTime, kavit.trayTime));
+        Require(env.sim, env.sim.Open(), "device not open");
+        ULONG next = 0;
+        std::vector<TSimLogEntry> log;
+        LONGLONG seen = 0;
+        WaitUntil(
+            [&] {
+                env.sim.ReadLog(next, log);
+                seen = Now();
+                return !AnalyzeScan(log, Lpt1, false).passes.empty();
+            },
+            5000, 1);
+        firstPass.Add(MsBetween(kavit.startTime, seen));
+        env.sim.Close();
+        env.ExitKavit(kavit);
+    }
+    printf("start to window (driver installed by the program): %s\n",
+           window.Describe("ms").c_str());
+    printf("start to tray icon: %s\n", tray.Describe("ms").c_str());
+    printf("start to first complete scan pass: %s\n", firstPass.Describe("ms").c_str());
+}
 
-int RunPace(const TPaths& paths, const char* label) {
-    double idle[4];
-    CpuShares(nullptr, idle);
-    printf("pace %s, Wine alone before: winedevice %.1f %%, wineserver %.1f %% of one core\n",
-           label, idle[1], idle[2]);
+// Runs `figures`; a failure, already printed by GoogleTest, ends them with status 1.
+int Measured(const std::function<void()>& figures) {
     try {
-        for (DWORD interval : {1u, 2u, 5u, 10u})
-            PaceFigures(paths, label, interval, false);
-        PaceFigures(paths, label, 10, true);
-    } catch (const TCaseFailure& f) {
-        printf("measurement failed: %s\n", f.what());
+        figures();
+    } catch (const testing::AssertionException&) {
+        printf("measurement failed (see above)\n");
         return 1;
     }
     std::string reason;
@@ -205,47 +204,23 @@ int RunPace(const TPaths& paths, const char* label) {
     return 0;
 }
 
+} // namespace
+
+int RunPace(const TPaths& paths, const char* label) {
+    double idle[4];
+    CpuShares(nullptr, idle);
+    printf("pace %s, Wine alone before: winedevice %.1f %%, wineserver %.1f %% of one core\n",
+           label, idle[1], idle[2]);
+    return Measured([&] {
+        for (DWORD interval : {1u, 2u, 5u, 10u})
+            PaceFigures(paths, label, interval, false);
+        PaceFigures(paths, label, 10, true);
+    });
+}
+
 int RunMeasurements(const TPaths& paths) {
-    try {
+    return Measured([&] {
         BuildRoundTrips(paths);
-        {
-            TEnv env(paths, "measure_startup");
-            TStats window, tray, firstPass;
-            for (int run = 0; run < 3; run++) {
-                env.UnloadDriver(); // the last run's driver still holds its file
-                env.MakeProgramDir();
-                env.WriteIni(StandardIni(1));
-                TKavit& kavit = env.StartKavit();
-                window.Add(MsBetween(kavit.startTime, kavit.windowTime));
-                tray.Add(MsBetween(kavit.startTime, kavit.trayTime));
-                if (!env.sim.Open())
-                    Fail("device not open");
-                ULONG next = 0;
-                std::vector<TSimLogEntry> log;
-                LONGLONG seen = 0;
-                WaitUntil(
-                    [&] {
-                        env.sim.ReadLog(next, log);
-                        if (AnalyzeScan(log, Lpt1, false).passes.empty())
-                            return false;
-                        seen = Now();
-                        return true;
-                    },
-                    5000, 1);
-                firstPass.Add(MsBetween(kavit.startTime, seen));
-                env.sim.Close();
-                env.ExitKavit(kavit);
-            }
-            printf("start to window (driver installed by the program): %s\n",
-                   window.Describe("ms").c_str());
-            printf("start to tray icon: %s\n", tray.Describe("ms").c_str());
-            printf("start to first complete scan pass: %s\n", firstPass.Describe("ms").c_str());
-        }
-    } catch (const TCaseFailure& f) {
-        printf("measurement failed: %s\n", f.what());
-        return 1;
-    }
-    std::string reason;
-    DriverService::Remove(reason);
-    return 0;
+        StartupFigures(paths);
+    });
 }

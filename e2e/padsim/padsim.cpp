@@ -20,14 +20,10 @@
 #include <cstring>
 
 #include "e2e/common/sim_client.h"
+#include "e2e/harness/kavit_process.h"
 #include "scanner/pad_wiring.h"
 
 namespace {
-
-const char KavitClass[] = "Kavit Tray";
-const char KavitTitle[] = "Kavit program";
-const UINT CmdExit = 462;
-const UINT CmdPresetBase = 900;
 
 int Usage() {
     fprintf(stderr, "usage: padsim press|release <pad> <button>   pad 1..2, button 1..12\n"
@@ -57,13 +53,10 @@ bool ParsePadButton(int argc, char** argv, int& pad, int& button) {
 
 // ---- key events, caught with a low-level hook and passed on ------------------------------------
 
-HANDLE printLock = CreateMutexA(nullptr, FALSE, nullptr);
-
+// A whole line at once (the C library locks the stream for it), shown at once.
 void PrintLine(const char* text) {
-    WaitForSingleObject(printLock, INFINITE);
     fputs(text, stdout);
     fflush(stdout);
-    ReleaseMutex(printLock);
 }
 
 LRESULT CALLBACK ShowKey(int code, WPARAM message, LPARAM data) {
@@ -143,36 +136,38 @@ bool Change(TSimDevice& device, int pad, USHORT press, USHORT release, const cha
     return Report(device, device.ChangeButtons(pad, press, release), "buttons");
 }
 
-bool Tap(TSimDevice& device, int pad, int button, DWORD ms) {
+// Presses (or releases) one button, saying so as "button 3 down".
+bool Set(TSimDevice& device, int pad, int button, bool down, const char* word) {
     char what[48];
-    snprintf(what, sizeof(what), "button %d down", button);
-    if (!Change(device, pad, ButtonBit(button), 0, what))
+    snprintf(what, sizeof(what), "button %d %s", button, word);
+    return Change(device, pad, down ? ButtonBit(button) : 0, down ? 0 : ButtonBit(button), what);
+}
+
+bool Tap(TSimDevice& device, int pad, int button, DWORD ms) {
+    if (!Set(device, pad, button, true, "down"))
         return false;
     Sleep(ms);
-    snprintf(what, sizeof(what), "button %d up", button);
-    bool ok = Change(device, pad, 0, ButtonBit(button), what);
+    bool ok = Set(device, pad, button, false, "up");
     Sleep(60); // the program scans every Interval ms: let its key-up show before the next line
     return ok;
 }
 
 int Demo(TSimDevice& device) {
-    for (int b = 1; b <= PadButtonCount; b++)
-        if (!Tap(device, 1, b, 150))
-            return 1;
-    if (!Change(device, 1, ButtonBit(2) | ButtonBit(7), 0,
-                "buttons 2 and 7 down together "
-                "(7 is read first)"))
-        return 1;
+    const USHORT chord = ButtonBit(2) | ButtonBit(7);
+    bool ok = true;
+    for (int b = 1; ok && b <= PadButtonCount; b++)
+        ok = Tap(device, 1, b, 150);
+    ok = ok && Change(device, 1, chord, 0, "buttons 2 and 7 down together (7 is read first)");
     Sleep(300);
-    if (!Change(device, 1, 0, ButtonBit(2) | ButtonBit(7), "buttons 2 and 7 up"))
-        return 1;
+    ok = ok && Change(device, 1, 0, chord, "buttons 2 and 7 up");
     Sleep(100);
-    PrintLine("pad 2 (Kavit reads it only with SecondPlayer=1 in Kavit.ini)\n");
-    for (int b = 1; b <= PadButtonCount; b++)
-        if (!Tap(device, 2, b, 150))
-            return 1;
-    PrintLine("demo done\n");
-    return 0;
+    if (ok)
+        PrintLine("pad 2 (Kavit reads it only with SecondPlayer=1 in Kavit.ini)\n");
+    for (int b = 1; ok && b <= PadButtonCount; b++)
+        ok = Tap(device, 2, b, 150);
+    if (ok)
+        PrintLine("demo done\n");
+    return ok ? 0 : 1;
 }
 
 HWND FindKavit() {
@@ -251,12 +246,7 @@ int main(int argc, char** argv) {
         if (!ParsePadButton(argc, argv, pad, button))
             return Usage();
         bool press = !strcmp(command, "press");
-        char what[48];
-        snprintf(what, sizeof(what), "button %d %s", button, press ? "pressed" : "released");
-        return Change(device, pad, press ? ButtonBit(button) : 0, press ? 0 : ButtonBit(button),
-                      what)
-                   ? 0
-                   : 1;
+        return Set(device, pad, button, press, press ? "pressed" : "released") ? 0 : 1;
     }
     if (!strcmp(command, "tap")) {
         long ms = 150;
