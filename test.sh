@@ -53,6 +53,10 @@ for preset in mingw-i686 mingw-x64; do
     step "imports $preset" bash scripts/check-imports.sh "$preset"
 done
 
+# The 32-bit program stays small: build/mingw-i686/Kavit.map tells what takes the room.
+step "Kavit.exe under 256 KiB" bash -c 'size=$(stat -c %s build/mingw-i686/dist/Kavit.exe) &&
+    echo "Kavit.exe (i686): $size bytes" && [ "$size" -lt 262144 ]'
+
 # The port driver as shipped: a checksum Windows accepts, no section both writable and executable
 # (memory integrity), and the 64-bit image test-signed with the certificate beside it.
 step "driver images" bash -c "python3 scripts/pe-checksum.py build/mingw-i686/dist/LPTWDMIO.SYS \
