@@ -24,7 +24,7 @@ step() { # step NAME COMMAND...: one counted check that is not a test runner of 
 # Every C and C++ source as .clang-format wants it.
 step "clang-format" bash -c "git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror"
 
-# The parts depend downwards only: lptio <- common <- settings <- scanner <- app.
+# The parts depend downwards only: wire <- lptio <- common <- settings <- scanner <- app.
 step "part dependencies" bash scripts/check-part-includes.sh
 
 # Host unit tests: every test case counts.

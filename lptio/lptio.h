@@ -20,7 +20,7 @@
 
 #include <string>
 
-#include "driver/lpt_protocol.h"
+#include "wire/lpt_protocol.h"
 #include "lptio/driver_place.h"
 
 // A port is named by its high nibble.

@@ -20,7 +20,7 @@
 #include <cstring>
 
 #include "e2e/common/sim_client.h"
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 
 namespace {
 
