@@ -24,7 +24,7 @@ step() { # step NAME COMMAND...: one counted check that is not a test runner of 
 # Every C and C++ source as .clang-format wants it.
 step "clang-format" bash -c "git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror"
 
-# The parts depend downwards only: lptio <- common <- settings <- scanner <- app.
+# The parts depend downwards only: wire <- lptio <- common <- settings <- scanner <- app.
 step "part dependencies" bash scripts/check-part-includes.sh
 
 # Host unit tests: every test case counts.
@@ -52,6 +52,10 @@ for preset in mingw-i686 mingw-x64; do
     # Every import of the shipped programs as committed: nothing newer than Windows XP SP3.
     step "imports $preset" bash scripts/check-imports.sh "$preset"
 done
+
+# The 32-bit program stays small: build/mingw-i686/Kavit.map tells what takes the room.
+step "Kavit.exe under 256 KiB" bash -c 'size=$(stat -c %s build/mingw-i686/dist/Kavit.exe) &&
+    echo "Kavit.exe (i686): $size bytes" && [ "$size" -lt 262144 ]'
 
 # The port driver as shipped: a checksum Windows accepts, no section both writable and executable
 # (memory integrity), and the 64-bit image test-signed with the certificate beside it.

@@ -25,7 +25,8 @@ bool FindAnsweringPort() {
 
 // "Kavit program: LPT2 in use by another program"
 std::string PortInUseTip(PortCode port) {
-    return "Kavit program: LPT" + std::to_string(port >> 4) + " in use by another program";
+    return "Kavit program: LPT" + std::to_string(LPT_ADDRESS_PORT(port)) +
+           " in use by another program";
 }
 
 } // namespace

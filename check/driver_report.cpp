@@ -9,21 +9,16 @@
 
 namespace {
 
-// Service-manager answers that have a plain meaning for the user.
-const DWORD ErrorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
-const DWORD ErrorPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
-const DWORD ErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
-const DWORD ErrorBadExeFormat = 193;     // ERROR_BAD_EXE_FORMAT
-const DWORD ErrorMachineMismatch = 216;  // ERROR_EXE_MACHINE_TYPE_MISMATCH
-const DWORD ErrorInvalidImageHash = 577; // ERROR_INVALID_IMAGE_HASH: signature refused
-const DWORD ErrorAlreadyRunning = 1056;  // ERROR_SERVICE_ALREADY_RUNNING
-const DWORD ErrorServiceDisabled = 1058; // ERROR_SERVICE_DISABLED
-const DWORD ErrorMarkedForDelete = 1072; // ERROR_SERVICE_MARKED_FOR_DELETE
-const DWORD ErrorDriverBlocked = 1275;   // ERROR_DRIVER_BLOCKED
-// Windows 11 stops a driver that the vulnerable driver blocklist or an App Control policy names
-// with one of these too.
-const DWORD ErrorPolicyViolation = 4551;   // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
-const DWORD ErrorCertRevoked = 0x800B010C; // CERT_E_REVOKED
+// Service-manager answers that have a plain meaning for the user go by Windows' names; MinGW's
+// winerror.h lacks two of them. Windows 11 stops a driver that the vulnerable driver blocklist or
+// an App Control policy names with the policy violation or a revoked certificate too.
+#ifndef ERROR_INVALID_IMAGE_HASH
+#define ERROR_INVALID_IMAGE_HASH 577L // the signature was refused
+#endif
+#ifndef ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
+#define ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION 4551L
+#endif
+const DWORD ErrorCertRevoked = static_cast<DWORD>(CERT_E_REVOKED); // an HRESULT, negative
 
 // Where Windows says which rule kept a driver out.
 const char CodeIntegrityLog[] =
@@ -85,14 +80,14 @@ TDriverReport OwnCause(const std::string& reason, const std::string& advice, DWO
 
 TDriverReport StartFailed(DWORD error, WORD native) {
     switch (error) {
-    case ErrorAccessDenied:
+    case ERROR_ACCESS_DENIED:
         return OwnCause("not running as an administrator: the driver may not be started",
                         NotAdminAdvice, error);
-    case ErrorFileNotFound:
-    case ErrorPathNotFound:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
         return OwnCause("Windows cannot find the driver file LPTWDMIO.SYS",
                         "Put LPTWDMIO.SYS beside kavit-check.exe and Kavit.exe.", error);
-    case ErrorInvalidImageHash:
+    case ERROR_INVALID_IMAGE_HASH:
         // With test signing off on 64-bit Windows, that is named first (LeadWithTestSigning).
         return Failed("Windows refused the driver's signature",
                       std::string(CodeIntegrityLog) +
@@ -101,7 +96,7 @@ TDriverReport StartFailed(DWORD error, WORD native) {
                           "Microsoft Vulnerable Driver Blocklist or App Control may refuse it "
                           "too.",
                       error);
-    case ErrorPolicyViolation:
+    case ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION:
         return OwnCause("a Windows policy blocked the driver",
                         std::string(CodeIntegrityLog) +
                             " It is the Microsoft Vulnerable Driver Blocklist (Windows Security "
@@ -114,25 +109,25 @@ TDriverReport StartFailed(DWORD error, WORD native) {
                             " Sign the driver again with a certificate of this PC's own: "
                             "help.htm, \"Driver signing\", has the steps.",
                         error);
-    case ErrorBadExeFormat:
-    case ErrorMachineMismatch:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
         return OwnCause("the driver is built for another kind of Windows",
                         std::string("Use the LPTWDMIO.SYS built for ") + MachineName(native) +
                             " Windows.",
                         error);
-    case ErrorMarkedForDelete:
+    case ERROR_SERVICE_MARKED_FOR_DELETE:
         return OwnCause("the service lptwdmio is marked for deletion",
                         "Close the other program that holds the driver (Kavit or kavit-check) "
                         "first, then try again: the service goes once the last of them has let go "
                         "of the driver. Restart Windows only if it stays.",
                         error);
-    case ErrorServiceDisabled:
+    case ERROR_SERVICE_DISABLED:
         return OwnCause("the service lptwdmio is disabled",
                         "Remove it in an administrator prompt with\n"
                         "    sc delete lptwdmio\n"
                         "and try again.",
                         error);
-    case ErrorDriverBlocked:
+    case ERROR_DRIVER_BLOCKED:
         return OwnCause("Windows blocked the driver",
                         std::string(CodeIntegrityLog) +
                             " Then look at the Microsoft Vulnerable Driver Blocklist (Windows "
@@ -140,7 +135,7 @@ TDriverReport StartFailed(DWORD error, WORD native) {
                             "policy. Memory integrity alone does not keep this driver out: leave "
                             "it on.",
                         error);
-    case ErrorAlreadyRunning:
+    case ERROR_SERVICE_ALREADY_RUNNING:
         return OwnCause("the service lptwdmio runs, but its device " LPT_USER_PATH " does not "
                         "open",
                         "Another driver may be registered under the name lptwdmio: in an "
@@ -160,7 +155,7 @@ TDriverReport NoService() {
     if (!ServiceManagerOpens(error)) {
         if (error == 0)
             return Failed("this Windows offers no service manager for the driver", "", 0);
-        if (error == ErrorAccessDenied)
+        if (error == ERROR_ACCESS_DENIED)
             return Failed("not running as an administrator: the driver service cannot be "
                           "installed",
                           NotAdminAdvice, error);

@@ -373,16 +373,16 @@ int Run(bool once) {
     return result;
 }
 
-} // namespace
-
 // Kavit.ini's loader tells of a bad preset number through the notice box, which would stop a
-// console program (and a script) until someone clicks it. This program links its own notice
-// instead of common/'s: the text goes to the error output.
-void ShowNotice(const char* text) {
+// console program (and a script) until someone clicks it: here the text goes to the error output.
+void PrintNotice(const char* text) {
     fprintf(stderr, "Kavit.ini: %s\n", text);
 }
 
+} // namespace
+
 int main(int argc, char** argv) {
+    SetNoticeSink(PrintNotice);
     bool once = false;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--once") == 0) {

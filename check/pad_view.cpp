@@ -101,19 +101,6 @@ std::string HeldList(const TPadReading& reading) {
     return list;
 }
 
-const char* PortName(PortCode port) {
-    switch (port) {
-    case PortLpt1:
-        return "LPT1";
-    case PortLpt2:
-        return "LPT2";
-    case PortLpt3:
-        return "LPT3";
-    default:
-        return "none";
-    }
-}
-
 void CountPass(TPaceMeter& meter, double ms) {
     const double Window = 1000;
     meter.passes.push_back(ms);
@@ -160,7 +147,7 @@ std::string Frame(const TViewSetup& setup, const TPadReading& reading) {
     }
     frame += Padded(head + tail);
 
-    // One column per input line, headed by its name and pin, as pad_wiring.h has them.
+    // One column per input line, headed by its name and pin, as wire/pad_wiring.h has them.
     std::string header = "step  line low    status  ";
     size_t columnStart[InputLineCount];
     for (int k = 0; k < InputLineCount; ++k) {

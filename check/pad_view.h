@@ -24,9 +24,6 @@ bool ReadPads(TLptPortConnection& connection, PortCode port, TPadReading& readin
 // Held buttons as "pad:button" pairs, pad 1 first: "1:3 2:12"; empty when none.
 std::string HeldList(const TPadReading& reading);
 
-// "LPT1", "LPT2", "LPT3", or "none" for 0.
-const char* PortName(PortCode port);
-
 // What the live view shows beside the buttons.
 struct TViewSetup {
     PortCode port = 0;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "check/pad_view.h"
 #include "common/tick_source.h"
 
 namespace {
@@ -11,6 +10,19 @@ const DWORD LongestViewPeriodMs = 100;
 const DWORD LongestSensibleInterval = 1000;
 
 } // namespace
+
+const char* PortName(PortCode port) {
+    switch (port) {
+    case PortLpt1:
+        return "LPT1";
+    case PortLpt2:
+        return "LPT2";
+    case PortLpt3:
+        return "LPT3";
+    default:
+        return "none";
+    }
+}
 
 PortCode FirstPresent(const TLptPortConnection& connection) {
     if (connection.lpt1Present)

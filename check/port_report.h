@@ -11,6 +11,9 @@
 #include "common/port_in_use.h" // BusyPort
 #include "lptio/lptio.h"
 
+// "LPT1", "LPT2", "LPT3", or "none" for 0.
+const char* PortName(PortCode port);
+
 // The first port that passed the presence test at connection time, 0 for none.
 PortCode FirstPresent(const TLptPortConnection& connection);
 

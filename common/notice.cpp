@@ -2,6 +2,19 @@
 
 #include <windows.h>
 
+namespace {
+
+TNoticeSink noticeSink = nullptr;
+
+} // namespace
+
 void ShowNotice(const char* text) {
-    MessageBoxA(nullptr, text, "Kavit program", MB_OK);
+    if (noticeSink)
+        noticeSink(text);
+    else
+        MessageBoxA(nullptr, text, "Kavit program", MB_OK);
+}
+
+void SetNoticeSink(TNoticeSink sink) {
+    noticeSink = sink;
 }

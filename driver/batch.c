@@ -1,9 +1,9 @@
 #include "batch.h"
 
 static TBatchVerdict CheckPair(uint8_t address, uint32_t foundPorts, int kind) {
-    uint32_t port = address >> 4;
+    uint32_t port = LPT_ADDRESS_PORT(address);
     int isWrite = !PairReads(kind, address);
-    uint32_t reg = (uint32_t)(kind == BatchMixed ? address & ~LPT_PAIR_READ : address) & 0x0Fu;
+    uint32_t reg = kind == BatchMixed ? LPT_ADDRESS_REGISTER(address) : LPT_ADDRESS_OFFSET(address);
     if (port < 1 || port > LPT_PORT_COUNT || !(foundPorts & (1u << (port - 1))))
         return BatchNoSuchPort;
     if (reg >= LPT_REGISTER_SPAN)

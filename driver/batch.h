@@ -1,12 +1,12 @@
 /* Register batches of LPTWDMIO.SYS: what a caller may ask for, checked before any register is
  * touched. Plain C with no Windows header, so that the host tests compile the very same rules.
- * The batch format and its limits are lpt_protocol.h's. */
+ * The batch format and its limits are wire/lpt_protocol.h's. */
 #ifndef KAVIT_DRIVER_BATCH_H
 #define KAVIT_DRIVER_BATCH_H
 
 #include <stdint.h>
 
-#include "lpt_protocol.h"
+#include "wire/lpt_protocol.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -52,10 +52,10 @@ static inline int PairReads(int kind, uint8_t address) {
 
 /* Port index 0..2 and register offset of a checked register address (a read flag dropped). */
 static inline uint32_t BatchPortIndex(uint8_t address) {
-    return (uint32_t)(address >> LPT_PORT_SHIFT) - 1;
+    return LPT_ADDRESS_PORT(address) - 1;
 }
 static inline uint32_t BatchRegister(uint8_t address) {
-    return address & 0x07u;
+    return LPT_ADDRESS_REGISTER(address);
 }
 
 /* The byte to put into the control register when a caller asks for `requested`: only the four

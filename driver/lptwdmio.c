@@ -4,7 +4,7 @@
  * batches of {register address, value} pairs: 0x220050 reads each named register into its pair,
  * 0x220060 writes each pair's value, 0x220080 reads or writes pair by pair. A batch is checked as a
  * whole before any register is touched (batch.c); one bad pair fails all of it, with a Win32 error
- * for the caller. 0x220070 answers how many handles to the device are open (lpt_protocol.h).
+ * for the caller. 0x220070 answers how many handles to the device are open (wire/lpt_protocol.h).
  *
  * This part is the same in both builds; the ports themselves are the back end's (port_backend.h).
  * Only SYSTEM and Administrators may open the device, also by any name below it, and only with

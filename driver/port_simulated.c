@@ -1,9 +1,10 @@
 /* Port back end of the simulated build: no port behind it.
  *
  * The three ports LPT1..LPT3 are kept in memory. Their status registers answer from two simulated
- * twelve-button pads wired as the program expects (the table of scanner/pad_wiring.h): one of the
- * select lines D0..D5 driven low at a time, buttons b and b + 6 on the line of step b, each pad's
- * buttons 1-6 and 7-12 on an input line of their own, Busy shown inverted by the port.
+ * twelve-button pads wired as the program expects (wire/pad_wiring.h, whose PadStatus is the one
+ * model of the pads that the host tests use too): one of the select lines D0..D5 driven low at a
+ * time, buttons b and b + 6 on the line of step b, each pad's buttons 1-6 and 7-12 on an input
+ * line of their own, Busy shown inverted by the port.
  *
  * A pressed button pulls its line low only while its select line is low. The simulated machine
  * has all three ports' addresses; a port "plugged out" is an empty slot whose registers float
@@ -16,7 +17,7 @@
 #include "batch.h"
 #include "pool.h"
 #include "port_backend.h"
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 #include "simport.h"
 
 /* "KSim" in a pool dump. */
@@ -70,20 +71,6 @@ static void SimResetPorts(void) {
     }
 }
 
-static UCHAR SimPadStatus(const TPort* port) {
-    UCHAR status = STATUS_IDLE;
-    int pad, button;
-    for (pad = 1; pad <= PadCount; pad++) {
-        for (button = 1; button <= PadButtonCount; button++) {
-            /* The pressed button connects its low select line to the pad's input line. */
-            if ((Buttons[pad - 1] & (1u << (button - 1))) &&
-                !(port->data & ButtonSelectBit(button)))
-                status = LinePulled(ButtonLine(pad, button), status);
-        }
-    }
-    return status;
-}
-
 static BOOLEAN SimPortPresent(ULONG index) {
     return (PresentPorts & (1u << index)) != 0;
 }
@@ -97,7 +84,7 @@ static UCHAR SimReadRegister(UCHAR address) {
     case LPT_REG_DATA:
         return port->data;
     case LPT_REG_STATUS:
-        return SimPadStatus(port);
+        return PadStatus(Buttons, port->data, STATUS_IDLE);
     default:
         return (UCHAR)(port->control | CONTROL_UNUSED_BITS);
     }

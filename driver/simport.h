@@ -1,18 +1,18 @@
 /* The simulated build of LPTWDMIO.SYS: what its users share with it.
  *
- * That build answers the protocol's codes (lpt_protocol.h) from registers kept in memory, and a
- * handful of private codes with which a test or the pad simulator presses pad buttons, plugs ports
- * in and out, injects failures and reads back what was done. The build that ships answers none of
- * the private codes.
+ * That build answers the protocol's codes (wire/lpt_protocol.h) from registers kept in memory, and
+ * a handful of private codes with which a test or the pad simulator presses pad buttons, plugs
+ * ports in and out, injects failures and reads back what was done. The build that ships answers
+ * none of the private codes.
  *
  * Included by the kernel-mode driver (C, <ntddk.h>) and by user-mode programs (<windows.h>), so it
  * uses only the types both share. */
 #ifndef KAVIT_DRIVER_SIMPORT_H
 #define KAVIT_DRIVER_SIMPORT_H
 
-#include "lpt_protocol.h"
+#include "wire/lpt_protocol.h"
 
-/* Private control codes, beside the protocol's (lpt_protocol.h), same type, method and access.
+/* Private control codes, beside the protocol's (wire/lpt_protocol.h), same type, method and access.
  *                                   function   input                 output */
 #define SIM_IOCTL_SET_BUTTONS LPT_CONTROL_CODE(0x800) /* TSimButtons           nothing */
 #define SIM_IOCTL_SET_PORTS LPT_CONTROL_CODE(0x801)   /* ULONG port mask       nothing */

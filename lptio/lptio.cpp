@@ -7,7 +7,7 @@ const char LptDevicePath[] = LPT_USER_PATH;
 
 namespace {
 
-// I/O base of each port for the direct transport, by the high nibble of the address: the order
+// I/O base of each port for the direct transport, by the port an address names: the order
 // in which the PC BIOS probes for ports, so LPT1 is the monochrome adapter's 0x3BC, not 0x378.
 const WORD IoBaseLpt1 = 0x3BC;
 const WORD IoBaseLpt2 = 0x378;
@@ -66,11 +66,11 @@ bool LptDeviceGone(DWORD lastError) {
 
 WORD DirectIoAddress(RegisterAddress address) {
     WORD base;
-    switch (address >> 4) {
-    case PortLpt1 >> 4:
+    switch (LPT_ADDRESS_PORT(address)) {
+    case 1:
         base = IoBaseLpt1;
         break;
-    case PortLpt2 >> 4:
+    case 2:
         base = IoBaseLpt2;
         break;
     default:
@@ -78,7 +78,7 @@ WORD DirectIoAddress(RegisterAddress address) {
         break;
     }
     // Bit 3 is not part of the offset: a port has eight addresses at most.
-    return static_cast<WORD>(base + (address & 0x07));
+    return static_cast<WORD>(base + LPT_ADDRESS_REGISTER(address));
 }
 
 bool NtFamily() {

@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "driver/lpt_protocol.h"
+#include "wire/lpt_protocol.h"
 
 // A port is named by its high nibble.
 typedef BYTE PortCode;

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "lptio/lptio.h"
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 
 // One button as the pass read it.
 struct TButtonRead {

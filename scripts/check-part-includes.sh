@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Each part of the program includes only the parts below it:
-#   lptio  <-  common  <-  settings  <-  scanner  <-  app
-# and kavit-check (check/) uses no part of app/.
+#   wire  <-  lptio  <-  common  <-  settings  <-  scanner  <-  app
+# kavit-check (check/) uses no part of app/, the driver (driver/) nothing but wire/, and in these
+# three no two files include each other's headers.
 # Prints every include that reaches upwards; exit status 1 when there is one.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-order=(lptio common settings scanner app)
+order=(wire lptio common settings scanner app)
 bad=0
 for i in "${!order[@]}"; do
     part=${order[$i]}
     above=("${order[@]:$((i + 1))}")
     [ ${#above[@]} -eq 0 ] && continue
     pattern="#include \"($(IFS='|'; echo "${above[*]}"))/"
-    if grep -nE "$pattern" "$part"/*.cpp "$part"/*.h 2>/dev/null; then
+    if grep -nE "$pattern" "$part"/*.cpp "$part"/*.h "$part"/*.c 2>/dev/null; then
         echo "  ^ $part/ includes a part above it"
         bad=1
     fi
@@ -29,5 +30,22 @@ for header in $(grep -ho '#include "common/[a-z_]*\.h"' settings/*.cpp settings/
         echo "  ^ $header, included by settings/, includes the port"
         bad=1
     fi
+done
+# The kernel driver stands on the protocol alone.
+if grep -nE '#include "(lptio|common|settings|scanner|app|check)/' driver/*.c driver/*.h; then
+    echo "  ^ driver/ includes a part of the program"
+    bad=1
+fi
+# A circle: a.* includes "dir/b.h" while b.* includes "dir/a.h".
+for file in check/*.cpp check/*.h driver/*.c driver/*.h wire/*.h; do
+    dir=${file%%/*}
+    stem=${file%.*}
+    for header in $(sed -nE "s@^#include \"($dir/[^\"]+)\.h\".*@\1@p" "$file"); do
+        [ "$header" = "$stem" ] && continue
+        if cat "$header".c* "$header".h 2>/dev/null | grep -qE "^#include \"$stem\.h\""; then
+            echo "$file includes $header.h, whose files include $stem.h: a circle"
+            bad=1
+        fi
+    done
 done
 exit $bad

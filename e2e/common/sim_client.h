@@ -63,8 +63,8 @@ class TSimDevice {
 
 // Service-manager helpers for the driver service "lptwdmio".
 namespace DriverService {
-const char Name[] = "lptwdmio";
-const char DisplayName[] = "LPT port direct access service";
+const char Name[] = LPT_SERVICE_NAME;
+const char DisplayName[] = LPT_SERVICE_DISPLAY_NAME;
 
 enum TPresence {
     Absent,          // no such service

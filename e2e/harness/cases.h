@@ -24,7 +24,7 @@ class E2e : public testing::Test {
     }
 
 // Shared by the case files.
-const UCHAR Lpt1 = 0x10, Lpt2 = 0x20, Lpt3 = 0x30;
+const UCHAR Lpt1 = LPT_PORT_LPT1, Lpt2 = LPT_PORT_LPT2, Lpt3 = LPT_PORT_LPT3;
 
 // What the simulated hardware holds now.
 TSimState State(TEnv& env);

@@ -2,7 +2,7 @@
 // the port and the pads do, or every later case proves nothing.
 #include "e2e/harness/cases.h"
 #include "e2e/harness/harness.h"
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -1,7 +1,7 @@
 #include "e2e/harness/scan_log.h"
 
 #include "e2e/harness/harness.h"
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ std::string PortSequence(const std::vector<TSimLogEntry>& log, size_t end) {
     std::string sequence;
     int last = -1;
     for (size_t i = 0; i < end && i < log.size(); i++) {
-        int port = log[i].address >> 4;
+        int port = static_cast<int>(LPT_ADDRESS_PORT(log[i].address));
         if (port == last)
             continue;
         sequence += (sequence.empty() ? "" : " ") + std::to_string(port);

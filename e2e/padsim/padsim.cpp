@@ -21,7 +21,7 @@
 
 #include "e2e/common/sim_client.h"
 #include "e2e/harness/kavit_process.h"
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 
 namespace {
 

@@ -168,7 +168,7 @@ TEST(PortReport, APortAnotherHandleHoldsIsNamedAsInUse) {
     fake::on.DeviceIoControl = [](HANDLE, DWORD code, LPVOID in, DWORD, LPVOID, DWORD, LPDWORD,
                                   LPOVERLAPPED) {
         const PortIoPair* pairs = static_cast<const PortIoPair*>(in);
-        bool lpt1 = code != IoctlOpenHandles && (pairs[0].address & 0xF0) == PortLpt1;
+        bool lpt1 = code != IoctlOpenHandles && LPT_ADDRESS_PORT(pairs[0].address) == 1;
         SetLastError(lpt1 ? ERROR_BUSY : ERROR_INVALID_FUNCTION);
         return FALSE;
     };

@@ -1,6 +1,6 @@
 // help.htm's wiring tables and its connector picture are written by hand; this holds them to the
 // scanner's wiring table, so that a person who solders by the help page gets what Kavit reads.
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 #include "tests/fake/fake_win32.h"
 
 namespace padsim {
@@ -57,8 +57,8 @@ bool PadMatrix::Transfer(DWORD code, BYTE* pairs, DWORD size) {
 }
 
 void PadMatrix::Access(bool read, BYTE address, BYTE& value) {
-    bool ours = (address & 0xF0) == port;
-    BYTE reg = address & 0x0F;
+    bool ours = LPT_ADDRESS_PORT(address) == LPT_ADDRESS_PORT(port);
+    unsigned reg = LPT_ADDRESS_OFFSET(address);
     if (!read) {
         if (ours && reg == RegData)
             data = value;
@@ -78,30 +78,23 @@ void PadMatrix::Access(bool read, BYTE address, BYTE& value) {
 }
 
 void PadMatrix::Press(int pad, int button) {
-    pressed[pad - 1][button - 1] = true;
+    held[pad - 1] = static_cast<unsigned short>(held[pad - 1] | 1u << (button - 1));
 }
 
 void PadMatrix::Release(int pad, int button) {
-    pressed[pad - 1][button - 1] = false;
+    held[pad - 1] = static_cast<unsigned short>(held[pad - 1] & ~(1u << (button - 1)));
 }
 
 void PadMatrix::ReleaseAll() {
-    for (auto& pad : pressed)
-        for (bool& button : pad)
-            button = false;
+    held[0] = held[1] = 0;
 }
 
 BYTE PadMatrix::Status() const {
-    // Error and the three reserved bits high, every input line at its released value unless a
-    // pressed button whose select line is low pulls it.
-    BYTE status = 0x0F;
+    // Error and the three reserved bits high, every input line at its released value.
+    BYTE idle = 0x0F;
     for (const TInputLine& line : InputLines)
-        status |= line.releasedBit;
-    for (int pad = 1; pad <= 2; ++pad)
-        for (int button = 1; button <= 12; ++button)
-            if (pressed[pad - 1][button - 1] && !(data & ButtonSelectBit(button)))
-                status = LinePulled(ButtonLine(pad, button), status);
-    return status;
+        idle |= line.releasedBit;
+    return PadStatus(held, data, idle);
 }
 
 } // namespace padsim

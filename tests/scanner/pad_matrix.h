@@ -6,8 +6,7 @@
 //   matrix.Install();        // the driver's device opens; its batches reach this matrix
 //   matrix.Press(1, 7);      // pad 1, button 7
 //
-// The pads are wired as scanner/pad_wiring.h has it: a pressed button pulls its pad's input line
-// while its select line is low.
+// The pads answer by wire/pad_wiring.h's PadStatus, the model the simulated driver answers by.
 #pragma once
 
 #include <windows.h>
@@ -53,7 +52,7 @@ class PadMatrix {
     bool Transfer(DWORD code, BYTE* pairs, DWORD size);
     void Access(bool read, BYTE address, BYTE& value);
 
-    bool pressed[2][12] = {};
+    unsigned short held[2] = {}; // bit b-1: button b of that pad
 };
 
 } // namespace padsim

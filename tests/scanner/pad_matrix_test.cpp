@@ -8,8 +8,8 @@
 
 namespace {
 
-// The simulator is what every scanner test trusts, so it is held to the wiring on its own: the
-// select line that must be low, and the status bit that answers (Busy inverted by the port).
+// The pad model that the scanner tests and the simulated driver share, held to the wiring on its
+// own: the select line that must be low, and the status bit that answers (Busy inverted).
 TEST(PadMatrixTest, StatusFollowsTheWiring) {
     struct Case {
         int pad, button; // 0: nothing pressed

@@ -8,7 +8,7 @@
 
 #include "common/program_state.h"
 #include "common/tray_icon.h"
-#include "scanner/pad_wiring.h"
+#include "wire/pad_wiring.h"
 #include "settings/settings.h"
 #include "tests/fake/fake_win32.h"
 #include "tests/scanner/pad_matrix.h"

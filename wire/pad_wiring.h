@@ -1,15 +1,16 @@
 /* How two twelve-button pads are wired to the parallel port: a matrix of six select lines (data
  * bits D0..D5) by four input lines (status bits), two input lines per pad. Plain C with no Windows
  * header, so that the scanner and kavit-check (C++), the simulated port driver (C, kernel mode),
- * padsim, the end-to-end harness and the host tests all read this one table.
+ * padsim, the end-to-end harness and the host tests all read this one table, and the simulated
+ * driver and the host tests answer for the pads with its one model of them (PadStatus).
  *
  * In each of the six steps of a pass one select line is driven low, the other five high; a
  * pressed button whose select line is low pulls its pad's input line low. Button b (1..6) is read
  * in step b on its pad's first input line, button b + 6 in the same step on the second one. */
-#ifndef KAVIT_SCANNER_PAD_WIRING_H
-#define KAVIT_SCANNER_PAD_WIRING_H
+#ifndef KAVIT_WIRE_PAD_WIRING_H
+#define KAVIT_WIRE_PAD_WIRING_H
 
-#include "driver/lpt_protocol.h"
+#include "wire/lpt_protocol.h"
 
 enum {
     PadCount = 2,
@@ -55,16 +56,6 @@ static const TInputLine InputLines[InputLineCount] = {
     {LPT_STATUS_SELECT, LPT_STATUS_SELECT, 2, 7, "Select", 13},          /* Pad2SecondReleased */
 };
 
-/* The input line of a pad's button (pad 1..2, button 1..12). */
-static inline const TInputLine* ButtonLine(int pad, int button) {
-    return &InputLines[(pad - 1) * LinesPerPad + (button - 1) / StepCount];
-}
-
-/* The data bit of a button's select line: button 1 and 7 on D5 .. button 6 and 12 on D0. */
-static inline unsigned char ButtonSelectBit(int button) {
-    return (unsigned char)(~SelectPatterns[(button - 1) % StepCount] & 0x3F);
-}
-
 /* True when the status register value shows the line released. */
 static inline int LineReleasedIn(const TInputLine* line, unsigned char status) {
     return (status & line->mask) == line->releasedBit;
@@ -75,9 +66,24 @@ inline bool LineReleasedIn(const TInputLine& line, unsigned char status) {
 }
 #endif
 
-/* The status register value with the line pulled low by a pressed button. */
-static inline unsigned char LinePulled(const TInputLine* line, unsigned char status) {
-    return (unsigned char)((status & ~line->mask) | (line->releasedBit ^ line->mask));
+/* The pads' answer to a status read: the status register while the data register holds `data`
+ * and the buttons of `held` are held (bit b-1 of held[p-1] for button b of pad p), `idle` being
+ * what it reads with no button pulling. A held button pulls its pad's line while its select line
+ * is low. */
+static inline unsigned char PadStatus(const unsigned short held[PadCount], unsigned char data,
+                                      unsigned char idle) {
+    unsigned char status = idle;
+    int k, step;
+    for (k = 0; k < InputLineCount; k++) {
+        const TInputLine* line = &InputLines[k];
+        for (step = 0; step < StepCount; step++) {
+            int button = line->firstButton + step;
+            unsigned char selectBit = (unsigned char)(~SelectPatterns[step] & 0x3F);
+            if (((held[line->pad - 1] >> (button - 1)) & 1u) && !(data & selectBit))
+                status = (unsigned char)((status & ~line->mask) | (line->releasedBit ^ line->mask));
+        }
+    }
+    return status;
 }
 
 #endif
