@@ -12,8 +12,8 @@
 namespace {
 
 const char AdvapiLibrary[] = "ADVAPI32.DLL";
-const char ServiceName[] = "lptwdmio";
-const char ServiceDisplayName[] = "LPT port direct access service";
+const char ServiceName[] = LPT_SERVICE_NAME;
+const char ServiceDisplayName[] = LPT_SERVICE_DISPLAY_NAME;
 
 // Service-manager entry points, resolved from ADVAPI32.DLL at run time.
 typedef SC_HANDLE(WINAPI* TOpenSCManagerA)(LPCSTR machine, LPCSTR database, DWORD access);

@@ -203,7 +203,7 @@ void RefusedWhole(TEnv& env, const std::vector<TBadBatch>& batches, bool writesO
     ExpectOnlyRefusals(env, true, "a refused batch"); // but the checking reads above
     std::vector<BYTE> full;
     for (int i = 0; i < LPT_BATCH_MAX_PAIRS; i++) // LPT1 data, LPT2 status, LPT3 control
-        full.insert(full.end(), {static_cast<BYTE>((i % 3 + 1) << 4 | i % 3), 0});
+        full.insert(full.end(), {LPT_ADDRESS(i % 3 + 1, i % 3), 0});
     Require(env.sim, env.sim.ReadPorts(full.data(), LPT_BATCH_MAX_PAIRS), "a batch of the cap");
     BYTE batch[8] = {0x10, 0x3E, 0x20, 0x3D, 0x30, 0x3B, 0x10, 0x1F};
     Require(env.sim, env.sim.WritePorts(batch, 4), "four-pair write refused");
@@ -239,8 +239,7 @@ std::vector<TBadBatch> Malformed() {
     batches.push_back({"one pair over the cap", overCap, overLength, overLength});
     for (int port = 0; port <= 15; port++) {
         if (port < 1 || port > 3)
-            batches.push_back(
-                {Format("port %d", port), Pairs({static_cast<BYTE>(port << 4)}, 0xA5), 2, 2});
+            batches.push_back({Format("port %d", port), Pairs({LPT_ADDRESS(port, 0)}, 0xA5), 2, 2});
     }
     for (int reg = 3; reg <= 15; reg++)
         batches.push_back(

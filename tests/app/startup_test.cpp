@@ -230,9 +230,11 @@ TEST_F(StartupTest, TheFirstPortThatAnswersIsChosen) {
         // The connection's own presence tests run while it is built; start-up's run after the
         // window exists.
         std::vector<BYTE> tested;
-        for (BYTE address : app_test::PortAddressesAfter(Find("CreateWindowExA")))
-            if (std::find(tested.begin(), tested.end(), address & 0xF0) == tested.end())
-                tested.push_back(address & 0xF0);
+        for (BYTE address : app_test::PortAddressesAfter(Find("CreateWindowExA"))) {
+            BYTE port = LPT_ADDRESS(LPT_ADDRESS_PORT(address), 0);
+            if (std::find(tested.begin(), tested.end(), port) == tested.end())
+                tested.push_back(port);
+        }
         EXPECT_EQ(tested, c.portsTested);
         EXPECT_EQ(Notices(), std::vector<std::string>{}) << "a silent start, even without pads";
         EXPECT_GE(Find("SetTimer"), 0) << "the program runs";
