@@ -162,18 +162,6 @@ bool OnlyCopy() {
 
 } // namespace
 
-void EndSession() {
-    if (sessionEnded)
-        return;
-    sessionEnded = true;
-    KillTimer(MainWindow, TimerStartup);
-    KillTimer(MainWindow, TimerPoll);
-    StopTicks();
-    ReleaseHeldKeys();
-    TrayIcon(TrayDelete, FirstIcon);
-    ClosePortConnection(PortConnection);
-}
-
 int RunKavit(HINSTANCE instance) {
     if (!OnlyCopy() || FindWindowA(MainWindowClassName, MainWindowTitle)) {
         ShowNotice("Another copy already running");

@@ -6,8 +6,3 @@
 // Runs the program from its single-instance test to its shutdown and answers the exit code,
 // which is 0 on every path. `instance` is the module that holds the icons.
 int RunKavit(HINSTANCE instance);
-
-// The end of the Windows session (log-off, shut-down): stops scanning, lets go of held keys,
-// removes the tray icon and the driver service this run installed. Once; the shutdown after the
-// message loop then leaves these alone.
-void EndSession();

@@ -6,9 +6,9 @@
 #include "app/foreground_preset.h"
 #include "app/key_assign.h"
 #include "app/port_wait.h"
-#include "app/startup.h"
 #include "common/tick_source.h"
 #include "common/tray_icon.h"
+#include "lptio/driver_service.h"
 #include "scanner/scanner.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
@@ -139,6 +139,18 @@ void RunCommand(WPARAM id) {
 }
 
 } // namespace
+
+void EndSession() {
+    if (sessionEnded)
+        return;
+    sessionEnded = true;
+    KillTimer(MainWindow, TimerStartup);
+    KillTimer(MainWindow, TimerPoll);
+    StopTicks();
+    ReleaseHeldKeys();
+    TrayIcon(TrayDelete, FirstIcon);
+    ClosePortConnection(PortConnection);
+}
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

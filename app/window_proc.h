@@ -7,5 +7,10 @@
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The end of the Windows session (log-off, shut-down): stops scanning, lets go of held keys,
+// removes the tray icon and the driver service this run installed. Once; the shutdown after the
+// message loop then leaves these alone.
+void EndSession();
+
 // The About text: version, the project's address, and six blanks that keep the box wide.
 extern const char AboutText[];
