@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "e2e/harness/env.h"
+#include "e2e/harness/harness.h"
 
 // The case directories and the program under test, from the command line.
 extern TPaths casePaths;

@@ -2,10 +2,8 @@
 // it leaves, alone or beside Kavit.
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 #include "e2e/harness/cases.h"
-#include "e2e/harness/harness.h"
 
 namespace {
 
@@ -20,64 +18,49 @@ void CheckDir(TEnv& env, bool withDriver = true, bool withKavit = false) {
         << "program under test missing: " << from << ": " << LastErrorText();
 }
 
-// kavit-check.exe of the case's directory, started from C:\ with `args`, its output caught and
-// no console input. It is ended, if it still runs, when this goes.
+// kavit-check.exe of the case's directory, started from C:\ with `args`, its output and error
+// output caught in one pipe, and no console input. It is ended, if it still runs, when this goes.
 class TCheck {
   public:
     TCheck(TEnv& env, const char* args) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE outWrite = nullptr, errWrite = nullptr;
-        CreatePipe(&outRead, &outWrite, &inherit, 0);
-        CreatePipe(&errRead, &errWrite, &inherit, 0);
-        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
+        CreatePipe(&outRead, &startup.hStdOutput, &inherit, 0);
+        SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+        startup.hStdError = startup.hStdOutput;
         startup.hStdInput = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         &inherit, OPEN_EXISTING, 0, nullptr);
-        startup.hStdOutput = outWrite;
-        startup.hStdError = errWrite;
         PROCESS_INFORMATION info = {};
         std::string exe = env.dir + "kavit-check.exe";
         std::string commandLine = "\"" + exe + "\"" + (*args ? " " : "") + args;
-        BOOL started = outWrite && errWrite &&
-                       CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+        BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
                                       nullptr, "C:\\", &startup, &info);
         std::string error = LastErrorText();
-        for (HANDLE h : {outWrite, errWrite, startup.hStdInput})
-            if (h && h != INVALID_HANDLE_VALUE)
-                CloseHandle(h);
+        CloseHandle(startup.hStdOutput);
+        CloseHandle(startup.hStdInput);
         [&] { ASSERT_TRUE(started) << "kavit-check " << args << " did not start: " << error; }();
         CloseHandle(info.hThread);
         process = info.hProcess;
     }
     ~TCheck() {
         CloseReader();
-        if (errRead)
-            CloseHandle(errRead);
         TerminateProcess(process, 999);
         WaitForSingleObject(process, 5000);
         CloseHandle(process);
     }
     // Waits until the output holds `text`.
     void ExpectPrinted(const char* text, const char* what) {
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                Catch();
-                return out.find(text) != std::string::npos;
-            },
-            CheckDeadlineMs, 5))
+        ASSERT_TRUE(WaitUntil([&] { return Catch().find(text) != std::string::npos; },
+                              CheckDeadlineMs, 5))
             << what << "; printed: " << out;
     }
     // Waits for the end within `deadlineMs`, then expects the exit status `want` (any if -1).
     void ExpectEnd(long want, const char* what, DWORD deadlineMs = 5000) {
         ASSERT_TRUE(WaitUntil(
-            [&] {
-                Catch();
-                return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-            },
-            deadlineMs, 5))
+            [&] { return Catch(), WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, deadlineMs,
+            5))
             << "kavit-check still runs " << deadlineMs << " ms " << what << "; printed: " << out;
         Catch();
         DWORD exitCode = 0;
@@ -94,18 +77,16 @@ class TCheck {
     }
     // Its output's lines, without line ends.
     std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        for (size_t start = 0, end = 0; start < out.size(); start = end + 1) {
-            end = std::min(out.find('\n', start), out.size());
-            lines.push_back(out.substr(start, end - start));
-            if (!lines.back().empty() && lines.back().back() == '\r')
-                lines.back().pop_back();
+        std::vector<std::string> lines(1);
+        for (char c : out) {
+            if (c == '\n')
+                lines.emplace_back();
+            else if (c != '\r')
+                lines.back().push_back(c);
         }
         return lines;
     }
-    std::string Quoted() const {
-        return testing::PrintToString(Lines()) + (err.empty() ? "" : "; error output: " + err);
-    }
+    std::string Quoted() const { return testing::PrintToString(Lines()); }
     // The line that starts with `prefix` ("driver: "), empty when there is none.
     std::string Line(const std::string& prefix) const {
         for (const std::string& line : Lines())
@@ -113,23 +94,20 @@ class TCheck {
                 return line;
         return "";
     }
-    std::string out, err;
+    std::string out;
 
   private:
-    // Whatever the pipes hold now, without waiting for more.
-    void Catch() {
-        for (auto [pipe, text] : {std::pair(outRead, &out), std::pair(errRead, &err)}) {
-            DWORD available = 0, got = 0;
-            char buffer[4096];
-            while (
-                pipe && PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) &&
-                available > 0 &&
-                ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) &&
-                got > 0)
-                text->append(buffer, got);
-        }
+    // Whatever the pipe holds now, without waiting for more.
+    const std::string& Catch() {
+        DWORD available = 0, got = 0;
+        char buffer[4096];
+        while (outRead && PeekNamedPipe(outRead, nullptr, 0, nullptr, &available, nullptr) &&
+               available > 0 &&
+               ReadFile(outRead, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr))
+            out.append(buffer, got);
+        return out;
     }
-    HANDLE outRead = nullptr, errRead = nullptr, process = nullptr;
+    HANDLE outRead = nullptr, process = nullptr;
 };
 
 // What --once says about the system and the folder. The values depend on the Windows (or Wine)

@@ -1,5 +1,4 @@
 #include "e2e/harness/cases.h"
-#include "e2e/harness/harness.h"
 
 #include <sddl.h>
 

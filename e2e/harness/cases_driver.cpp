@@ -1,7 +1,6 @@
 // The simulated driver on its own, through the same calls the program makes: it must behave as
 // the port and the pads do, or every later case proves nothing.
 #include "e2e/harness/cases.h"
-#include "e2e/harness/harness.h"
 #include "wire/pad_wiring.h"
 
 #include <aclapi.h>

@@ -3,7 +3,6 @@
 // spell, the driver stopped under a held button, the key assignment window closed, the session's
 // end.
 #include "e2e/harness/cases.h"
-#include "e2e/harness/harness.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "e2e/harness/cases.h"
-#include "e2e/harness/harness.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
 // Start-up and shutdown: one copy only, the settings file, the driver service, the port chosen.
 #include "e2e/harness/cases.h"
-#include "e2e/harness/harness.h"
 
 namespace {
 

@@ -32,38 +32,32 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
         i++;
     result.skipped = i;
 
-    while (i < log.size()) {
-        if (log.size() - i < passLength)
-            break; // the pass still running when the log was read
+    while (i < log.size() && log.size() - i >= passLength) { // not the pass still running
         TPass pass;
         pass.first = i;
         pass.startTime = log[i].time;
-        if (!IsOk(log[i], SIM_OP_READ, data)) {
-            result.error =
-                Format("log entry %zu: expected the data read that starts a pass, got %s", i,
-                       DescribeAccess(log[i]).c_str());
-            return result;
-        }
         pass.keep = log[i].value & KeptDataBits;
+        // Fails the analysis unless entry `k` is `op` on `address` (with `value` for a write):
+        // the data read that starts a pass (step 0), a step's write (test 0) or status reads.
+        auto expect = [&](size_t k, UCHAR op, UCHAR address, int value, int step, int test) {
+            if (IsOk(log[k], op, address) && (value < 0 || log[k].value == value))
+                return true;
+            result.error = Format("log entry %zu (pass %zu, step %d, test %d): expected %s 0x%02X "
+                                  "(0x%02X), got %s",
+                                  k, result.passes.size() + 1, step, test,
+                                  op == SIM_OP_READ ? "read of" : "write to", address, value,
+                                  DescribeAccess(log[k]).c_str());
+            return false;
+        };
+        if (!expect(i, SIM_OP_READ, data, -1, 0, 0))
+            return result;
         size_t k = i + 1;
-        for (int step = 0; step < 6; step++) {
-            UCHAR want = pass.keep | SelectPatterns[step];
-            if (!IsOk(log[k], SIM_OP_WRITE, data) || log[k].value != want) {
-                result.error = Format("log entry %zu (pass %zu, step %d): expected write 0x%02X <- "
-                                      "0x%02X, got %s",
-                                      k, result.passes.size() + 1, step + 1, data, want,
-                                      DescribeAccess(log[k]).c_str());
+        for (int step = 0; step < 6; step++, k++) {
+            if (!expect(k, SIM_OP_WRITE, data, pass.keep | SelectPatterns[step], step + 1, 0))
                 return result;
-            }
-            k++;
-            for (int t = 0; t < tests; t++, k++) {
-                if (!IsOk(log[k], SIM_OP_READ, status)) {
-                    result.error = Format("log entry %zu (pass %zu, step %d, test %d): expected "
-                                          "status read of 0x%02X, got %s",
-                                          k, result.passes.size() + 1, step + 1, t + 1, status,
-                                          DescribeAccess(log[k]).c_str());
+            for (int t = 0; t < tests; t++) {
+                if (!expect(++k, SIM_OP_READ, status, -1, step + 1, t + 1))
                     return result;
-                }
                 const TInputLine& line = InputLines[t];
                 pass.pressed[line.pad - 1][line.firstButton - 1 + step] =
                     !LineReleasedIn(line, log[k].value);
