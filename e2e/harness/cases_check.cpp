@@ -52,15 +52,15 @@ class TCheck {
     }
     // Waits until the output holds `text`.
     void ExpectPrinted(const char* text, const char* what) {
-        ASSERT_TRUE(WaitUntil([&] { return Catch().find(text) != std::string::npos; },
-                              CheckDeadlineMs, 5))
+        ASSERT_TRUE(
+            WaitUntil([&] { return Catch().find(text) != std::string::npos; }, CheckDeadlineMs, 5))
             << what << "; printed: " << out;
     }
     // Waits for the end within `deadlineMs`, then expects the exit status `want` (any if -1).
     void ExpectEnd(long want, const char* what, DWORD deadlineMs = 5000) {
-        ASSERT_TRUE(WaitUntil(
-            [&] { return Catch(), WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, deadlineMs,
-            5))
+        ASSERT_TRUE(
+            WaitUntil([&] { return Catch(), WaitForSingleObject(process, 0) == WAIT_OBJECT_0; },
+                      deadlineMs, 5))
             << "kavit-check still runs " << deadlineMs << " ms " << what << "; printed: " << out;
         Catch();
         DWORD exitCode = 0;

@@ -218,7 +218,8 @@ std::vector<TInk> FindInk(HWND window, const std::vector<int>& rows) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
     SelectObject(memory, old);
-    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0},
+                       {}};
     GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -236,8 +237,13 @@ std::vector<TInk> FindInk(HWND window, const std::vector<int>& rows) {
                     continue; // background
                 ink.count++;
                 ink.solidBlue += r < 40 && g < 40 && b > 215;
-                ink = {std::min(ink.left, x), std::min(ink.top, y), std::max(ink.right, x),
-                       std::max(ink.bottom, y), ink.count, ink.solidBlue, ink.notBlue};
+                ink = {std::min(ink.left, x),
+                       std::min(ink.top, y),
+                       std::max(ink.right, x),
+                       std::max(ink.bottom, y),
+                       ink.count,
+                       ink.solidBlue,
+                       ink.notBlue};
             }
         }
     }
@@ -261,8 +267,8 @@ std::string LinesProblem(HWND window, const std::string& second) {
             problem = Format("line %d: %d pixels neither white, blue nor a blend of them", n + 1,
                              ink.notBlue);
         else if (ink.count == 0 || ink.solidBlue < 10)
-            problem = Format("line %d: %d pixels of text, %d pure blue", n + 1, ink.count,
-                             ink.solidBlue);
+            problem =
+                Format("line %d: %d pixels of text, %d pure blue", n + 1, ink.count, ink.solidBlue);
         else if (ink.left < 16 || ink.left > 19 || ink.top < 10 + 20 * n || ink.top > 16 + 20 * n)
             problem = Format("line %d starts at (%d, %d), expected about (16, %d)", n + 1, ink.left,
                              ink.top, 10 + 20 * n);
