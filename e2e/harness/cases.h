@@ -62,8 +62,10 @@ void ExpectEnded(TKavit& kavit, const char* context);
 void OpenToEveryone(const std::string& path);
 // Taps a button: press, wait for its key-down, release, wait for its key-up.
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button);
-// Does `act` on the driver's service, opened with every right; fails with `what` and the error.
-void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what);
+// Does `act` on the driver's service, opened with every right (or made, disabled, for the driver
+// file `createFrom`); fails with `what` and the error.
+void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what,
+               const char* createFrom = nullptr);
 // The driver's service as the service manager holds it, and its state.
 struct TServiceConfig {
     unsigned long type, start, errorControl, state;

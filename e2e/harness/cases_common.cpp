@@ -116,16 +116,20 @@ void ExpectNoNotice(const TKavit& kavit, const char* who) {
     ASSERT_EQ(kavit.Boxes(), "") << who << " shows a notice";
 }
 
-void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        manager ? OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS) : nullptr;
+void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& what,
+               const char* createFrom) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), service = nullptr;
+    if (manager)
+        service = createFrom
+                      ? CreateServiceA(manager, DriverService::Name, DriverService::DisplayName,
+                                       SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DISABLED,
+                                       SERVICE_ERROR_NORMAL, createFrom, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr)
+                      : OpenServiceA(manager, DriverService::Name, SERVICE_ALL_ACCESS);
     BOOL done = service && act(service);
     std::string error = LastErrorText();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
     ASSERT_TRUE(done) << what << ": " << error;
 }
 

@@ -336,22 +336,6 @@ TEST_F(E2e, driver_open_handles_counted) {
 // Who may open the device, as the system reports it. Windows reports the DACL the driver set;
 // Wine 8 keeps it to itself (it reports none, and does not enforce it): the host tests read the
 // list the driver builds instead, and this case says which it saw.
-bool IsWine() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
-std::string DescribeAce(const ACCESS_ALLOWED_ACE* ace) {
-    LPSTR sid = nullptr;
-    std::string text = "?";
-    if (ConvertSidToStringSidA(const_cast<DWORD*>(&ace->SidStart), &sid)) {
-        text = sid;
-        LocalFree(sid);
-    }
-    return Format("type %u mask 0x%08lX %s", ace->Header.AceType,
-                  static_cast<unsigned long>(ace->Mask), text.c_str());
-}
-
 TEST_F(E2e, driver_device_acl) {
     LoadDriverOnly(env, SIM_PORT_LPT1);
     // Both data rights too: an open without them is refused.
@@ -365,16 +349,19 @@ TEST_F(E2e, driver_device_acl) {
     DWORD error = GetSecurityInfo(device, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                                   nullptr, &dacl, nullptr, &descriptor);
     CloseHandle(device);
-    std::vector<std::string> aces;
-    for (DWORD i = 0; error == ERROR_SUCCESS && dacl && i < dacl->AceCount; i++) {
-        void* ace = nullptr;
-        if (GetAce(dacl, i, &ace))
-            aces.push_back(DescribeAce(static_cast<ACCESS_ALLOWED_ACE*>(ace)));
-    }
-    if (descriptor)
-        LocalFree(descriptor);
     ASSERT_EQ(error, DWORD(ERROR_SUCCESS)) << "GetSecurityInfo: " << Win32ErrorText(error);
-    if (!dacl && IsWine()) {
+    std::vector<std::string> aces;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; i++) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        LPSTR sid = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) &&
+            ConvertSidToStringSidA(&ace->SidStart, &sid))
+            aces.push_back(Format("type %u mask 0x%08lX %s", ace->Header.AceType,
+                                  static_cast<unsigned long>(ace->Mask), sid));
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    if (!dacl && GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
         printf("# driver_device_acl: Wine reports no DACL for the device (it keeps the driver's "
                "to itself); the host tests check the list the driver builds\n");
         return;

@@ -85,18 +85,8 @@ TEST_F(E2e, robust_set_keys_while_pad_held) {
 // "LPT error". After "Exit" the service is gone and its driver unloaded.
 TEST_F(E2e, robust_leftover_service_elsewhere) {
     PrepareProgramDir(env);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service =
-        CreateServiceA(manager, DriverService::Name, DriverService::DisplayName, SERVICE_ALL_ACCESS,
-                       SERVICE_KERNEL_DRIVER, SERVICE_DISABLED, SERVICE_ERROR_NORMAL,
-                       "C:\\moved-away\\LPTWDMIO.SYS", nullptr, nullptr, nullptr, nullptr, nullptr);
-    std::string error = LastErrorText();
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    ASSERT_NE(service, nullptr) << "the leftover service could not be made: " << error;
-
+    OnService([](SC_HANDLE) { return TRUE; }, "the leftover service could not be made",
+              "C:\\moved-away\\LPTWDMIO.SYS");
     ScansAndExits(env, env.StartKavit(false), "Kavit");
     ExpectDriverUnloaded("after Exit");
 }

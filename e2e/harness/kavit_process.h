@@ -6,17 +6,12 @@
 #include <string>
 #include <vector>
 
-const char KavitClass[] = "Kavit Tray";
-const char KavitTitle[] = "Kavit program";
-const char NoticeCaption[] = "Kavit program";
+#include "app/app_state.h" // the window's names, its commands and messages
+#include "settings/presets.h" // the presets' command ids
 
-// Commands and messages the program answers.
-const UINT CmdSetKeys = 455;
-const UINT CmdAbout = 460;
-const UINT CmdExit = 462;
-const UINT CmdPresetBase = 900;
-const UINT TrayCallbackMessage = WM_USER + 1;
-const UINT TrayRestoreMessage = 49284;
+const char* const KavitClass = MainWindowClassName;
+const char* const KavitTitle = MainWindowTitle;
+const char NoticeCaption[] = "Kavit program";
 
 struct TNotice {
     HWND box = nullptr;
