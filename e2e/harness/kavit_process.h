@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h" // the window's names, its commands and messages
+#include "app/app_state.h"    // the window's names, its commands and messages
 #include "settings/presets.h" // the presets' command ids
 
 const char* const KavitClass = MainWindowClassName;
