@@ -4,35 +4,6 @@
 #include "e2e/harness/harness.h"
 #include "e2e/harness/key_hook.h"
 
-namespace {
-
-struct TBoxSearch {
-    DWORD pid;
-    std::vector<TNotice>* found;
-};
-
-BOOL CALLBACK CollectBoxes(HWND window, LPARAM data) {
-    TBoxSearch* search = reinterpret_cast<TBoxSearch*>(data);
-    DWORD pid = 0;
-    char className[64] = "", caption[1024] = "", text[1024] = "";
-    GetWindowThreadProcessId(window, &pid);
-    GetClassNameA(window, className, sizeof(className));
-    if (pid != search->pid || !IsWindowVisible(window) || lstrcmpA(className, "#32770") != 0)
-        return TRUE;
-    GetWindowTextA(window, caption, sizeof(caption));
-    // The static text control of a message box has the id 0xFFFF. This is GetDlgItemTextA with
-    // a deadline: a program stuck elsewhere must not hang the harness.
-    HWND label = GetDlgItem(window, 0xFFFF);
-    DWORD_PTR copied = 0;
-    if (label)
-        SendMessageTimeoutA(label, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
-                            SMTO_ABORTIFHUNG, 2000, &copied);
-    search->found->push_back({window, caption, text, GetWindow(window, GW_OWNER)});
-    return TRUE;
-}
-
-} // namespace
-
 // The harness's own paths are plain ASCII.
 void TKavit::Start(const std::string& exe, const std::string& workingDir) {
     StartWide(std::wstring(exe.begin(), exe.end()),
@@ -100,8 +71,21 @@ void TKavit::Kill() {
 
 std::vector<TNotice> TKavit::Notices() const {
     std::vector<TNotice> found;
-    TBoxSearch search = {pid, &found};
-    EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&search));
+    for (HWND box = nullptr; (box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        char caption[1024] = "", text[1024] = "";
+        if (!GetWindowThreadProcessId(box, &owner) || owner != pid || !IsWindowVisible(box))
+            continue;
+        GetWindowTextA(box, caption, sizeof(caption));
+        // The static text control of a message box has the id 0xFFFF. This is GetDlgItemTextA
+        // with a deadline: a program stuck elsewhere must not hang the harness.
+        HWND label = GetDlgItem(box, 0xFFFF);
+        DWORD_PTR copied = 0;
+        if (label)
+            SendMessageTimeoutA(label, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
+                                SMTO_ABORTIFHUNG, 2000, &copied);
+        found.push_back({box, caption, text, GetWindow(box, GW_OWNER)});
+    }
     return found;
 }
 
@@ -127,20 +111,17 @@ TNotice TKavit::WaitNotice(DWORD timeoutMs) {
 
 std::vector<std::string> TKavit::CloseNoticesUntilExit(DWORD timeoutMs, DWORD& exitCode) {
     std::vector<std::string> texts;
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(5)) {
         if (WaitExit(0, exitCode))
             return texts;
+        if (Notices().empty())
+            continue;
+        Sleep(20); // as in WaitNotice: the box's text may not be there yet
         std::vector<TNotice> boxes = Notices();
         if (!boxes.empty()) {
-            Sleep(20);
-            boxes = Notices();
-            if (!boxes.empty()) {
-                texts.push_back(boxes[0].text);
-                CloseNotice(boxes[0]);
-            }
+            texts.push_back(boxes[0].text);
+            CloseNotice(boxes[0]);
         }
-        Sleep(5);
     }
     [&] {
         FAIL() << "the program still runs " << timeoutMs
