@@ -75,24 +75,14 @@ class TCheck {
             CloseHandle(outRead);
         outRead = nullptr;
     }
-    // Its output's lines, without line ends.
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines(1);
-        for (char c : out) {
-            if (c == '\n')
-                lines.emplace_back();
-            else if (c != '\r')
-                lines.back().push_back(c);
-        }
-        return lines;
-    }
-    std::string Quoted() const { return testing::PrintToString(Lines()); }
-    // The line that starts with `prefix` ("driver: "), empty when there is none.
+    std::string Quoted() const { return testing::PrintToString(out); }
+    // The line that starts with `prefix` ("driver: "), without its line end; "" when there is none.
     std::string Line(const std::string& prefix) const {
-        for (const std::string& line : Lines())
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                return line;
-        return "";
+        std::string text = "\n" + out;
+        size_t at = text.find("\n" + prefix);
+        return at == std::string::npos
+                   ? ""
+                   : text.substr(at + 1, text.find_first_of("\r\n", at + 1) - at - 1);
     }
     std::string out;
 
@@ -137,7 +127,7 @@ TEST_F(E2e, check_once_no_driver_file) {
     // The file is looked for before anything else: Wine's service manager answers a missing
     // file with another error than Windows' does.
     ExpectOnce(run, "driver: the driver file LPTWDMIO.SYS is missing from ", false, "none", "", 1);
-    std::string first = run.Lines()[0];
+    std::string first = run.out.substr(0, run.out.find('\n'));
     ASSERT_NE(first.find(env.dir), std::string::npos) << "the reason names no directory";
     ASSERT_NE(first.find("(error 2"), std::string::npos) << "the reason gives no error 2";
     env.ExpectServiceRemoved("after kavit-check found no driver file");

@@ -10,10 +10,6 @@
 #include <cstdio>
 #include <initializer_list>
 
-extern "C" {
-#include "driver/batch.h"
-}
-
 namespace {
 
 // The driver loaded by the harness from a program directory without Kavit.exe.
@@ -63,23 +59,19 @@ void ExpectOnlyRefusals(TEnv& env, bool lpt1Reads, const char* who) {
 }
 
 // Status register of one pad line pulled low, the others idle (0x7F: Busy reads 0 when high).
-struct TLineCase {
-    int pad;
-    int firstButton;
+const struct {
+    int pad, firstButton;
     BYTE statusWhenPressed;
     const char* line;
-};
-const TLineCase LineCases[] = {
-    {1, 1, 0x3F, "Acknowledge low"},
-    {1, 7, 0xFF, "Busy low, read inverted"},
-    {2, 1, 0x5F, "Paper out low"},
-    {2, 7, 0x6F, "Select low"},
-};
+} LineCases[] = {{1, 1, 0x3F, "Acknowledge low"},
+                 {1, 7, 0xFF, "Busy low, read inverted"},
+                 {2, 1, 0x5F, "Paper out low"},
+                 {2, 7, 0x6F, "Select low"}};
 
 TEST_F(E2e, driver_pad_matrix) {
     LoadDriverOnly(env, SIM_PORT_LPT1);
     ASSERT_EQ(ReadOne(env, 0x11), 0x7F) << "idle status";
-    for (const TLineCase& line : LineCases) {
+    for (const auto& line : LineCases) {
         for (int i = 0; i < 6; i++) {
             int button = line.firstButton + i;
             SCOPED_TRACE(Format("pad %d button %d pressed: %s only in step %d", line.pad, button,
