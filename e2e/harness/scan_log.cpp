@@ -30,7 +30,6 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
            !(IsOk(log[i], SIM_OP_READ, data) && IsOk(log[i + 1], SIM_OP_WRITE, data) &&
              log[i + 1].value == ((log[i].value & KeptDataBits) | SelectPatterns[0])))
         i++;
-    result.skipped = i;
 
     while (i < log.size() && log.size() - i >= passLength) { // not the pass still running
         TPass pass;
@@ -63,9 +62,7 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
                     !LineReleasedIn(line, log[k].value);
             }
         }
-        pass.last = k - 1;
         pass.endTime = log[k - 1].time;
-        pass.accesses = static_cast<int>(k - i);
         for (size_t j = i; j < k; j++)
             pass.calls += j == i || log[j].call != log[j - 1].call;
         result.passes.push_back(pass);
@@ -77,8 +74,7 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
 std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
     std::vector<TButtonEvent> events;
     bool down[2][12] = {};
-    for (size_t p = 0; p < scan.passes.size(); p++) {
-        const TPass& pass = scan.passes[p];
+    for (const TPass& pass : scan.passes) {
         // Visiting order: per step, pad 1 button i, pad 1 button i+6, pad 2 button i, i+6.
         for (int step = 0; step < 6; step++) {
             for (const TInputLine& line : InputLines) {
@@ -86,10 +82,10 @@ std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
                 bool pressed = pass.pressed[line.pad - 1][index];
                 bool& flag = down[line.pad - 1][index];
                 if (pressed && (!flag || repeat)) {
-                    events.push_back({line.pad, index + 1, true, p});
+                    events.push_back({line.pad, index + 1, true});
                     flag = true;
                 } else if (!pressed && flag) {
-                    events.push_back({line.pad, index + 1, false, p});
+                    events.push_back({line.pad, index + 1, false});
                     flag = false;
                 }
             }

@@ -10,11 +10,9 @@
 #include "e2e/common/sim_client.h"
 
 struct TPass {
-    size_t first = 0; // log index of its data-register read
-    size_t last = 0;  // log index of its last status read
-    UCHAR keep = 0;   // D6/D7 as read at its start
-    int accesses = 0;
-    int calls = 0;                        // device calls that carried them
+    size_t first = 0;                     // log index of its data-register read
+    UCHAR keep = 0;                       // D6/D7 as read at its start
+    int calls = 0;                        // device calls that carried its accesses
     ULONGLONG startTime = 0, endTime = 0; // driver clock
     // pressed[pad][button - 1] as this pass read it; pad 2 only when it was scanned.
     bool pressed[2][12] = {};
@@ -23,7 +21,6 @@ struct TPass {
 struct TScanLog {
     std::vector<TPass> passes; // complete passes only, in order
     std::string error;         // first access that breaks the pass shape, "" when none
-    size_t skipped = 0;        // accesses before the first pass began (start-up, a cut pass)
 };
 
 // `port` is the port code (0x10, 0x20, 0x30); `twoPads` whether pad 2 is scanned.
@@ -32,7 +29,6 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
 struct TButtonEvent {
     int pad = 0, button = 0;
     bool down = false;
-    size_t pass = 0; // index into TScanLog::passes
 };
 
 // The events the program owes for what its passes read, all buttons up before the first pass.
