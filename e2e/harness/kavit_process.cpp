@@ -2,7 +2,7 @@
 
 #include "e2e/common/sim_client.h"
 #include "e2e/harness/harness.h"
-#include "e2e/harness/key_hook.h"
+#include "e2e/common/key_hook.h"
 
 namespace {
 

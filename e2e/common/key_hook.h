@@ -1,6 +1,6 @@
-// Catches every keyboard event of the session with a low-level hook on a thread of its own, and
-// swallows it, so that emulated pad keys reach no window (the key assignment window would take
-// them as keys to learn).
+// Catches every keyboard event of the session with a low-level hook on a thread of its own. The
+// harness keeps each event and swallows it, so that emulated pad keys reach no window (the key
+// assignment window would take them as keys to learn); padsim shows each and passes it on.
 #pragma once
 
 #include <windows.h>
@@ -26,8 +26,9 @@ struct TKeyEvent {
 std::string Describe(const TKeyEvent& event);
 
 namespace KeyHook {
-// Installs the hook; false with a reason.
-bool Start(std::string& reason);
+// Installs the hook; false with a reason. With `show`, every event goes to it and on to the
+// window with the focus instead of being kept.
+bool Start(std::string& reason, void (*show)(const TKeyEvent&) = nullptr);
 void Stop();
 // Events seen since the last Clear, in order.
 std::vector<TKeyEvent> Events();
