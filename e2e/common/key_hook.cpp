@@ -57,14 +57,9 @@ DWORD WINAPI HookThread(LPVOID) {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue exists before Start returns
     SetEvent(hookReady);
-    if (!hook)
-        return 1;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
+    while (hook && GetMessageA(&msg, nullptr, 0, 0) > 0) // the hook is called from in here
         DispatchMessageA(&msg);
-    }
-    UnhookWindowsHookEx(hook);
-    return 0;
+    return hook ? !UnhookWindowsHookEx(hook) : 1;
 }
 
 } // namespace
@@ -104,11 +99,6 @@ void Stop() {
 std::vector<TKeyEvent> Events() {
     TEventsGuard guard;
     return events;
-}
-
-size_t Count() {
-    TEventsGuard guard;
-    return events.size();
 }
 
 void Clear() {

@@ -32,7 +32,9 @@ bool Start(std::string& reason, void (*show)(const TKeyEvent&) = nullptr);
 void Stop();
 // Events seen since the last Clear, in order.
 std::vector<TKeyEvent> Events();
-size_t Count();
+inline size_t Count() {
+    return Events().size();
+}
 void Clear();
 // While set, every event also records the state of `window` and its tray icon, and the answer of
 // `probe`, looked up while the program that sent the key waits for the hook: the state the

@@ -1,6 +1,6 @@
 #include "e2e/common/sim_client.h"
 
-#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 
@@ -8,12 +8,9 @@ std::string Win32ErrorText(DWORD error) {
     char text[256] = "";
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                              error, 0, text, sizeof(text), nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
+    while (n > 0 && strchr("\r\n.", text[n - 1]))
         text[--n] = 0;
-    char line[320];
-    snprintf(line, sizeof(line), "error %lu (%s)", static_cast<unsigned long>(error),
-             n ? text : "no text");
-    return line;
+    return "error " + std::to_string(error) + " (" + (n ? text : "no text") + ")";
 }
 
 bool TSimDevice::Open() {
@@ -34,16 +31,10 @@ void TSimDevice::Close() {
 bool TSimDevice::Control(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength,
                          DWORD* returned) {
     DWORD n = 0;
-    if (!IsOpen()) {
-        lastError = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    BOOL ok =
-        DeviceIoControl(handle, code, const_cast<void*>(in), inLength, out, outLength, &n, nullptr);
-    lastError = ok ? 0 : GetLastError();
-    if (returned)
-        *returned = n;
-    return ok != FALSE;
+    bool ok = IsOpen() && DeviceIoControl(handle, code, const_cast<void*>(in), inLength, out,
+                                          outLength, returned ? returned : &n, nullptr);
+    lastError = ok ? 0 : IsOpen() ? GetLastError() : ERROR_INVALID_HANDLE;
+    return ok;
 }
 
 bool TSimDevice::ChangeButtons(int pad, USHORT press, USHORT release) {
@@ -70,9 +61,8 @@ bool TSimDevice::ReadLog(ULONG& first, std::vector<TSimLogEntry>& entries, bool*
         DWORD n = 0;
         ULONG from = first;
         if (!Control(SIM_IOCTL_READ_LOG, &from, sizeof(from), buffer.data(),
-                     static_cast<DWORD>(buffer.size()), &n))
-            return false;
-        if (n < sizeof(TSimLogHeader))
+                     static_cast<DWORD>(buffer.size()), &n) ||
+            n < sizeof(TSimLogHeader))
             return false;
         const TSimLogHeader* header = reinterpret_cast<const TSimLogHeader*>(buffer.data());
         const TSimLogEntry* got = reinterpret_cast<const TSimLogEntry*>(header + 1);

@@ -1,18 +1,7 @@
 // padsim: presses and releases the buttons of the simulated pads behind LPTWDMIO.SYS, and shows
 // the key events that Kavit sends for them (`watch`, which run-kavit.sh keeps running: Wine
 // serves one low-level keyboard hook per session reliably, not one per short-lived command).
-//
-//   padsim press <pad> <button>     pad 1..2, button 1..12
-//   padsim release <pad> <button>
-//   padsim tap <pad> <button> [ms]  press, hold (default 150 ms), release
-//   padsim demo                     every button of pad 1, a chord, every button of pad 2
-//   padsim watch [seconds]          shows every key event until Kavit ends (or the time is up)
-//   padsim ports <mask>             present ports: 1 LPT1, 2 LPT2, 4 LPT3 (sum them; 0 = none)
-//   padsim reset                    all released, LPT1 only, log cleared
-//   padsim state                    what the simulated hardware holds now
-//   padsim preset <n>               choose preset n from Kavit's menu
-//   padsim quit                     "Exit" from Kavit's menu
-//   padsim unload                   stop and delete the driver service (after Kavit has ended)
+// Without arguments it prints its usage; Commands below says what each command does.
 #include <windows.h>
 
 #include <cstdarg>
@@ -63,8 +52,9 @@ bool Report(TSimDevice& device, bool ok, const char* what) {
     return ok;
 }
 
-// " LPT1 LPT3" or " none": the set bits of `mask`.
-void PrintBits(unsigned mask, int count, const char* item) {
+// "ports present: LPT1 LPT3", or " none": the set bits of `mask`.
+void PrintBits(const std::string& what, unsigned mask, int count, const char* item) {
+    printf("%s", what.c_str());
     for (int i = 0; i < count; i++)
         if (mask & (1u << i))
             printf(item, i + 1);
@@ -75,12 +65,10 @@ bool PrintState(TSimDevice& device, const long*) {
     TSimState state;
     if (!Report(device, device.GetState(state), "state"))
         return true; // said, and still exit status 0
-    printf("ports present:");
-    PrintBits(state.ports, 3, " LPT%d");
-    for (int pad = 0; pad < PadCount; pad++) {
-        printf("pad %d pressed:", pad + 1);
-        PrintBits(state.buttons[pad], PadButtonCount, " %d");
-    }
+    PrintBits("ports present:", state.ports, 3, " LPT%d");
+    for (int pad = 0; pad < PadCount; pad++)
+        PrintBits("pad " + std::to_string(pad + 1) + " pressed:", state.buttons[pad],
+                  PadButtonCount, " %d");
     printf("port calls since reset: %lu reads, %lu writes, %lu refused\n",
            static_cast<unsigned long>(state.readCalls),
            static_cast<unsigned long>(state.writeCalls),
@@ -193,23 +181,23 @@ const TNumber Pad = {1, PadCount}, Button = {1, PadButtonCount};
 
 // clang-format off
 const TCommand Commands[] = {
-    {"press", true, 2, PadButtonRange, {Pad, Button},
+    {"press", true, 2, PadButtonRange, {Pad, Button}, // pad 1..2, button 1..12
      [](TSimDevice& d, const long* n) { return Set(d, n[0], n[1], true, "pressed"); }},
     {"release", true, 2, PadButtonRange, {Pad, Button},
      [](TSimDevice& d, const long* n) { return Set(d, n[0], n[1], false, "released"); }},
-    {"tap", true, 2, PadButtonRange, {Pad, Button, {1, 60000, 150}},
+    {"tap", true, 2, PadButtonRange, {Pad, Button, {1, 60000, 150}}, // press, hold [ms], release
      [](TSimDevice& d, const long* n) { return Tap(d, n[0], n[1], n[2]); }},
-    {"demo", true, 0, nullptr, {}, Demo},
-    {"ports", true, 1, "port mask must be 0 to 7", {{0, 7}}, Ports},
-    {"reset", true, 0, nullptr, {},
+    {"demo", true, 0, nullptr, {}, Demo}, // every button of pad 1, a chord, every button of pad 2
+    {"ports", true, 1, "port mask must be 0 to 7", {{0, 7}}, Ports}, // 1 LPT1 + 2 LPT2 + 4 LPT3
+    {"reset", true, 0, nullptr, {}, // all released, LPT1 only, log cleared
      [](TSimDevice& d, const long*) { return Report(d, d.Reset(), "reset"); }},
-    {"state", true, 0, nullptr, {}, PrintState},
-    {"preset", false, 1, nullptr, {{1, 1000}},
+    {"state", true, 0, nullptr, {}, PrintState}, // what the simulated hardware holds now
+    {"preset", false, 1, nullptr, {{1, 1000}}, // choose preset n from Kavit's menu
      [](TSimDevice&, const long* n) { return Send(CmdPresetBase + n[0] - 1, "preset chosen"); }},
-    {"quit", false, 0, nullptr, {},
+    {"quit", false, 0, nullptr, {}, // "Exit" from Kavit's menu
      [](TSimDevice&, const long*) { return Send(CmdExit, "asked Kavit to exit"); }},
-    {"watch", false, 0, nullptr, {{1, 86400}}, Watch},
-    {"unload", false, 0, nullptr, {}, Unload},
+    {"watch", false, 0, nullptr, {{1, 86400}}, Watch}, // key events until Kavit ends [or seconds]
+    {"unload", false, 0, nullptr, {}, Unload}, // stop and delete the driver service (Kavit ended)
 };
 // clang-format on
 
