@@ -67,8 +67,7 @@ DWORD WINAPI HookThread(LPVOID) {
 std::string Describe(const TKeyEvent& event) {
     char text[64];
     snprintf(text, sizeof text, "%s vk=0x%02lX scan=0x%02lX ext=%d", event.up ? "up" : "down",
-             static_cast<unsigned long>(event.vk), static_cast<unsigned long>(event.scan),
-             event.extended ? 1 : 0);
+             event.vk, event.scan, event.extended ? 1 : 0);
     return text;
 }
 

@@ -9,16 +9,12 @@
 #include <vector>
 
 struct TKeyEvent {
-    DWORD vk = 0;
-    DWORD scan = 0;
-    bool extended = false;
-    bool up = false;
+    DWORD vk = 0, scan = 0;
+    bool extended = false, up = false;
     LONGLONG time = 0; // performance counter when the hook saw it
     // Filled only while a window is watched (see Watch): whether it still existed and whether
     // its tray icon 1 was still in the tray when the event arrived.
-    bool watched = false;
-    bool windowAlive = false;
-    bool trayIconPresent = false;
+    bool watched = false, windowAlive = false, trayIconPresent = false;
     long probe = -1; // what the watch's probe answered at that moment
 };
 

@@ -102,7 +102,6 @@ SC_HANDLE Create(SC_HANDLE manager, const char* path) {
                           nullptr, nullptr, nullptr);
 }
 
-// False, with `text` as the reason.
 bool Fail(std::string& reason, const std::string& text) {
     reason = text;
     return false;
@@ -114,7 +113,6 @@ bool Failed(std::string& reason, const std::string& call) {
     return Fail(reason, call + ": " + Win32ErrorText(error));
 }
 
-// Whether `done` comes true within `ms`, asked every 10 ms.
 template <class F> bool Within(DWORD ms, F done) {
     for (DWORD start = GetTickCount(); !done(); Sleep(10))
         if (GetTickCount() - start > ms)

@@ -12,7 +12,6 @@ extern "C" {
 #include "driver/simport.h"
 }
 
-// Mask of button b (1..12).
 inline USHORT ButtonBit(int button) {
     return static_cast<USHORT>(1u << (button - 1));
 }
@@ -61,7 +60,6 @@ class TSimDevice {
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
-// Service-manager helpers for the driver service "lptwdmio".
 namespace DriverService {
 const char Name[] = LPT_SERVICE_NAME;
 const char DisplayName[] = LPT_SERVICE_DISPLAY_NAME;

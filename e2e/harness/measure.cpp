@@ -25,8 +25,7 @@ void UnixCpuTicks(long long ticks[3]) {
     std::string ours = std::string("WINEPREFIX=") + prefix + '\0';
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
-    for (int i = 0; i < 3; i++)
-        ticks[i] = search == INVALID_HANDLE_VALUE ? -1 : 0;
+    std::fill(ticks, ticks + 3, search == INVALID_HANDLE_VALUE ? -1 : 0);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         std::string base = std::string("Z:\\proc\\") + found.cFileName + "\\";
         std::string cmdline, stat, environment;
@@ -49,8 +48,7 @@ void UnixCpuTicks(long long ticks[3]) {
                    "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system) == 2)
             ticks[i] += static_cast<long long>(user + system);
     }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    FindClose(search);
 }
 
 // One read batch of one pair, nothing else running: the simulated build carries it out, the
@@ -137,9 +135,9 @@ void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool tw
            "pass median %.2f ms in at most %d device calls; press to key median %.2f, p99 %.2f ms; "
            "CPU of one core: Kavit %.1f %%, winedevice %.1f %%, wineserver %.1f %%, together "
            "%.1f %%\n",
-           label, static_cast<unsigned long>(interval), twoPads ? "two pads" : "one pad",
-           period.size() * 1000.0 / ms, At(period, 0.5), At(period, 0.99), At(period, 1),
-           At(pass, 0.5), calls, At(down, 0.5), At(down, 0.99), cpu[0], cpu[1], cpu[2], cpu[3]);
+           label, interval, twoPads ? "two pads" : "one pad", period.size() * 1000.0 / ms,
+           At(period, 0.5), At(period, 0.99), At(period, 1), At(pass, 0.5), calls, At(down, 0.5),
+           At(down, 0.99), cpu[0], cpu[1], cpu[2], cpu[3]);
     fflush(stdout);
     env.ExitKavit(kavit);
 }

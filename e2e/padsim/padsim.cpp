@@ -41,9 +41,8 @@ void ShowKey(const TKeyEvent& key) {
     LONG keyData = static_cast<LONG>((key.scan & 0xFF) << 16 | (key.extended ? 1 << 24 : 0));
     if (!GetKeyNameTextA(keyData, name, sizeof(name)))
         strcpy(name, "?");
-    Say("    key %-4s %-12s vk=0x%02lX scan=0x%02lX ext=%d\n", key.up ? "up" : "down", name,
-        static_cast<unsigned long>(key.vk), static_cast<unsigned long>(key.scan),
-        key.extended ? 1 : 0);
+    Say("    key %-4s %-12s vk=0x%02lX scan=0x%02lX ext=%d\n", key.up ? "up" : "down", name, key.vk,
+        key.scan, key.extended ? 1 : 0);
 }
 
 bool Report(TSimDevice& device, bool ok, const char* what) {
@@ -69,14 +68,11 @@ bool PrintState(TSimDevice& device, const long*) {
     for (int pad = 0; pad < PadCount; pad++)
         PrintBits("pad " + std::to_string(pad + 1) + " pressed:", state.buttons[pad],
                   PadButtonCount, " %d");
-    printf("port calls since reset: %lu reads, %lu writes, %lu refused\n",
-           static_cast<unsigned long>(state.readCalls),
-           static_cast<unsigned long>(state.writeCalls),
-           static_cast<unsigned long>(state.failedCalls));
+    printf("port calls since reset: %lu reads, %lu writes, %lu refused\n", state.readCalls,
+           state.writeCalls, state.failedCalls);
     return true;
 }
 
-// Presses (down) or releases `buttons` of `pad`, first saying so.
 bool Change(TSimDevice& device, int pad, USHORT buttons, bool down, const char* what) {
     Say("pad %d %s\n", pad, what);
     return Report(device, device.ChangeButtons(pad, down ? buttons : 0, down ? 0 : buttons),
@@ -136,7 +132,6 @@ bool Watch(TSimDevice&, const long* seconds) {
     }
 }
 
-// Posts menu command `id` to Kavit.
 bool Send(UINT id, const char* what) {
     HWND kavit = FindWindowA(KavitClass, KavitTitle);
     if (!kavit) {
