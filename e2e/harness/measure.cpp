@@ -48,7 +48,8 @@ void UnixCpuTicks(long long ticks[3]) {
                    "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system) == 2)
             ticks[i] += static_cast<long long>(user + system);
     }
-    FindClose(search);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
 }
 
 // One read batch of one pair, nothing else running: the simulated build carries it out, the
