@@ -12,7 +12,6 @@ extern "C" {
 #include "driver/simport.h"
 }
 
-// Mask of button b (1..12).
 inline USHORT ButtonBit(int button) {
     return static_cast<USHORT>(1u << (button - 1));
 }
@@ -36,19 +35,19 @@ class TSimDevice {
     bool ChangeButtons(int pad, USHORT press, USHORT release);
     bool SetPad(int pad, USHORT pressed) { return ChangeButtons(pad, pressed, 0x0FFF); }
     bool ReleaseAll() { return SetPad(1, 0) && SetPad(2, 0); }
-    bool SetPorts(ULONG mask);
-    bool SetFaults(ULONG mask);
-    bool Reset();
-    bool ClearLog();
+    bool SetPorts(ULONG mask) { return Control(SIM_IOCTL_SET_PORTS, &mask, sizeof(mask)); }
+    bool SetFaults(ULONG mask) { return Control(SIM_IOCTL_SET_FAULTS, &mask, sizeof(mask)); }
+    bool Reset() { return Control(SIM_IOCTL_RESET); }
+    bool ClearLog() { return Control(SIM_IOCTL_CLEAR_LOG); }
     bool GetState(TSimState& state);
     // Appends the log entries from index `first` on; `first` moves past what was read. Answers
     // false when the device refused, or when entries were already overwritten (lost set).
     bool ReadLog(ULONG& first, std::vector<TSimLogEntry>& entries, bool* lost = nullptr);
 
-    // The public port interface, exactly as the program calls it: last error cleared before,
-    // success when it is still 0 after.
-    bool ReadPorts(BYTE* pairs, DWORD count);
-    bool WritePorts(BYTE* pairs, DWORD count);
+    // The public port interface, exactly as the program calls it, on n (port, value) pairs at
+    // p: last error cleared before, success when it is still 0 after.
+    bool ReadPorts(BYTE* p, DWORD n) { return Batch(LPT_IOCTL_READ_PORTS, p, 2 * n, 2 * n); }
+    bool WritePorts(BYTE* p, DWORD n) { return Batch(LPT_IOCTL_WRITE_PORTS, p, 2 * n, 2 * n); }
     // Any batch, lengths as given, with the same success rule: for batches the program never
     // sends. `buffer` serves as input and output.
     bool Batch(DWORD code, BYTE* buffer, DWORD inLength, DWORD outLength);
@@ -56,12 +55,11 @@ class TSimDevice {
     DWORD lastError = 0;
 
   private:
-    bool Control(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength,
-                 DWORD* returned = nullptr);
+    bool Control(DWORD code, const void* in = nullptr, DWORD inLength = 0, void* out = nullptr,
+                 DWORD outLength = 0, DWORD* returned = nullptr);
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
-// Service-manager helpers for the driver service "lptwdmio".
 namespace DriverService {
 const char Name[] = LPT_SERVICE_NAME;
 const char DisplayName[] = LPT_SERVICE_DISPLAY_NAME;

@@ -13,7 +13,7 @@
 #include "e2e/common/sim_client.h"
 #include "e2e/harness/ini_text.h"
 #include "e2e/harness/kavit_process.h"
-#include "e2e/harness/key_hook.h"
+#include "e2e/common/key_hook.h"
 #include "e2e/harness/scan_log.h"
 
 struct TPaths {

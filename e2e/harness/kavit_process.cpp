@@ -2,7 +2,7 @@
 
 #include "e2e/common/sim_client.h"
 #include "e2e/harness/harness.h"
-#include "e2e/harness/key_hook.h"
+#include "e2e/common/key_hook.h"
 
 // The harness's own paths are plain ASCII.
 void TKavit::Start(const std::string& exe, const std::string& workingDir) {

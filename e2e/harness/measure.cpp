@@ -1,53 +1,43 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 
 #include "e2e/harness/cases.h"
 #include "e2e/harness/harness.h"
 
 namespace {
 
-struct TStats {
-    std::vector<double> values;
-    void Add(double v) { values.push_back(v); }
-    double At(double q) {
-        std::sort(values.begin(), values.end());
-        return values.empty() ? 0 : values[static_cast<size_t>(q * (values.size() - 1))];
-    }
-    std::string Describe(const char* unit) {
-        double sum = 0;
-        for (double v : values)
-            sum += v;
-        return values.empty() ? "no samples"
-                              : Format("min %.2f, median %.2f, p90 %.2f, max %.2f, mean %.2f %s "
-                                       "(n=%zu)",
-                                       At(0), At(0.5), At(0.9), At(1), sum / values.size(), unit,
-                                       values.size());
-    }
-};
+// The value at quantile q of `values` (0 the least, 1 the greatest), 0 without values.
+double At(std::vector<double>& values, double q) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[static_cast<size_t>(q * (values.size() - 1))];
+}
+
+const char* const CpuNames[3] = {"Kavit.exe", "winedevice.exe", "wineserver"};
 
 // Linux CPU time (user + system, clock ticks) of this Wine session's processes whose command line
-// contains `needle`, read through Wine's Z: drive: other sessions on the machine (other suites
+// contains CpuNames[i], read through Wine's Z: drive: other sessions on the machine (other suites
 // running at the same time) have another WINEPREFIX. -1 when /proc cannot be read.
-long long UnixCpuTicks(const char* needle) {
+void UnixCpuTicks(long long ticks[3]) {
     char prefix[MAX_PATH] = "";
     GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
     std::string ours = std::string("WINEPREFIX=") + prefix + '\0';
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return -1;
-    long long total = 0;
-    do {
+    std::fill(ticks, ticks + 3, search == INVALID_HANDLE_VALUE ? -1 : 0);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         std::string base = std::string("Z:\\proc\\") + found.cFileName + "\\";
         std::string cmdline, stat, environment;
         if (found.cFileName[0] < '0' || found.cFileName[0] > '9' ||
             !ReadFileBytes(base + "cmdline", cmdline) || !ReadFileBytes(base + "stat", stat))
             continue;
         std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
-        if (cmdline.find(needle) == std::string::npos ||
-            (prefix[0] && (!ReadFileBytes(base + "environ", environment) ||
-                           environment.find(ours) == std::string::npos)))
+        int i = 0;
+        while (i < 3 && cmdline.find(CpuNames[i]) == std::string::npos)
+            i++;
+        if (i == 3 || (prefix[0] && (!ReadFileBytes(base + "environ", environment) ||
+                                     environment.find(ours) == std::string::npos)))
             continue;
         // After the command name in parentheses come field 3 (state) onwards; utime is field
         // 14 and stime field 15.
@@ -56,13 +46,15 @@ long long UnixCpuTicks(const char* needle) {
         if (close != std::string::npos &&
             sscanf(stat.c_str() + close + 1,
                    "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu", &user, &system) == 2)
-            total += static_cast<long long>(user + system);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return total;
+            ticks[i] += static_cast<long long>(user + system);
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
 }
 
-double RoundTripMicroseconds(TSimDevice& device) {
+// One read batch of one pair, nothing else running: the simulated build carries it out, the
+// shipped build refuses it (no port under Wine) after the same checks.
+void RoundTrip(TSimDevice& device, const char* build) {
     BYTE pair[2] = {0x11, 0};
     const int n = 2000;
     for (int i = 0; i < n / 4; i++) // the first calls after a load are slower: not counted
@@ -70,36 +62,29 @@ double RoundTripMicroseconds(TSimDevice& device) {
     LONGLONG t0 = Now();
     for (int i = 0; i < n; i++)
         device.ReadPorts(pair, 1);
-    return MsBetween(t0, Now()) * 1000.0 / n;
+    printf("one-pair read batch round trip, %s: %.1f us\n", build, MsBetween(t0, Now()) * 1000 / n);
 }
 
-// One read batch of one pair, nothing else running: the simulated build carries it out, the
-// shipped build refuses it (no port under Wine) after the same checks.
 void BuildRoundTrips(const TPaths& paths) {
     TEnv env(paths, "measure_round_trip");
     env.MakeProgramDir(true, false);
     env.PreloadDriver(SIM_PORT_LPT1);
-    printf("one-pair read batch round trip, simulated build: %.1f us\n",
-           RoundTripMicroseconds(env.sim));
+    RoundTrip(env.sim, "simulated build");
     env.UnloadDriver();
     std::string shipped = paths.dist + "LPTWDMIO.SYS", reason;
-    TSimDevice device;
     ASSERT_TRUE(CopyFileA(shipped.c_str(), (env.dir + "LPTWDMIO.SYS").c_str(), FALSE) &&
-                DriverService::Install(env.dir + "LPTWDMIO.SYS", reason) && device.Open())
+                DriverService::Install(env.dir + "LPTWDMIO.SYS", reason) && env.sim.Open())
         << "shipped driver did not load: " << reason;
-    printf("one-pair read batch round trip, shipped build (refused, no port): %.1f us\n",
-           RoundTripMicroseconds(device));
-    device.Close();
+    RoundTrip(env.sim, "shipped build (refused, no port)");
     env.UnloadDriver();
 }
 
-// This session's share of one core for Kavit, winedevice and wineserver, and their sum, over four
-// seconds; the driver's log is read meanwhile (at Interval=1 it holds about 1.7 s). Returns the ms.
+// This session's share of one core (%) for Kavit, winedevice and wineserver, and their sum, over
+// four seconds; the driver's log is read meanwhile (at Interval=1 it holds about 1.7 s). Returns
+// the ms.
 double CpuShares(TEnv* env, double cpu[4]) {
-    const char* names[] = {"Kavit.exe", "winedevice.exe", "wineserver"};
-    long long before[3];
-    for (int i = 0; i < 3; i++)
-        before[i] = UnixCpuTicks(names[i]);
+    long long before[3], after[3];
+    UnixCpuTicks(before);
     LONGLONG t0 = Now();
     for (int i = 0; i < 8; i++) {
         Sleep(500);
@@ -107,11 +92,10 @@ double CpuShares(TEnv* env, double cpu[4]) {
             env->PollLog();
     }
     double ms = MsBetween(t0, Now());
+    UnixCpuTicks(after);
     cpu[3] = 0;
-    for (int i = 0; i < 3; i++) { // ticks of 10 ms
-        cpu[i] = static_cast<double>(UnixCpuTicks(names[i]) - before[i]) * 1000.0 / ms;
-        cpu[3] += cpu[i];
-    }
+    for (int i = 0; i < 3; i++) // ticks of 10 ms
+        cpu[3] += cpu[i] = static_cast<double>(after[i] - before[i]) * 1000 / ms;
     return ms;
 }
 
@@ -129,24 +113,22 @@ void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool tw
     env.sim.GetState(state);
     env.ClearLog();
     double cpu[4], ms = CpuShares(&env, cpu);
-    TScanLog scan = AnalyzeScan(env.PollLog(), Lpt1, twoPads);
-    TStats period, pass, down;
+    std::vector<TPass> passes = AnalyzeScan(env.PollLog(), Lpt1, twoPads).passes;
+    std::vector<double> period, pass, down;
     int calls = 0;
     double tick = 1000.0 / static_cast<double>(state.frequency);
-    for (size_t i = 0; i < scan.passes.size(); i++) {
-        calls = std::max(calls, scan.passes[i].calls);
-        pass.Add(static_cast<double>(scan.passes[i].endTime - scan.passes[i].startTime) * tick);
+    for (size_t i = 0; i < passes.size(); i++) {
+        calls = std::max(calls, passes[i].calls);
+        pass.push_back(tick * (passes[i].endTime - passes[i].startTime));
         if (i > 0)
-            period.Add(
-                static_cast<double>(scan.passes[i].startTime - scan.passes[i - 1].startTime) *
-                tick);
+            period.push_back(tick * (passes[i].startTime - passes[i - 1].startTime));
     }
     for (int r = 0; r < 40; r++) {
         Sleep(static_cast<DWORD>(5 + r % 7));
         KeyHook::Clear();
         LONGLONG pressed = Now();
         Press(env, 1, 1);
-        down.Add(MsBetween(pressed, env.WaitKeys(1)[0].time));
+        down.push_back(MsBetween(pressed, env.WaitKeys(1)[0].time));
         Release(env, 1, 1);
         env.WaitKeys(2);
     }
@@ -154,9 +136,9 @@ void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool tw
            "pass median %.2f ms in at most %d device calls; press to key median %.2f, p99 %.2f ms; "
            "CPU of one core: Kavit %.1f %%, winedevice %.1f %%, wineserver %.1f %%, together "
            "%.1f %%\n",
-           label, static_cast<unsigned long>(interval), twoPads ? "two pads" : "one pad",
-           period.values.size() * 1000.0 / ms, period.At(0.5), period.At(0.99), period.At(1),
-           pass.At(0.5), calls, down.At(0.5), down.At(0.99), cpu[0], cpu[1], cpu[2], cpu[3]);
+           label, interval, twoPads ? "two pads" : "one pad", period.size() * 1000.0 / ms,
+           At(period, 0.5), At(period, 0.99), At(period, 1), At(pass, 0.5), calls, At(down, 0.5),
+           At(down, 0.99), cpu[0], cpu[1], cpu[2], cpu[3]);
     fflush(stdout);
     env.ExitKavit(kavit);
 }
@@ -164,12 +146,12 @@ void PaceFigures(const TPaths& paths, const char* label, DWORD interval, bool tw
 // Three starts of Kavit, each installing the driver: to its window, its tray icon, its first pass.
 void StartupFigures(const TPaths& paths) {
     TEnv env(paths, "measure_startup");
-    TStats window, tray, firstPass;
+    std::vector<double> ms[3];
     for (int run = 0; run < 3; run++) {
         env.UnloadDriver(); // the last run's driver still holds its file
         TKavit& kavit = StartKavitWith(env, StandardIni(1));
-        window.Add(MsBetween(kavit.startTime, kavit.windowTime));
-        tray.Add(MsBetween(kavit.startTime, kavit.trayTime));
+        ms[0].push_back(MsBetween(kavit.startTime, kavit.windowTime));
+        ms[1].push_back(MsBetween(kavit.startTime, kavit.trayTime));
         Require(env.sim, env.sim.Open(), "device not open");
         ULONG next = 0;
         std::vector<TSimLogEntry> log;
@@ -181,14 +163,18 @@ void StartupFigures(const TPaths& paths) {
                 return !AnalyzeScan(log, Lpt1, false).passes.empty();
             },
             5000, 1);
-        firstPass.Add(MsBetween(kavit.startTime, seen));
+        ms[2].push_back(MsBetween(kavit.startTime, seen));
         env.sim.Close();
         env.ExitKavit(kavit);
     }
-    printf("start to window (driver installed by the program): %s\n",
-           window.Describe("ms").c_str());
-    printf("start to tray icon: %s\n", tray.Describe("ms").c_str());
-    printf("start to first complete scan pass: %s\n", firstPass.Describe("ms").c_str());
+    const char* what[] = {"start to window (driver installed by the program)", "start to tray icon",
+                          "start to first complete scan pass"};
+    for (int i = 0; i < 3; i++) {
+        std::vector<double>& v = ms[i];
+        printf("%s: min %.2f, median %.2f, p90 %.2f, max %.2f, mean %.2f ms (n=%zu)\n", what[i],
+               At(v, 0), At(v, 0.5), At(v, 0.9), At(v, 1),
+               std::accumulate(v.begin(), v.end(), 0.0) / v.size(), v.size());
+    }
 }
 
 // Runs `figures`; a failure, already printed by GoogleTest, ends them with status 1.

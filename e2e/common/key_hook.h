@@ -1,6 +1,6 @@
-// Catches every keyboard event of the session with a low-level hook on a thread of its own, and
-// swallows it, so that emulated pad keys reach no window (the key assignment window would take
-// them as keys to learn).
+// Catches every keyboard event of the session with a low-level hook on a thread of its own. The
+// harness keeps each event and swallows it, so that emulated pad keys reach no window (the key
+// assignment window would take them as keys to learn); padsim shows each and passes it on.
 #pragma once
 
 #include <windows.h>
@@ -9,16 +9,12 @@
 #include <vector>
 
 struct TKeyEvent {
-    DWORD vk = 0;
-    DWORD scan = 0;
-    bool extended = false;
-    bool up = false;
+    DWORD vk = 0, scan = 0;
+    bool extended = false, up = false;
     LONGLONG time = 0; // performance counter when the hook saw it
     // Filled only while a window is watched (see Watch): whether it still existed and whether
     // its tray icon 1 was still in the tray when the event arrived.
-    bool watched = false;
-    bool windowAlive = false;
-    bool trayIconPresent = false;
+    bool watched = false, windowAlive = false, trayIconPresent = false;
     long probe = -1; // what the watch's probe answered at that moment
 };
 
@@ -26,12 +22,15 @@ struct TKeyEvent {
 std::string Describe(const TKeyEvent& event);
 
 namespace KeyHook {
-// Installs the hook; false with a reason.
-bool Start(std::string& reason);
+// Installs the hook; false with a reason. With `show`, every event goes to it and on to the
+// window with the focus instead of being kept.
+bool Start(std::string& reason, void (*show)(const TKeyEvent&) = nullptr);
 void Stop();
 // Events seen since the last Clear, in order.
 std::vector<TKeyEvent> Events();
-size_t Count();
+inline size_t Count() {
+    return Events().size();
+}
 void Clear();
 // While set, every event also records the state of `window` and its tray icon, and the answer of
 // `probe`, looked up while the program that sent the key waits for the hook: the state the

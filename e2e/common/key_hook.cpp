@@ -1,11 +1,9 @@
-#include "e2e/harness/key_hook.h"
+#include "e2e/common/key_hook.h"
 
 #include <shellapi.h>
 
 #include <atomic>
 #include <cstdio>
-
-#include "e2e/harness/harness.h"
 
 namespace {
 
@@ -21,18 +19,19 @@ std::vector<TKeyEvent> events;
 std::atomic<HWND> watchedWindow{nullptr};
 std::atomic<long (*)()> watchProbe{nullptr};
 std::atomic<bool> passOn{false};
-HANDLE hookThread = nullptr;
-DWORD hookThreadId = 0;
-HANDLE hookReady = nullptr;
-bool hookInstalled = false;
-DWORD hookError = 0;
+void (*showEvent)(const TKeyEvent&) = nullptr; // set before the hook thread starts
+HANDLE hookThread = nullptr, hookReady = nullptr;
+DWORD hookThreadId = 0, hookError = 0;
+HHOOK hook = nullptr;
 
 LRESULT CALLBACK LowLevelKeyboard(int code, WPARAM message, LPARAM data) {
     if (code != HC_ACTION)
         return CallNextHookEx(nullptr, code, message, data);
     const KBDLLHOOKSTRUCT* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
+    LARGE_INTEGER now; // the harness's clock, Now()
+    QueryPerformanceCounter(&now);
     TKeyEvent event = {key->vkCode, key->scanCode, (key->flags & LLKHF_EXTENDED) != 0,
-                       (key->flags & LLKHF_UP) != 0, Now()};
+                       (key->flags & LLKHF_UP) != 0, now.QuadPart};
     HWND window = watchedWindow.load();
     if (window) {
         event.watched = true;
@@ -42,54 +41,49 @@ LRESULT CALLBACK LowLevelKeyboard(int code, WPARAM message, LPARAM data) {
         if (probe)
             event.probe = probe();
     }
-    {
+    if (showEvent) {
+        showEvent(event);
+    } else {
         TEventsGuard guard;
         events.push_back(event);
     }
-    // Unless passed on, swallowed: no window gets it.
-    return passOn.load() ? CallNextHookEx(nullptr, code, message, data) : 1;
+    // Kept events are swallowed, no window gets them, unless passed on.
+    return showEvent || passOn.load() ? CallNextHookEx(nullptr, code, message, data) : 1;
 }
 
 DWORD WINAPI HookThread(LPVOID) {
-    HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, LowLevelKeyboard, GetModuleHandleA(nullptr), 0);
-    hookInstalled = hook != nullptr;
-    hookError = hook ? 0 : GetLastError();
+    hook = SetWindowsHookExA(WH_KEYBOARD_LL, LowLevelKeyboard, GetModuleHandleA(nullptr), 0);
+    hookError = GetLastError();
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue exists before Start returns
     SetEvent(hookReady);
-    if (!hook)
-        return 1;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
+    while (hook && GetMessageA(&msg, nullptr, 0, 0) > 0) // the hook is called from in here
         DispatchMessageA(&msg);
-    }
-    UnhookWindowsHookEx(hook);
-    return 0;
+    return hook ? !UnhookWindowsHookEx(hook) : 1;
 }
 
 } // namespace
 
 std::string Describe(const TKeyEvent& event) {
-    return Format("%s vk=0x%02lX scan=0x%02lX ext=%d", event.up ? "up" : "down",
-                  static_cast<unsigned long>(event.vk), static_cast<unsigned long>(event.scan),
-                  event.extended ? 1 : 0);
+    char text[64];
+    snprintf(text, sizeof text, "%s vk=0x%02lX scan=0x%02lX ext=%d", event.up ? "up" : "down",
+             event.vk, event.scan, event.extended ? 1 : 0);
+    return text;
 }
 
 namespace KeyHook {
 
-bool Start(std::string& reason) {
+bool Start(std::string& reason, void (*show)(const TKeyEvent&)) {
+    showEvent = show;
     hookReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     hookThread = CreateThread(nullptr, 0, HookThread, nullptr, 0, &hookThreadId);
     if (!hookThread || WaitForSingleObject(hookReady, 5000) != WAIT_OBJECT_0) {
         reason = "hook thread did not start";
         return false;
     }
-    if (!hookInstalled) {
-        reason = Format("SetWindowsHookExA(WH_KEYBOARD_LL) failed, error %lu",
-                        static_cast<unsigned long>(hookError));
-        return false;
-    }
-    return true;
+    if (!hook)
+        reason = "SetWindowsHookExA(WH_KEYBOARD_LL) failed, error " + std::to_string(hookError);
+    return hook != nullptr;
 }
 
 void Stop() {
@@ -104,11 +98,6 @@ void Stop() {
 std::vector<TKeyEvent> Events() {
     TEventsGuard guard;
     return events;
-}
-
-size_t Count() {
-    TEventsGuard guard;
-    return events.size();
 }
 
 void Clear() {
@@ -132,6 +121,5 @@ bool TrayIconPresent(HWND owner, UINT id) {
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
     data.hWnd = owner;
     data.uID = id;
-    data.uFlags = 0;
     return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
