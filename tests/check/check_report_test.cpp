@@ -151,6 +151,18 @@ TEST(DriverReport, BlockedDriversAreToldByTheirOwnCause) {
     }
 }
 
+// Windows' own error numbers, as the service manager answers them, each told by its cause.
+TEST(DriverReport, StartErrorsAreToldByTheirCause) {
+    const std::pair<DWORD, std::string> rows[] = {
+        {193, "the driver is built for another kind of Windows"},
+        {216, "the driver is built for another kind of Windows"},
+        {1058, "the service lptwdmio is disabled"},
+        {1072, "the service lptwdmio is marked for deletion"},
+        {1275, "Windows blocked the driver"}};
+    for (const auto& [code, reason] : rows)
+        EXPECT_EQ(StartFailed(code, X64).reason, reason) << "error " << code;
+}
+
 // ---- the port
 // ------------------------------------------------------------------------------------
 
