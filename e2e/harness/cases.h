@@ -24,11 +24,9 @@ class E2e : public testing::Test {
         body(env, __VA_ARGS__);                                                                    \
     }
 
-// Shared by the case files.
 const UCHAR Lpt1 = LPT_PORT_LPT1, Lpt2 = LPT_PORT_LPT2, Lpt3 = LPT_PORT_LPT3;
 
-// What the simulated hardware holds now.
-TSimState State(TEnv& env);
+TSimState State(TEnv& env); // what the simulated hardware holds now
 // Presses (or releases) buttons and fails with the driver's error.
 void Press(TEnv& env, int pad, int button);
 void Release(TEnv& env, int pad, int button);
@@ -39,14 +37,12 @@ void PrepareProgramDir(TEnv& env, const TIniValues& ini = StandardIni());
 TKavit& StartKavitWith(TEnv& env, const TIniValues& ini = StandardIni(), bool waitReady = true);
 // Opens the device and waits for two passes, then forgets the keys so far: Kavit scans.
 void WaitScanning(TEnv& env, bool twoPads = false);
-// Both: the usual start of a case.
-TKavit& StartScanning(TEnv& env, const TIniValues& ini);
+TKavit& StartScanning(TEnv& env, const TIniValues& ini); // both: the usual start of a case
 // Presses a button and waits until `keys` key events have come.
 void Hold(TEnv& env, int pad, int button, size_t keys = 1);
 // Chooses preset `preset` (1-based) from the menu: Kavit.ini must then hold `ini` with it.
 void ChoosePreset(TEnv& env, TKavit& kavit, TIniValues& ini, int preset, const char* what);
-// Waits until the key assignment window shows (or is hidden).
-void WaitShown(TKavit& kavit, bool shown);
+void WaitShown(TKavit& kavit, bool shown); // until the key assignment window shows (or hides)
 // "Set keys" from the menu: the window shows, with `inFront` as the foreground window.
 void OpenSetKeys(TKavit& kavit, bool inFront = false);
 // Fails when the hook caught a key, or when the service is not (still) registered.
@@ -55,8 +51,7 @@ void ExpectServiceKept(const char* context);
 // A copy started while another runs: its one notice, "Another copy already running", owned by
 // no window, and no window of its own; ended with exit code 0 once the notice is closed.
 void ExpectRefusedCopy(TKavit& copy, DWORD noticeWithinMs);
-// Waits for `kavit` to end by itself with exit code 0.
-void ExpectEnded(TKavit& kavit, const char* context);
+void ExpectEnded(TKavit& kavit, const char* context); // ends by itself with exit code 0
 // Gives Everyone every right on a file or folder, as a folder made at the root of C: gives
 // every user the right to change what is in it (under Wine the Unix mode becomes 0777).
 void OpenToEveryone(const std::string& path);

@@ -2,6 +2,7 @@
 // it leaves, alone or beside Kavit.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "e2e/harness/cases.h"
 
@@ -9,13 +10,16 @@ namespace {
 
 const DWORD CheckDeadlineMs = 30000;
 
-// A program directory (with the driver unless told not to, without Kavit.exe unless told to)
-// holding kavit-check.exe.
-void CheckDir(TEnv& env, bool withDriver = true, bool withKavit = false) {
+const long Unloaded = -1;
+
+// A program directory holding kavit-check.exe (with the driver unless told not to, without
+// Kavit.exe unless told to), and the driver service gone or preloaded with `ports`.
+void CheckDir(TEnv& env, long ports = Unloaded, bool withDriver = true, bool withKavit = false) {
     env.MakeProgramDir(withDriver, withKavit);
     std::string from = env.paths.dist + "kavit-check.exe";
     ASSERT_TRUE(CopyFileA(from.c_str(), (env.dir + "kavit-check.exe").c_str(), FALSE))
         << "program under test missing: " << from << ": " << LastErrorText();
+    ports == Unloaded ? env.UnloadDriver() : env.PreloadDriver(static_cast<ULONG>(ports));
 }
 
 // kavit-check.exe of the case's directory, started from C:\ with `args`, its output and error
@@ -70,19 +74,12 @@ class TCheck {
             << "; printed: " << Quoted();
     }
     // Stops reading its output, as a reader that goes away does (kavit-check | head -3).
-    void CloseReader() {
-        if (outRead)
-            CloseHandle(outRead);
-        outRead = nullptr;
-    }
+    void CloseReader() { CloseHandle(std::exchange(outRead, nullptr)); }
     std::string Quoted() const { return testing::PrintToString(out); }
     // The line that starts with `prefix` ("driver: "), without its line end; "" when there is none.
     std::string Line(const std::string& prefix) const {
-        std::string text = "\n" + out;
-        size_t at = text.find("\n" + prefix);
-        return at == std::string::npos
-                   ? ""
-                   : text.substr(at + 1, text.find_first_of("\r\n", at + 1) - at - 1);
+        size_t at = ("\n" + out).find("\n" + prefix); // where it starts in `out`
+        return at == std::string::npos ? "" : out.substr(at, out.find_first_of("\r\n", at) - at);
     }
     std::string out;
 
@@ -100,17 +97,14 @@ class TCheck {
     HANDLE outRead = nullptr, process = nullptr;
 };
 
-// What --once says about the system and the folder. The values depend on the Windows (or Wine)
-// it runs on: only the lines' coming is checked here.
-const char* const SystemLinePrefixes[] = {
-    "windows: ", "test signing: ", "secure boot: ", "memory integrity: ", "folder: "};
-
 // kavit-check --once run to its end: the system lines, its driver line (the whole line, or its
-// start unless `driverOk`), its port and held lines, and its exit status.
+// start unless `driverOk`), its port and held lines, and its exit status. The system lines' values
+// depend on the Windows (or Wine) it runs on: only their coming is checked.
 void ExpectOnce(TCheck& run, const std::string& driver, bool driverOk, const char* port,
                 const std::string& held, long exitCode) {
     run.ExpectEnd(exitCode, "after it started with --once", CheckDeadlineMs);
-    for (const char* prefix : SystemLinePrefixes)
+    for (const char* prefix :
+         {"windows: ", "test signing: ", "secure boot: ", "memory integrity: ", "folder: "})
         ASSERT_GT(run.Line(prefix).size(), strlen(prefix))
             << "no line \"" << prefix << "...\": " << run.Quoted();
     std::string line = run.Line("driver: ");
@@ -121,8 +115,7 @@ void ExpectOnce(TCheck& run, const std::string& driver, bool driverOk, const cha
 }
 
 TEST_F(E2e, check_once_no_driver_file) {
-    CheckDir(env, false);
-    env.UnloadDriver();
+    CheckDir(env, Unloaded, false);
     TCheck run(env, "--once");
     // The file is looked for before anything else: Wine's service manager answers a missing
     // file with another error than Windows' does.
@@ -135,7 +128,6 @@ TEST_F(E2e, check_once_no_driver_file) {
 
 TEST_F(E2e, check_once_installs_and_removes) {
     CheckDir(env);
-    env.UnloadDriver();
     TCheck run(env, "--once");
     ExpectOnce(run, "", true, "LPT1", "", 0); // the port the driver has after loading
     ASSERT_EQ(run.Line("folder: "), "folder: safe") << run.Quoted();
@@ -143,8 +135,7 @@ TEST_F(E2e, check_once_installs_and_removes) {
 }
 
 TEST_F(E2e, check_once_ports_and_held) {
-    CheckDir(env);
-    env.PreloadDriver(SIM_PORT_LPT2 | SIM_PORT_LPT3);
+    CheckDir(env, SIM_PORT_LPT2 | SIM_PORT_LPT3);
     // One button on each input line, on four different select steps.
     const std::pair<int, int> held[] = {{2, 12}, {1, 3}, {2, 1}, {1, 8}};
     for (const auto& [pad, button] : held)
@@ -158,8 +149,7 @@ TEST_F(E2e, check_once_ports_and_held) {
 }
 
 TEST_F(E2e, check_once_no_port) {
-    CheckDir(env);
-    env.PreloadDriver(0);
+    CheckDir(env, 0);
     TCheck run(env, "--once");
     ExpectOnce(run, "", true, "none", "", 1);
 }
@@ -168,15 +158,12 @@ TEST_F(E2e, check_once_no_port) {
 // folder lines, and fails.
 TEST_F(E2e, check_once_unsafe_folder) {
     CheckDir(env);
-    env.UnloadDriver();
     OpenToEveryone(env.dir);
     TCheck run(env, "--once");
     std::string reason = env.dir + " can be changed by Everyone (S-1-1-0): write data";
     ExpectOnce(run, "driver: not loaded, because " + reason, false, "none", "", 1);
     ASSERT_EQ(run.Line("folder: "), "folder: " + reason) << run.Quoted();
-    std::string detail;
-    ASSERT_EQ(DriverService::Probe(detail), DriverService::Absent)
-        << "kavit-check left a service behind: " << detail;
+    env.ExpectServiceRemoved("kavit-check left a service behind");
 }
 
 // The live view with Interval=-5 in Kavit.ini still follows a press, and ends, removing the
@@ -186,7 +173,6 @@ TEST_F(E2e, check_live_pace_and_reader_gone) {
     TIniValues ini = StandardIni(1);
     ini.interval = static_cast<uint32_t>(-5);
     env.WriteIni(ini);
-    env.UnloadDriver();
     TCheck check(env, "");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     env.OpenSim();
@@ -202,26 +188,21 @@ TEST_F(E2e, check_live_pace_and_reader_gone) {
 
 // The driver unloaded under the live view: the reason given is that, not the last error's text.
 TEST_F(E2e, check_live_driver_gone) {
-    CheckDir(env);
-    env.PreloadDriver(SIM_PORTS_DEFAULT);
+    CheckDir(env, SIM_PORTS_DEFAULT);
     TCheck check(env, "");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     env.UnloadDriver();
     check.ExpectEnd(1, "after the driver went away");
-    ASSERT_NE(check.out.find("The port stopped answering (the port driver went away"),
-              std::string::npos)
-        << "the reason; printed: " << check.out;
+    check.ExpectPrinted("The port stopped answering (the port driver went away", "the reason");
 }
 
 // The live view installs the driver, Kavit opens the device beside it, and the live view ends
-// (its output's reader gone, the way out Ctrl-C takes too): the service stays while Kavit holds
-// the device, and the driver goes on answering Kavit's batches; Kavit, the last one out, removes
-// it at "Exit". The live view holds the PC's ports (one program at a time has a port), so Kavit
-// started beside it waits for them: only the driver's answers show.
+// (its reader gone, as on Ctrl-C): the service stays while Kavit holds the device, the driver
+// answers Kavit's batches, and Kavit, the last one out, removes it at "Exit". The live view holds
+// the ports (one program at a time has one), so Kavit waits for them: only the driver answers.
 TEST_F(E2e, robust_check_then_kavit_last_one_out) {
-    CheckDir(env, true, true);
+    CheckDir(env, Unloaded, true, true);
     env.WriteIni(StandardIni(1));
-    env.UnloadDriver();
     TCheck check(env, "");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     TKavit& kavit = env.StartKavit();
@@ -241,10 +222,8 @@ TEST_F(E2e, robust_check_then_kavit_last_one_out) {
 // Kavit finds the port by itself, in the order it always tries (LPT1 first): a press gives its
 // key within two seconds.
 TEST_F(E2e, robust_kavit_waits_for_port_in_use) {
-    CheckDir(env, true, true);
-    TIniValues ini = StandardIni(1);
-    env.WriteIni(ini);
-    env.PreloadDriver(SIM_PORT_LPT1 | SIM_PORT_LPT2);
+    CheckDir(env, SIM_PORT_LPT1 | SIM_PORT_LPT2, true, true);
+    env.WriteIni(StandardIni(1)); // preset 1 is [Arrows]
     TKavit* kavit = nullptr;
     {
         TCheck check(env, "");
@@ -255,7 +234,7 @@ TEST_F(E2e, robust_kavit_waits_for_port_in_use) {
     env.OpenSim();
     KeyHook::Clear();
     Press(env, 1, 5);
-    ExpectKeys(env.WaitKeys(1, 2000), {KeyOf(ini.presets[0], 1, 5, false)},
+    ExpectKeys(env.WaitKeys(1, 2000), {KeyOf(Arrows, 1, 5, false)},
                "the first key within 2 s of kavit-check's end");
     env.WaitPasses(1, Lpt1);
     env.sim.Close();

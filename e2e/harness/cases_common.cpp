@@ -103,10 +103,9 @@ void ExpectEnded(TKavit& kavit, const char* context) {
 
 void Tap(TEnv& env, const TPresetValues& preset, int pad, int button) {
     size_t before = KeyHook::Count();
-    Press(env, pad, button);
-    std::vector<TKeyEvent> got = env.WaitKeys(before + 1);
+    Hold(env, pad, button, before + 1);
     Release(env, pad, button);
-    got = env.WaitKeys(before + 2);
+    std::vector<TKeyEvent> got = env.WaitKeys(before + 2);
     ExpectKeys({got.begin() + static_cast<long>(before), got.end()},
                {KeyOf(preset, pad, button, false), KeyOf(preset, pad, button, true)},
                Format("tap of pad %d button %d", pad, button));
@@ -134,23 +133,17 @@ void OnService(const std::function<BOOL(SC_HANDLE)>& act, const std::string& wha
 }
 
 TServiceConfig ServiceConfig(const std::string& what) {
-    union {
-        QUERY_SERVICE_CONFIGA config;
-        BYTE bytes[8192];
-    } buffer;
+    alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
+    auto& c = *reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
     SERVICE_STATUS status = {};
     DWORD needed = 0;
     OnService(
         [&](SC_HANDLE s) {
-            return QueryServiceConfigA(s, &buffer.config, sizeof buffer, &needed) &&
+            return QueryServiceConfigA(s, &c, sizeof buffer, &needed) &&
                    QueryServiceStatus(s, &status);
         },
         what);
-    const QUERY_SERVICE_CONFIGA& c = buffer.config;
-    return {c.dwServiceType,
-            c.dwStartType,
-            c.dwErrorControl,
-            status.dwCurrentState,
-            c.lpBinaryPathName ? c.lpBinaryPathName : "",
-            c.lpDisplayName ? c.lpDisplayName : ""};
+    auto text = [](const char* s) { return std::string(s ? s : ""); };
+    return {c.dwServiceType,          c.dwStartType,        c.dwErrorControl, status.dwCurrentState,
+            text(c.lpBinaryPathName), text(c.lpDisplayName)};
 }

@@ -1,7 +1,6 @@
-// Kavit in the hands of an unlucky user: two copies started at once, a pad held while keys are
-// taught, a service left behind by an earlier run, a folder whose name the ANSI functions cannot
-// spell, the driver stopped under a held button, the key assignment window closed, the session's
-// end.
+// Kavit in the hands of an unlucky user: two copies at once, a pad held while keys are taught,
+// leftover services, a folder named outside the ANSI code page, the driver stopped, Alt+F4, the
+// session's end.
 #include "e2e/harness/cases.h"
 
 namespace {
@@ -29,9 +28,7 @@ TEST_F(E2e, robust_two_copies_at_once) {
     int refused = -1;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            for (int i = 0; i < 2 && refused < 0; i++)
-                if (!copies[i]->Notices().empty())
-                    refused = i;
+            refused = !copies[0]->Notices().empty() ? 0 : !copies[1]->Notices().empty() ? 1 : -1;
             return refused >= 0;
         },
         15000, 20))
@@ -131,19 +128,16 @@ TEST_F(E2e, robust_leftover_then_unsafe_folder) {
     ScansAndExits(env, env.StartKavit(false), "Kavit from a folder every user may change");
 }
 
-std::wstring Widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
 // A folder named in Greek on a system whose ANSI code page has no Greek: Kavit works through the
 // folder's short name, reads its Kavit.ini and registers a driver path that exists.
 TEST_F(E2e, robust_non_ansi_folder) {
     PrepareProgramDir(env, StandardIni(1)); // only for the files to copy into the folder below
-    std::wstring dir = Widen(env.dir) + L"\x039A\x03B1\x03B2\x03B9\x03C4 \x03C0\x03B1\x03B9\x03C7"
-                                        L"\x03BD\x03AF\x03B4\x03B9\\";
+    auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    std::wstring dir = wide(env.dir) + L"\x039A\x03B1\x03B2\x03B9\x03C4 \x03C0\x03B1\x03B9\x03C7"
+                                       L"\x03BD\x03AF\x03B4\x03B9\\";
     CreateDirectoryW(dir.c_str(), nullptr);
     for (const char* file : {"Kavit.exe", "Kavit.ini", "LPTWDMIO.SYS"})
-        ASSERT_TRUE(CopyFileW(Widen(env.dir + file).c_str(), (dir + Widen(file)).c_str(), FALSE))
+        ASSERT_TRUE(CopyFileW(wide(env.dir + file).c_str(), (dir + wide(file)).c_str(), FALSE))
             << "cannot fill the folder: " << LastErrorText();
     TKavit& kavit = env.NewKavit();
     kavit.StartWide(dir + L"Kavit.exe", L"C:\\");
@@ -166,23 +160,20 @@ TEST_F(E2e, robust_driver_stopped_while_held) {
     env.sim.Close(); // the harness holds no handle of its own
 
     LONGLONG stopTime = 0;
+    SERVICE_STATUS status = {};
     OnService(
         [&](SC_HANDLE s) {
-            SERVICE_STATUS status = {};
-            BOOL stopped = ControlService(s, SERVICE_CONTROL_STOP, &status);
-            stopTime = Now();
-            return stopped;
+            return ControlService(s, SERVICE_CONTROL_STOP, &status) && (stopTime = Now()) != 0;
         },
         "the service could not be stopped");
 
+    const std::vector<TWantKey> downUp = {KeyOf(Arrows, 1, 4, false), KeyOf(Arrows, 1, 4, true)};
     std::vector<TKeyEvent> got = env.WaitKeys(2, 3000);
-    ExpectKeys(got, {KeyOf(Arrows, 1, 4, false), KeyOf(Arrows, 1, 4, true)},
-               "the button held while the driver was stopped");
+    ExpectKeys(got, downUp, "the button held while the driver was stopped");
     ASSERT_LT(MsBetween(stopTime, got[1].time), 400)
         << "ms from the stop to the key-up: the device's \"gone\" answer was not taken as such";
     Sleep(700); // failing passes go on, past the half second
-    ExpectKeys(KeyHook::Events(), {KeyOf(Arrows, 1, 4, false), KeyOf(Arrows, 1, 4, true)},
-               "after the stop, once the failing passes went on");
+    ExpectKeys(KeyHook::Events(), downUp, "after the stop, once the failing passes went on");
     ASSERT_TRUE(kavit.Running()) << "the program ended when its driver was stopped";
     env.ExitKavit(kavit, "after Exit");
 }
@@ -204,11 +195,10 @@ TEST_F(E2e, robust_teach_window_alt_f4) {
     Sleep(100);
     Tap(env, taught, 1, 1); // learnt, and in force from the next pass
 
-    keybd_event(VK_MENU, 0x38, 0, 0);
-    keybd_event(VK_F4, 0x3E, 0, 0);
-    keybd_event(VK_F4, 0x3E, KEYEVENTF_KEYUP, 0);
+    keybd_event(VK_MENU, 0x38, 0, 0); // Alt+F4
+    Type({VK_F4, 0x3E, 0, false, "F4"});
     keybd_event(VK_MENU, 0x38, KEYEVENTF_KEYUP, 0);
-    WaitShown(kavit, false); // Alt+F4
+    WaitShown(kavit, false);
     KeyHook::PassOn(false);
     Sleep(300);
     ASSERT_TRUE(kavit.Running()) << "the program ended on Alt+F4";
@@ -228,9 +218,8 @@ TEST_F(E2e, robust_session_end_closeapp) {
     env.sim.Close();
     HWND window = kavit.window;
     DWORD_PTR answer = 0;
-    ASSERT_NE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
-                                  SMTO_ABORTIFHUNG, 5000, &answer),
-              0)
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+                                    SMTO_ABORTIFHUNG, 5000, &answer))
         << "WM_QUERYENDSESSION not answered within 5 s";
     ASSERT_NE(answer, 0u) << "WM_QUERYENDSESSION answered FALSE: the program refuses to end";
     // The process may end before it answers.
