@@ -167,13 +167,17 @@ TEST_F(E2e, check_once_unsafe_folder) {
 }
 
 // The live view with Interval=-5 in Kavit.ini still follows a press, and ends, removing the
-// service it installed, once the reader of its output is gone (kavit-check | head -3).
+// service it installed, once the reader of its output is gone (kavit-check | head -3). What Kavit
+// would say about its Kavit.ini in a box, kavit-check prints.
 TEST_F(E2e, check_live_pace_and_reader_gone) {
     CheckDir(env);
     TIniValues ini = StandardIni(1);
     ini.interval = static_cast<uint32_t>(-5);
+    ini.preset = 2; // names no preset
     env.WriteIni(ini);
     TCheck check(env, "");
+    check.ExpectPrinted("Kavit.ini: Bad Preset namber in Kavit.ini file, used first",
+                        "no word on the preset number");
     check.ExpectPrinted("Pad 1:", "no live view within the deadline");
     env.OpenSim();
     Press(env, 1, 3);
