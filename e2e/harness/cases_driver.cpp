@@ -236,10 +236,11 @@ const std::vector<TBadBatch> StatusWrites = {
     {"LPT1 data and status", Pairs({0x10, 0x11}, 0x33), 4, 4},
     {"LPT2 status and LPT1 control", Pairs({0x21, 0x12}, 0x04), 4, 4}};
 
+const std::string Done = "carried out", Busy = Win32ErrorText(ERROR_BUSY);
+
 // A handle of its own, opened as a program opens the device: a client of the device beside the
 // harness's own (which, sending private codes, is the test bench and takes no part in sharing a
 // port). Its requests' outcomes: "carried out" or the Win32 error, as a text to compare.
-const std::string Done = "carried out", Busy = Win32ErrorText(ERROR_BUSY);
 struct TClient : TSimDevice {
     TClient() { Open(); }
     std::string Io(DWORD code, void* buffer, DWORD inLength, DWORD outLength) {
@@ -302,10 +303,9 @@ TEST_F(E2e, driver_open_handles_counted) {
     env.ClearLog();
     TClient first;
     ExpectCount(first, 2, "the harness's and one");
-    {
-        TClient second;
-        ExpectCount(first, 3, "a second open");
-    }
+    auto second = std::make_unique<TClient>();
+    ExpectCount(first, 3, "a second open");
+    second.reset();
     ExpectCount(first, 2, "after a close");
     BYTE shortBuffer[2] = {0xEE, 0xEE};
     ASSERT_EQ(first.Io(LPT_IOCTL_OPEN_HANDLES, shortBuffer, 0, 2),
