@@ -8,11 +8,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <initializer_list>
 
 namespace {
 
-// The driver loaded by the harness from a program directory without Kavit.exe.
 void LoadDriverOnly(TEnv& env, ULONG ports) {
     env.MakeProgramDir(true, false);
     env.PreloadDriver(ports);
@@ -29,7 +27,7 @@ void WriteOne(TEnv& env, BYTE address, BYTE value) {
     Require(env.sim, env.sim.WritePorts(pair, 1), Format("write of 0x%02X refused", address));
 }
 
-std::vector<BYTE> Pairs(std::initializer_list<BYTE> addresses, BYTE value) {
+std::vector<BYTE> Pairs(const std::vector<BYTE>& addresses, BYTE value) {
     std::vector<BYTE> bytes;
     for (BYTE a : addresses)
         bytes.insert(bytes.end(), {a, value});
@@ -158,8 +156,7 @@ TEST_F(E2e, driver_unload_and_reload) {
     TSimState first = State(env);
     env.sim.SetPad(1, 0x0FFF);
     env.UnloadDriver(); // stops the service: the unload routine must let the device go
-    TSimDevice probe;
-    ASSERT_FALSE(probe.Open()) << "device still opens after the driver was stopped";
+    ASSERT_FALSE(TSimDevice().Open()) << "device still opens after the driver was stopped";
     env.PreloadDriver(SIM_PORT_LPT1);
     TSimState second = State(env);
     ASSERT_NE(second.loadStamp, first.loadStamp) << "the driver was not loaded again";
@@ -168,10 +165,9 @@ TEST_F(E2e, driver_unload_and_reload) {
     env.UnloadDriver();
 }
 
-// Batches the program never sends, each refused as a whole, as a read and as a write batch
-// (or only as a write): a Win32 error for the caller (`error` when given), nothing read into the
-// buffer, no register touched; and after them good batches of any length up to the cap are
-// served, in order.
+// Batches the program never sends, each refused whole (ExpectRefused) as a write and, unless
+// `writesOnly`, as a read batch, no register touched; after them good batches of any length up
+// to the cap are served, in order.
 struct TBadBatch {
     std::string what;
     std::vector<BYTE> bytes;
@@ -182,26 +178,25 @@ void RefusedWhole(TEnv& env, const std::vector<TBadBatch>& batches, bool writesO
     LoadDriverOnly(env, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3);
     WriteOne(env, Lpt1, 0x5A);
     env.ClearLog();
-    for (const TBadBatch& b : batches) {
-        for (DWORD code : {DWORD(LPT_IOCTL_WRITE_PORTS), DWORD(LPT_IOCTL_READ_PORTS)}) {
-            std::string what = (code == LPT_IOCTL_READ_PORTS ? "read batch, " : "write batch, ");
-            if (writesOnly && code == LPT_IOCTL_READ_PORTS)
-                continue;
-            ExpectRefused(env, code, b.bytes, b.inLength, b.outLength, what + b.what, error);
-            ASSERT_EQ(ReadOne(env, Lpt1), 0x5A) << what << b.what << ": LPT1 data";
+    for (const TBadBatch& b : batches)
+        for (bool read : {false, true}) {
+            if (read && writesOnly)
+                break;
+            std::string what = (read ? "read batch, " : "write batch, ") + b.what;
+            ExpectRefused(env, read ? LPT_IOCTL_READ_PORTS : LPT_IOCTL_WRITE_PORTS, b.bytes,
+                          b.inLength, b.outLength, what, error);
+            ASSERT_EQ(ReadOne(env, Lpt1), 0x5A) << what << ": LPT1 data";
         }
-    }
     ExpectOnlyRefusals(env, true, "a refused batch"); // but the checking reads above
     std::vector<BYTE> full;
     for (int i = 0; i < LPT_BATCH_MAX_PAIRS; i++) // LPT1 data, LPT2 status, LPT3 control
         full.insert(full.end(), {LPT_ADDRESS(i % 3 + 1, i % 3), 0});
     Require(env.sim, env.sim.ReadPorts(full.data(), LPT_BATCH_MAX_PAIRS), "a batch of the cap");
-    BYTE batch[8] = {0x10, 0x3E, 0x20, 0x3D, 0x30, 0x3B, 0x10, 0x1F};
-    Require(env.sim, env.sim.WritePorts(batch, 4), "four-pair write refused");
-    BYTE back[6] = {0x10, 0, 0x20, 0, 0x30, 0};
-    Require(env.sim, env.sim.ReadPorts(back, 3), "three-pair read refused");
-    ASSERT_EQ(std::vector<BYTE>(back, back + 6),
-              std::vector<BYTE>({0x10, 0x1F, 0x20, 0x3D, 0x30, 0x3B}))
+    std::vector<BYTE> batch = {0x10, 0x3E, 0x20, 0x3D, 0x30, 0x3B, 0x10, 0x1F},
+                      back = Pairs({0x10, 0x20, 0x30}, 0);
+    Require(env.sim, env.sim.WritePorts(batch.data(), 4), "four-pair write refused");
+    Require(env.sim, env.sim.ReadPorts(back.data(), 3), "three-pair read refused");
+    ASSERT_EQ(back, std::vector<BYTE>({0x10, 0x1F, 0x20, 0x3D, 0x30, 0x3B}))
         << "good batches after the refused ones, read back";
     ASSERT_EQ(ReadOne(env, Lpt1 | 1), 0x7F) << "status register after the refusals";
 }
@@ -223,15 +218,12 @@ std::vector<TBadBatch> Malformed() {
         {"good pair then offset 3", Pairs({0x10, 0x13}, 0xA5), 4, 4},
         {"port 4 then good pair", Pairs({0x40, 0x10}, 0xA5), 4, 4},
     };
-    std::vector<BYTE> overCap;
-    for (int i = 0; i <= LPT_BATCH_MAX_PAIRS; i++)
-        overCap.insert(overCap.end(), {0x10, 0xA5});
-    DWORD overLength = static_cast<DWORD>(overCap.size());
-    batches.push_back({"one pair over the cap", overCap, overLength, overLength});
-    for (int port = 0; port <= 15; port++) {
+    const DWORD over = 2 * (LPT_BATCH_MAX_PAIRS + 1); // bytes of one pair over the cap
+    batches.push_back(
+        {"one pair over the cap", Pairs(std::vector<BYTE>(over / 2, 0x10), 0xA5), over, over});
+    for (int port = 0; port <= 15; port++)
         if (port < 1 || port > 3)
             batches.push_back({Format("port %d", port), Pairs({LPT_ADDRESS(port, 0)}, 0xA5), 2, 2});
-    }
     for (int reg = 3; reg <= 15; reg++)
         batches.push_back(
             {Format("offset %d", reg), Pairs({static_cast<BYTE>(0x10 | reg)}, 0xA5), 2, 2});
@@ -244,6 +236,8 @@ const std::vector<TBadBatch> StatusWrites = {
     {"LPT1 data and status", Pairs({0x10, 0x11}, 0x33), 4, 4},
     {"LPT2 status and LPT1 control", Pairs({0x21, 0x12}, 0x04), 4, 4}};
 
+const std::string Done = "carried out", Busy = Win32ErrorText(ERROR_BUSY);
+
 // A handle of its own, opened as a program opens the device: a client of the device beside the
 // harness's own (which, sending private codes, is the test bench and takes no part in sharing a
 // port). Its requests' outcomes: "carried out" or the Win32 error, as a text to compare.
@@ -251,7 +245,7 @@ struct TClient : TSimDevice {
     TClient() { Open(); }
     std::string Io(DWORD code, void* buffer, DWORD inLength, DWORD outLength) {
         bool done = Batch(code, static_cast<BYTE*>(buffer), inLength, outLength);
-        return done ? "carried out" : Win32ErrorText(lastError);
+        return done ? Done : Win32ErrorText(lastError);
     }
     std::string Read(BYTE address) {
         BYTE pair[2] = {address, 0};
@@ -259,7 +253,6 @@ struct TClient : TSimDevice {
     }
     std::string Print(DWORD code, ULONG ports) { return Io(code, &ports, sizeof ports, 0); }
 };
-const std::string Done = "carried out", Busy = Win32ErrorText(ERROR_BUSY);
 
 // Two programs and a print job share the ports as parport has them share: a port is taken at the
 // first batch that names it, a batch for a port held elsewhere fails whole with ERROR_BUSY, and a
@@ -298,8 +291,7 @@ TEST_F(E2e, driver_busy_port) {
 void ExpectCount(TClient& client, ULONG want, const char* when) {
     ULONG count = 0;
     for (int i = 0; i < 50 && count != want; i++) {
-        if (i)
-            Sleep(20);
+        Sleep(i ? 20 : 0);
         ASSERT_EQ(client.Io(LPT_IOCTL_OPEN_HANDLES, &count, 0, sizeof count), Done)
             << "open-handle count";
     }
@@ -311,10 +303,9 @@ TEST_F(E2e, driver_open_handles_counted) {
     env.ClearLog();
     TClient first;
     ExpectCount(first, 2, "the harness's and one");
-    {
-        TClient second;
-        ExpectCount(first, 3, "a second open");
-    }
+    auto second = std::make_unique<TClient>();
+    ExpectCount(first, 3, "a second open");
+    second.reset();
     ExpectCount(first, 2, "after a close");
     BYTE shortBuffer[2] = {0xEE, 0xEE};
     ASSERT_EQ(first.Io(LPT_IOCTL_OPEN_HANDLES, shortBuffer, 0, 2),
@@ -377,7 +368,7 @@ TEST_F(E2e, driver_shipped_build_finds_no_port) {
     TSimDevice device;
     ASSERT_TRUE(device.Open()) << "device of the shipped driver: "
                                << Win32ErrorText(device.lastError);
-    for (BYTE port : {Lpt1, Lpt2, Lpt3}) {
+    for (BYTE port : {Lpt1, Lpt2, Lpt3})
         for (BYTE reg = 0; reg < 3; reg++) {
             BYTE pair[2] = {static_cast<BYTE>(port | reg), 0x42};
             ASSERT_FALSE(device.ReadPorts(pair, 1) || pair[1] != 0x42)
@@ -385,13 +376,11 @@ TEST_F(E2e, driver_shipped_build_finds_no_port) {
             ASSERT_FALSE(device.WritePorts(pair, 1))
                 << "write of " << int(pair[0]) << " carried out with no port";
         }
-    }
     TSimState state;
     ASSERT_FALSE(device.GetState(state)) << "the shipped driver answers a private simulation code";
-    {
-        TClient client;
-        ExpectCount(client, 2, "the shipped driver");
-    }
+    TClient client;
+    ExpectCount(client, 2, "the shipped driver");
+    client.Close();
     device.Close();
     env.UnloadDriver();
 

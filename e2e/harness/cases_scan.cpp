@@ -1,15 +1,20 @@
 // The pad scanner seen from outside: which keys come, in which order, how often, and never a
 // key that no pad pressed or a key left held.
 #include <algorithm>
+#include <set>
 
 #include "e2e/harness/cases.h"
 
 namespace {
 
-std::vector<TKeyEvent> Since(size_t first) {
-    std::vector<TKeyEvent> all = KeyHook::Events();
-    return std::vector<TKeyEvent>(all.begin() + static_cast<long>(std::min(first, all.size())),
-                                  all.end());
+// The key events caught after the first `first` ones, described.
+std::vector<std::string> Since(size_t first) {
+    std::vector<std::string> all = Described(KeyHook::Events());
+    return {all.begin() + static_cast<long>(std::min(first, all.size())), all.end()};
+}
+
+long Times(const std::vector<std::string>& events, const std::string& key) {
+    return std::count(events.begin(), events.end(), key);
 }
 
 // Every button of one pad alone, then a chord, checked both against the plain expectation and
@@ -19,8 +24,7 @@ TEST_F(E2e, keys_pad1_every_button) {
     for (int b = 1; b <= 12; b++)
         Tap(env, Arrows, 1, b);
 
-    // Buttons 1, 7 and 2 at once: 1 then 7 in step 1, 2 in step 2 (the order within a pass is
-    // checked against the log below).
+    // Buttons 1, 7 and 2 at once: 1 then 7 in step 1, 2 in step 2.
     const USHORT chordButtons = ButtonBit(1) | ButtonBit(7) | ButtonBit(2);
     size_t before = KeyHook::Count();
     Require(env.sim, env.sim.ChangeButtons(1, chordButtons, 0), "press refused");
@@ -28,18 +32,17 @@ TEST_F(E2e, keys_pad1_every_button) {
     Sleep(60); // several passes with all held: still one key-down each
     Require(env.sim, env.sim.ChangeButtons(1, 0, chordButtons), "release refused");
     env.WaitKeys(before + 6);
-    std::vector<std::string> chord = Described(Since(before));
+    std::vector<std::string> chord = Since(before);
     for (int b : {1, 2, 7})
         for (bool up : {false, true})
-            ASSERT_EQ(std::count(chord.begin(), chord.end(), Describe(KeyOf(Arrows, 1, b, up))), 1)
+            ASSERT_EQ(Times(chord, Describe(KeyOf(Arrows, 1, b, up))), 1)
                 << "chord: times " << KeyOf(Arrows, 1, b, up).what << " came";
 
-    // Pad 2 is not scanned with SecondPlayer=0.
     before = KeyHook::Count();
     Press(env, 2, 3);
     env.WaitPasses(4);
     Release(env, 2, 3);
-    ASSERT_EQ(Described(Since(before)), std::vector<std::string>()) << "pad 2 with SecondPlayer=0";
+    ASSERT_EQ(Since(before), std::vector<std::string>()) << "pad 2 with SecondPlayer=0";
 
     env.Settle();
     env.ExpectOwedKeys(Arrows, Lpt1, false, false, "pad 1");
@@ -91,11 +94,9 @@ TEST_F(E2e, scan_keeps_d6_d7) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     for (BYTE top : {0xC0, 0x40, 0x00}) {
         SCOPED_TRACE(Format("D7/D6 = %d%d", top >> 7, (top >> 6) & 1));
-        // A write that lands inside a pass is overwritten by the pass's next select write, so
-        // write until a pass starts from it. On a busy machine a pass fills much of each
-        // interval, hence the generous number of tries. Each try waits a little longer after
-        // the last pass first, so that the writes cannot all fall at the same point of the
-        // interval (the harness's own loop would otherwise keep in step with the timer).
+        // A write inside a pass is overwritten by its next select write: write until a pass
+        // starts from it. Many tries, as a pass fills much of an interval on a busy machine; each
+        // waits a little longer, so that the harness's loop cannot keep in step with the timer.
         bool taken = false;
         for (int attempt = 0; attempt < 40 && !taken; attempt++) {
             Sleep(static_cast<DWORD>(attempt * 3 % 11));
@@ -161,8 +162,7 @@ TEST_F(E2e, preset_change_releases_old_key) {
     TIniValues ini = StandardIni(2);
     TKavit& kavit = StartScanning(env, ini);
     Hold(env, 1, 1);
-    TIniValues chosen = ini;
-    ChoosePreset(env, kavit, chosen, 2, "choosing the second preset");
+    ChoosePreset(env, kavit, ini, 2, "choosing the second preset"); // ini.presets stay
     env.WaitPasses(2);
     Release(env, 1, 1);
     env.WaitKeys(2);
@@ -181,27 +181,21 @@ TEST_F(E2e, preset_change_with_repeat) {
     TIniValues ini = StandardIni(2);
     ini.repeat = 1;
     TKavit& kavit = StartScanning(env, ini);
-    const std::string oldDown = Describe(KeyOf(ini.presets[0], 1, 5, false));
-    const std::string newDown = Describe(KeyOf(ini.presets[1], 1, 5, false));
+    const std::string oldDown = Describe(KeyOf(ini.presets[0], 1, 5, false)),
+                      oldUp = Describe(KeyOf(ini.presets[0], 1, 5, true)),
+                      newDown = Describe(KeyOf(ini.presets[1], 1, 5, false)),
+                      newUp = Describe(KeyOf(ini.presets[1], 1, 5, true));
     Hold(env, 1, 5, 3);
     kavit.Command(CmdPresetBase + 1);
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            std::vector<std::string> got = Described(KeyHook::Events());
-            return std::find(got.begin(), got.end(), newDown) != got.end();
-        },
-        3000))
+    ASSERT_TRUE(WaitUntil([&] { return Times(Since(0), newDown) > 0; }, 3000))
         << "no key-down of the new preset's key within 3 s of the preset change";
     Sleep(50);
     Release(env, 1, 5);
     env.Settle();
     // Old key-downs (three at least), the old key-up, new key-downs, the new key-up.
-    const std::string oldUp = Describe(KeyOf(ini.presets[0], 1, 5, true));
-    const std::string newUp = Describe(KeyOf(ini.presets[1], 1, 5, true));
-    std::vector<std::string> got = Described(KeyHook::Events());
-    ASSERT_GE(std::count(got.begin(), got.end(), oldDown), 3) << "key-downs of the old key";
-    ASSERT_EQ(std::count(got.begin(), got.end(), oldUp) + std::count(got.begin(), got.end(), newUp),
-              2)
+    std::vector<std::string> got = Since(0);
+    ASSERT_GE(Times(got, oldDown), 3) << "key-downs of the old key";
+    ASSERT_EQ(Times(got, oldUp) + Times(got, newUp), 2)
         << "key-ups, one of each key: " << testing::PrintToString(got);
     got.erase(std::unique(got.begin(), got.end()), got.end());
     ASSERT_EQ(got, std::vector<std::string>({oldDown, oldUp, newDown, newUp}))
@@ -215,10 +209,8 @@ TEST_F(E2e, preset_change_with_repeat) {
 TSimDevice* exitProbeDevice = nullptr;
 
 long OpenHandlesNow() {
-    TSimState state;
-    return exitProbeDevice && exitProbeDevice->GetState(state)
-               ? static_cast<long>(state.openHandles)
-               : -1;
+    TSimState s;
+    return exitProbeDevice && exitProbeDevice->GetState(s) ? static_cast<long>(s.openHandles) : -1;
 }
 
 TEST_F(E2e, exit_releases_held_keys) {
@@ -235,23 +227,19 @@ TEST_F(E2e, exit_releases_held_keys) {
     kavit.Command(CmdExit);
     ExpectEnded(kavit, "after \"Exit\""); // the case's end stops the watch if this fails
     KeyHook::Watch(nullptr);
-    exitProbeDevice = nullptr;
     ASSERT_FALSE(TrayIconPresent(window)) << "tray icon left after exit";
     std::vector<TKeyEvent> got = KeyHook::Events();
     ASSERT_EQ(got.size(), 4u) << "key events: 2 key-downs, then 2 key-ups at exit";
-    std::vector<std::string> ups = {Describe(KeyOf(Arrows, 1, 1, true)),
-                                    Describe(KeyOf(Arrows, 2, 12, true))};
-    std::vector<std::string> exitUps = Described({got[2], got[3]});
-    std::sort(exitUps.begin(), exitUps.end());
-    std::sort(ups.begin(), ups.end());
-    ASSERT_EQ(exitUps, ups) << "the key-ups of the held buttons at exit";
+    ASSERT_EQ(std::set<std::string>({Describe(got[2]), Describe(got[3])}),
+              std::set<std::string>(
+                  {Describe(KeyOf(Arrows, 1, 1, true)), Describe(KeyOf(Arrows, 2, 12, true))}))
+        << "the key-ups of the held buttons at exit";
     for (const TKeyEvent& e : {got[2], got[3]}) {
         ASSERT_TRUE(e.watched && e.windowAlive) << Describe(e) << " came after the window went";
         ASSERT_FALSE(e.trayIconPresent) << Describe(e) << " sent while the tray icon was there";
         ASSERT_EQ(e.probe, before) << Describe(e) << ": open handles when it was sent (the "
                                    << "program's own closed before it?)";
     }
-    // The harness held the device through the exit, so Kavit was not the last one out.
     ExpectServiceKept("Kavit removed the service while the harness held the device");
 }
 

@@ -5,7 +5,6 @@ namespace {
 
 const char BadIni[] = "Bad Kavit.ini file";
 const char BadPresetNumber[] = "Bad Preset namber in Kavit.ini file, used first";
-const char LptError[] = "LPT error, driver installed?";
 
 TEST_F(E2e, second_copy_refused) {
     TKavit& first = StartKavitWith(env);
@@ -17,43 +16,24 @@ TEST_F(E2e, second_copy_refused) {
     env.ExitKavit(first, "after the first copy's exit");
 }
 
-// Kavit.ini files the program must refuse (or accept with a notice), and what it says: no file,
-// then files of these bytes.
-struct TIniCase {
-    bool writeFile;
-    std::string (*bytes)();
-    std::vector<std::string> notices;
-};
-
-const TIniCase IniCases[] = {
-    {false, [] { return std::string(); }, {BadIni}},
-    {true, [] { return std::string(); }, {BadPresetNumber, BadIni}},
-    {true,
-     [] { return Replaced(IniText(StandardIni(1)), "Interval=10\r\n", "Interval=10ms\r\n"); },
-     {BadIni}},
-    {true,
-     [] { return Replaced(IniText(StandardIni(2)), "2P:F8=119 66 0", "2P:F8=119 66 2"); },
-     {BadIni}},
-    // 12 characters: an "=" after them is not consumed.
-    {true,
-     [] { return Replaced(IniText(StandardIni(1)), "1P:Right=", "1P:TwelveLetter="); },
-     {BadIni}},
-};
-
-void RefusedIni(TEnv& env, const TIniCase& c) {
+// A Kavit.ini the program must refuse (or accept with a notice), and what it says: no file when
+// not `writeFile`, else an empty one, or StandardIni(`presets`) with `from` replaced by `to`.
+void RefusedIni(TEnv& env, std::vector<std::string> notices, bool writeFile = true, int presets = 0,
+                const char* from = "", const char* to = "") {
+    const std::string bytes = presets ? Replaced(IniText(StandardIni(presets)), from, to) : "";
     env.MakeProgramDir();
-    if (c.writeFile)
-        env.WriteIniBytes(c.bytes());
+    if (writeFile)
+        env.WriteIniBytes(bytes);
     env.UnloadDriver();
     TKavit& kavit = env.StartKavit(false);
     DWORD code = 0;
-    ASSERT_EQ(kavit.CloseNoticesUntilExit(15000, code), c.notices) << "the notices shown";
+    ASSERT_EQ(kavit.CloseNoticesUntilExit(15000, code), notices) << "the notices shown";
     ASSERT_EQ(code, 0u) << "exit code";
     ASSERT_EQ(kavit.FindOwnWindow(), nullptr) << "a window was left";
     // The connection was made before the file was read: the service it installed must go.
     env.ExpectServiceRemoved("after a refused Kavit.ini");
-    if (c.writeFile) {
-        ASSERT_EQ(env.ReadIni(), c.bytes()) << "the refused file was changed";
+    if (writeFile) {
+        ASSERT_EQ(env.ReadIni(), bytes) << "the refused file was changed";
     }
 }
 
@@ -77,9 +57,8 @@ TEST_F(E2e, no_driver_file_lpt_error) {
     env.UnloadDriver();
     TKavit& kavit = env.StartKavit(false);
     TNotice notice = kavit.WaitNotice(15000);
-    ASSERT_EQ(notice.text, LptError);
+    ASSERT_EQ(notice.text, "LPT error, driver installed?");
     ASSERT_EQ(notice.caption, NoticeCaption);
-    // The notice comes before the tray icon exists.
     HWND window = kavit.FindOwnWindow();
     ASSERT_FALSE(window && TrayIconPresent(window)) << "tray icon added before the notice closed";
     CloseNotice(notice);
@@ -160,8 +139,7 @@ TEST_F(E2e, service_installed_used_removed) {
 // Presence tests at start: the connection tests all three ports, then start-up tests from LPT1
 // until one answers. The log shows them as runs of accesses per port.
 void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
-    TIniValues ini = StandardIni(1);
-    PrepareProgramDir(env, ini);
+    PrepareProgramDir(env, StandardIni(1));
     env.PreloadDriver(ports);
     TKavit& kavit = env.StartKavit();
     env.WaitPasses(2, chosen);
@@ -169,22 +147,25 @@ void PortChoice(TEnv& env, ULONG ports, UCHAR chosen, const char* sequence) {
     ASSERT_EQ(PortSequence(env.log, scan.passes.empty() ? 0 : scan.passes[0].first), sequence)
         << "ports reached before the first pass";
     KeyHook::Clear();
-    Tap(env, ini.presets[0], 1, 4);
-    Tap(env, ini.presets[0], 1, 10);
+    Tap(env, Arrows, 1, 4);
+    Tap(env, Arrows, 1, 10);
     env.Settle(chosen);
-    env.ExpectOwedKeys(ini.presets[0], chosen, false, false, "keys on the chosen port");
+    env.ExpectOwedKeys(Arrows, chosen, false, false, "keys on the chosen port");
     env.ExitKavit(kavit);
-    // The harness installed this service; the program must leave it alone.
     ExpectServiceKept("the program removed a service it did not install");
 }
 
 } // namespace
 
-KAVIT_E2E_CASE_OF(ini_missing, RefusedIni, IniCases[0])
-KAVIT_E2E_CASE_OF(ini_empty, RefusedIni, IniCases[1])
-KAVIT_E2E_CASE_OF(ini_malformed_number, RefusedIni, IniCases[2])
-KAVIT_E2E_CASE_OF(ini_bad_extended_flag, RefusedIni, IniCases[3])
-KAVIT_E2E_CASE_OF(ini_label_too_long, RefusedIni, IniCases[4])
+KAVIT_E2E_CASE_OF(ini_missing, RefusedIni, {BadIni}, false)
+KAVIT_E2E_CASE_OF(ini_empty, RefusedIni, {BadPresetNumber, BadIni})
+KAVIT_E2E_CASE_OF(ini_malformed_number, RefusedIni, {BadIni}, true, 1, "Interval=10\r\n",
+                  "Interval=10ms\r\n")
+KAVIT_E2E_CASE_OF(ini_bad_extended_flag, RefusedIni, {BadIni}, true, 2, "2P:F8=119 66 0",
+                  "2P:F8=119 66 2")
+// 12 characters: an "=" after them is not consumed.
+KAVIT_E2E_CASE_OF(ini_label_too_long, RefusedIni, {BadIni}, true, 1,
+                  "1P:Right=", "1P:TwelveLetter=")
 KAVIT_E2E_CASE_OF(unsafe_folder_refused, UnsafePlaceRefused, EveryonesFolder)
 KAVIT_E2E_CASE_OF(unsafe_driver_file_refused, UnsafePlaceRefused, EveryonesFile)
 KAVIT_E2E_CASE_OF(unsafe_parent_refused, UnsafePlaceRefused, EveryonesParent)

@@ -26,12 +26,9 @@ const char DigitsPad2[] =
 } // namespace
 
 std::string IniText(const TIniValues& ini) {
-    std::string text = "[Kavit settings]===============================================\r\n"
-                       "Interval=" +
-                       std::to_string(ini.interval) +
-                       "\r\nSecondPlayer=" + std::to_string(ini.secondPlayer) +
-                       "\r\nRepeat=" + std::to_string(ini.repeat) +
-                       "\r\nPreset=" + std::to_string(ini.preset) + "\r\n";
+    std::string text = Format("[Kavit settings]===============================================\r\n"
+                              "Interval=%u\r\nSecondPlayer=%d\r\nRepeat=%d\r\nPreset=%d\r\n",
+                              ini.interval, ini.secondPlayer, ini.repeat, ini.preset);
     for (const TPresetValues& preset : ini.presets)
         text += "\r\n" + preset.header + "\r\n" + preset.pad1 + "\r\n" + preset.pad2;
     return text + "//=============================================================\r\n";
@@ -42,11 +39,10 @@ const TPresetValues Digits = {"[Digits]", DigitsPad1, DigitsPad2};
 
 TIniValues StandardIni(int presetCount) {
     TIniValues ini;
-    const TPresetValues all[3] = {
-        Arrows,
-        Digits,
-        {"[Wide]", Replaced(ArrowsPad1, "Up=38 72 1", "Wide=321 286 0"), ArrowsPad2}};
-    ini.presets.assign(all, all + std::min(presetCount, 3));
+    ini.presets = {Arrows,
+                   Digits,
+                   {"[Wide]", Replaced(ArrowsPad1, "Up=38 72 1", "Wide=321 286 0"), ArrowsPad2}};
+    ini.presets.resize(std::min(presetCount, 3));
     return ini;
 }
 

@@ -9,15 +9,12 @@
 // A preset as Kavit.ini spells it: the header line, then each pad's twelve button lines, CR LF
 // after each ("1P:Up=38 72 1\r\n..."). The keys a case expects are read from these lines.
 struct TPresetValues {
-    std::string header; // "[Name]"
-    std::string pad1, pad2;
+    std::string header, pad1, pad2; // header: "[Name]"
 };
 
 struct TIniValues {
     uint32_t interval = 10;
-    int secondPlayer = 0;
-    int repeat = 0;
-    int preset = 1; // as written: 1-based
+    int secondPlayer = 0, repeat = 0, preset = 1; // preset as written: 1-based
     std::vector<TPresetValues> presets;
 };
 

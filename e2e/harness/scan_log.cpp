@@ -3,18 +3,10 @@
 #include "e2e/harness/harness.h"
 #include "wire/pad_wiring.h"
 
-namespace {
-
-bool IsOk(const TSimLogEntry& e, UCHAR op, UCHAR address) {
-    return e.op == op && e.address == address;
-}
-
-} // namespace
-
 std::string DescribeAccess(const TSimLogEntry& e) {
-    const char* op = (e.op & ~SIM_OP_REFUSED) == SIM_OP_READ ? "read" : "write";
-    return Format("%s%s 0x%02X %s 0x%02X (call %lu)", (e.op & SIM_OP_REFUSED) ? "refused " : "", op,
-                  e.address, (e.op & ~SIM_OP_REFUSED) == SIM_OP_READ ? "->" : "<-", e.value,
+    bool read = (e.op & ~SIM_OP_REFUSED) == SIM_OP_READ;
+    return Format("%s%s 0x%02X %s 0x%02X (call %lu)", (e.op & SIM_OP_REFUSED) ? "refused " : "",
+                  read ? "read" : "write", e.address, read ? "->" : "<-", e.value,
                   static_cast<unsigned long>(e.call));
 }
 
@@ -24,22 +16,21 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
     const int tests = twoPads ? 4 : 2;
     const size_t passLength = 1 + 6 * (1 + tests);
     size_t i = 0;
-
+    auto isOk = [&](size_t k, UCHAR op, UCHAR address) {
+        return log[k].op == op && log[k].address == address;
+    };
     // Find the first pass start: a data read followed by the write of step 1.
     while (i + 1 < log.size() &&
-           !(IsOk(log[i], SIM_OP_READ, data) && IsOk(log[i + 1], SIM_OP_WRITE, data) &&
+           !(isOk(i, SIM_OP_READ, data) && isOk(i + 1, SIM_OP_WRITE, data) &&
              log[i + 1].value == ((log[i].value & KeptDataBits) | SelectPatterns[0])))
         i++;
 
     while (i < log.size() && log.size() - i >= passLength) { // not the pass still running
-        TPass pass;
-        pass.first = i;
-        pass.startTime = log[i].time;
-        pass.keep = log[i].value & KeptDataBits;
+        TPass pass{i, static_cast<UCHAR>(log[i].value & KeptDataBits), 0, log[i].time};
         // Fails the analysis unless entry `k` is `op` on `address` (with `value` for a write):
         // the data read that starts a pass (step 0), a step's write (test 0) or status reads.
         auto expect = [&](size_t k, UCHAR op, UCHAR address, int value, int step, int test) {
-            if (IsOk(log[k], op, address) && (value < 0 || log[k].value == value))
+            if (isOk(k, op, address) && (value < 0 || log[k].value == value))
                 return true;
             result.error = Format("log entry %zu (pass %zu, step %d, test %d): expected %s 0x%02X "
                                   "(0x%02X), got %s",
@@ -81,13 +72,9 @@ std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
                 int index = line.firstButton - 1 + step;
                 bool pressed = pass.pressed[line.pad - 1][index];
                 bool& flag = down[line.pad - 1][index];
-                if (pressed && (!flag || repeat)) {
-                    events.push_back({line.pad, index + 1, true});
-                    flag = true;
-                } else if (!pressed && flag) {
-                    events.push_back({line.pad, index + 1, false});
-                    flag = false;
-                }
+                if (pressed ? !flag || repeat : flag)
+                    events.push_back({line.pad, index + 1, pressed});
+                flag = pressed;
             }
         }
     }
@@ -96,13 +83,10 @@ std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
 
 std::string PortSequence(const std::vector<TSimLogEntry>& log, size_t end) {
     std::string sequence;
-    int last = -1;
     for (size_t i = 0; i < end && i < log.size(); i++) {
-        int port = static_cast<int>(LPT_ADDRESS_PORT(log[i].address));
-        if (port == last)
-            continue;
-        sequence += (sequence.empty() ? "" : " ") + std::to_string(port);
-        last = port;
+        unsigned port = LPT_ADDRESS_PORT(log[i].address);
+        if (i == 0 || port != LPT_ADDRESS_PORT(log[i - 1].address))
+            sequence += (i ? " " : "") + std::to_string(port);
     }
     return sequence;
 }

@@ -1,7 +1,6 @@
-// Reads the simulated driver's access log the way the pads see the port: it cuts the program's
-// traffic into scan passes, checks each pass has the shape of the matrix scan, and tells which
-// buttons each pass found pressed. From that, the key events the program owed are known exactly,
-// whatever the timing of the presses.
+// Reads the simulated driver's access log as the pads see the port: cuts the program's traffic
+// into scan passes, checks each has the matrix scan's shape and tells which buttons it found
+// pressed, so that the key events the program owed are known exactly, whatever the timing.
 #pragma once
 
 #include <string>
