@@ -10,15 +10,12 @@ TWantKey KeyOf(const TPresetValues& preset, int pad, int button, bool up) {
     size_t line = 0;
     for (int b = 1; b < button; b++)
         line = lines.find('\n', line) + 1;
-    TWantKey want;
-    sscanf(lines.c_str() + lines.find('=', line) + 1, "%d %d %d", &want.vk, &want.scan, &want.ext);
+    int vk = 0, scan = 0, ext = 0;
+    sscanf(lines.c_str() + lines.find('=', line) + 1, "%d %d %d", &vk, &scan, &ext);
     // The program sends the low byte of the virtual key and of the scan code.
-    want.vk &= 0xFF;
-    want.scan &= 0xFF;
-    want.up = up;
-    want.what =
-        Format("pad %d button %d %s of %s", pad, button, up ? "up" : "down", preset.header.c_str());
-    return want;
+    return {vk & 0xFF, scan & 0xFF, ext, up,
+            Format("pad %d button %d %s of %s", pad, button, up ? "up" : "down",
+                   preset.header.c_str())};
 }
 
 std::string Describe(const TWantKey& want) {
@@ -47,19 +44,15 @@ void Require(const TSimDevice& sim, bool done, const std::string& what) {
     ASSERT_TRUE(done) << what << ": " << Win32ErrorText(sim.lastError);
 }
 
-TEnv::TEnv(const TPaths& p, const std::string& caseName) : paths(p) {
-    dir = paths.work + caseName + "\\";
-    KeyHook::PassOn(false);
-    KeyHook::Watch(nullptr);
+// PassOn and Watch were reset by the last ~TEnv; keys caught since belong to no case.
+TEnv::TEnv(const TPaths& p, const std::string& caseName)
+    : paths(p), dir(paths.work + caseName + "\\") {
     KeyHook::Clear();
 }
 
 TEnv::~TEnv() {
     KeyHook::PassOn(false);
     KeyHook::Watch(nullptr);
-    for (auto& kavit : kavits)
-        kavit->Kill();
-    sim.Close();
 }
 
 void TEnv::MakeProgramDir(bool withDriver, bool withProgram) {
@@ -112,13 +105,10 @@ std::vector<std::string> TEnv::ProgramFiles() const {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    FindClose(search); // fails harmlessly when there was no search
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -136,8 +126,7 @@ void TEnv::PreloadDriver(ULONG ports) {
         << "harness could not load the driver: " << reason;
     Require(sim, sim.Open(), "device did not open after loading");
     Require(sim, sim.Reset() && sim.SetPorts(ports), "driver refused reset/ports");
-    log.clear();
-    logNext = 0;
+    ClearLog();
 }
 
 void TEnv::OpenSim() {
@@ -168,10 +157,9 @@ void TEnv::WaitPasses(int count, UCHAR port, bool twoPads, DWORD timeoutMs) {
             return !scan.error.empty() || scan.passes.size() >= before + count;
         },
         timeoutMs, 5))
-        << Format("no %d scan passes on port 0x%02X within %lu ms (%zu accesses logged%s%s)", count,
+        << Format("no %d scan passes on port 0x%02X within %lu ms (%zu accesses logged%s)", count,
                   port, static_cast<unsigned long>(timeoutMs), log.size(),
-                  log.empty() ? "" : ", last: ",
-                  log.empty() ? "" : DescribeAccess(log.back()).c_str());
+                  log.empty() ? "" : (", last: " + DescribeAccess(log.back())).c_str());
     ASSERT_EQ(scan.error, "") << "scan pass shape";
 }
 

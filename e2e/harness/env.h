@@ -105,5 +105,5 @@ class TEnv {
 
   private:
     ULONG logNext = 0;
-    std::vector<std::unique_ptr<TKavit>> kavits;
+    std::vector<std::unique_ptr<TKavit>> kavits; // after sim: killed before the device closes
 };

@@ -1,5 +1,6 @@
 #include "e2e/harness/harness.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -9,11 +10,9 @@ std::string Format(const char* format, ...) {
     va_list args, copy;
     va_start(args, format);
     va_copy(copy, args);
-    int n = vsnprintf(nullptr, 0, format, copy);
+    std::string text(std::max(vsnprintf(nullptr, 0, format, copy), 0), '\0');
     va_end(copy);
-    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0)
-        vsnprintf(&text[0], text.size() + 1, format, args);
+    vsnprintf(&text[0], text.size() + 1, format, args); // with its '\0' on text[size()]
     va_end(args);
     return text;
 }
@@ -38,14 +37,10 @@ double MsBetween(LONGLONG from, LONGLONG to) {
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (condition())
-            return true;
+    for (DWORD start = GetTickCount(); !condition(); Sleep(stepMs))
         if (GetTickCount() - start >= timeoutMs)
             return condition();
-        Sleep(stepMs);
-    }
+    return true;
 }
 
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
@@ -65,13 +60,7 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD n = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
-               n == bytes.size());
-    return CloseHandle(file) && ok;
+    FILE* file = fopen(path.c_str(), "wb");
+    bool written = file && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return file && fclose(file) == 0 && written;
 }

@@ -48,10 +48,6 @@ void TKavit::WaitReady(DWORD timeoutMs) {
     trayTime = Now();
 }
 
-bool TKavit::Running() const {
-    return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-}
-
 bool TKavit::WaitExit(DWORD timeoutMs, DWORD& exitCode) {
     exitCode = 0;
     bool ended = !process || WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
@@ -79,11 +75,9 @@ std::vector<TNotice> TKavit::Notices() const {
         GetWindowTextA(box, caption, sizeof(caption));
         // The static text control of a message box has the id 0xFFFF. This is GetDlgItemTextA
         // with a deadline: a program stuck elsewhere must not hang the harness.
-        HWND label = GetDlgItem(box, 0xFFFF);
-        DWORD_PTR copied = 0;
-        if (label)
+        if (HWND label = GetDlgItem(box, 0xFFFF))
             SendMessageTimeoutA(label, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
-                                SMTO_ABORTIFHUNG, 2000, &copied);
+                                SMTO_ABORTIFHUNG, 2000, nullptr);
         found.push_back({box, caption, text, GetWindow(box, GW_OWNER)});
     }
     return found;
@@ -116,22 +110,15 @@ std::vector<std::string> TKavit::CloseNoticesUntilExit(DWORD timeoutMs, DWORD& e
             return texts;
         if (Notices().empty())
             continue;
-        Sleep(20); // as in WaitNotice: the box's text may not be there yet
-        std::vector<TNotice> boxes = Notices();
-        if (!boxes.empty()) {
-            texts.push_back(boxes[0].text);
-            CloseNotice(boxes[0]);
-        }
+        TNotice box = WaitNotice(1000); // its text read once settled
+        texts.push_back(box.text);
+        CloseNotice(box);
     }
     [&] {
         FAIL() << "the program still runs " << timeoutMs
                << " ms later; boxes seen: " << testing::PrintToString(texts);
     }();
     return texts;
-}
-
-void TKavit::Command(UINT id) const {
-    Post(WM_COMMAND, id, 0);
 }
 
 void TKavit::Post(UINT message, WPARAM wParam, LPARAM lParam) const {

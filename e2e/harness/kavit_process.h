@@ -37,7 +37,7 @@ class TKavit {
     HWND FindOwnWindow() const;
     // Waits for the window, then for its tray icon.
     void WaitReady(DWORD timeoutMs);
-    bool Running() const;
+    bool Running() const { return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
     // Waits for the process to end; false on timeout.
     bool WaitExit(DWORD timeoutMs, DWORD& exitCode);
     void Kill();
@@ -52,8 +52,7 @@ class TKavit {
     // code. Fails with what it saw when the process outlives `timeoutMs`.
     std::vector<std::string> CloseNoticesUntilExit(DWORD timeoutMs, DWORD& exitCode);
 
-    // Posts a command as the menu would.
-    void Command(UINT id) const;
+    void Command(UINT id) const { Post(WM_COMMAND, id, 0); } // as the menu would
     void Post(UINT message, WPARAM wParam, LPARAM lParam) const;
 
     DWORD pid = 0;

@@ -19,9 +19,7 @@
 
 TPaths casePaths;
 
-// measure.cpp: figures, not tests (start-up time, scan pass cost and rate, press-to-key latency
-// and idle CPU of Kavit.exe under the simulated driver), printed as "figure: value" lines; and the
-// "pace LABEL, Interval=N: ..." lines at Interval 1, 2, 5 and 10 for the Kavit.exe of paths.dist.
+// measure.cpp: timing figures (--measure) and the pace lines of one Kavit.exe (--pace), not tests.
 int RunMeasurements(const TPaths& paths);
 int RunPace(const TPaths& paths, const char* label);
 
@@ -37,6 +35,12 @@ class TEndCaseOnFatalFailure : public testing::EmptyTestEventListener {
     }
 };
 
+// Prints "kavit-e2e: `text`" on stderr; answers `status`.
+int Fail(int status, const std::string& text) {
+    fprintf(stderr, "kavit-e2e: %s\n", text.c_str());
+    return status;
+}
+
 std::string WithSlash(std::string dir) {
     if (!dir.empty() && dir.back() != '\\' && dir.back() != '/')
         dir += '\\';
@@ -46,8 +50,7 @@ std::string WithSlash(std::string dir) {
 // A case still running at two looks two minutes apart has hung in a way no wait of its own
 // caught: report it and end the run, so that CI sees a failure instead of a timeout.
 DWORD WINAPI Watchdog(LPVOID) {
-    const testing::TestInfo* seen = nullptr;
-    for (;;) {
+    for (const testing::TestInfo* seen = nullptr;; Sleep(120000)) {
         const testing::TestInfo* now = testing::UnitTest::GetInstance()->current_test_info();
         if (now && now == seen) {
             printf("kavit-e2e: %s still running after 2 minutes or more; run abandoned\n",
@@ -55,7 +58,6 @@ DWORD WINAPI Watchdog(LPVOID) {
             ExitProcess(1);
         }
         seen = now;
-        Sleep(120000);
     }
 }
 
@@ -63,15 +65,11 @@ DWORD WINAPI Watchdog(LPVOID) {
 // (which holds the tray) and the service manager.
 int WarmUp() {
     GetDesktopWindow();
-    if (!WaitUntil([] { return FindWindowA("Shell_TrayWnd", nullptr) != nullptr; }, 60000, 20)) {
-        fprintf(stderr, "kavit-e2e: no task bar (Shell_TrayWnd) on the desktop\n");
-        return 1;
-    }
+    if (!WaitUntil([] { return FindWindowA("Shell_TrayWnd", nullptr) != nullptr; }, 60000, 20))
+        return Fail(1, "no task bar (Shell_TrayWnd) on the desktop");
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager) {
-        fprintf(stderr, "kavit-e2e: OpenSCManagerA: %s\n", Win32ErrorText(GetLastError()).c_str());
-        return 1;
-    }
+    if (!manager)
+        return Fail(1, "OpenSCManagerA: " + LastErrorText());
     CloseServiceHandle(manager);
     return 0;
 }
@@ -100,23 +98,17 @@ int main(int argc, char** argv) {
             pace = argv[++i];
         else if (arg == "--warm-up")
             return WarmUp();
-        else {
-            fprintf(stderr, "kavit-e2e: unknown argument %s\n", arg.c_str());
-            return 2;
-        }
+        else
+            return Fail(2, "unknown argument " + arg);
     }
-    if (casePaths.dist.empty() || casePaths.driver.empty() || casePaths.work.empty()) {
-        fprintf(stderr, "usage: kavit-e2e --dist DIR --driver LPTWDMIO.SYS --work DIR "
-                        "[--gtest_filter=...] [--measure]\n");
-        return 2;
-    }
+    if (casePaths.dist.empty() || casePaths.driver.empty() || casePaths.work.empty())
+        return Fail(2, "usage: kavit-e2e --dist DIR --driver LPTWDMIO.SYS --work DIR "
+                       "[--gtest_filter=...] [--measure | --pace LABEL]");
     CreateDirectoryA(casePaths.work.c_str(), nullptr);
 
     std::string reason;
-    if (!KeyHook::Start(reason)) {
-        fprintf(stderr, "kavit-e2e: no keyboard hook: %s\n", reason.c_str());
-        return 1;
-    }
+    if (!KeyHook::Start(reason))
+        return Fail(1, "no keyboard hook: " + reason);
     if (pace)
         return RunPace(casePaths, pace);
     if (measure)
