@@ -34,8 +34,7 @@ std::vector<BYTE> Pairs(const std::vector<BYTE>& addresses, BYTE value) {
     return bytes;
 }
 
-// A batch refused as a whole: a Win32 error for the caller (`error` when given), the buffer as it
-// was, nothing read into it.
+// A batch refused whole: a Win32 error (`error` when given), nothing read into the buffer.
 void ExpectRefused(TEnv& env, DWORD code, std::vector<BYTE> buffer, DWORD inLength, DWORD outLength,
                    const std::string& what, DWORD error = 0) {
     buffer.resize(std::max<size_t>(buffer.size(), outLength) + 2, 0xEE);
@@ -47,8 +46,7 @@ void ExpectRefused(TEnv& env, DWORD code, std::vector<BYTE> buffer, DWORD inLeng
     ASSERT_EQ(buffer, before) << what << ": refused, but the buffer changed";
 }
 
-// Since the last ClearLog, no register access but refused ones (and LPT1 data reads when
-// `lpt1Reads`, the checks between the batches).
+// Since the last ClearLog, only refused accesses (and, with `lpt1Reads`, LPT1 data reads).
 void ExpectOnlyRefusals(TEnv& env, bool lpt1Reads, const char* who) {
     for (const TSimLogEntry& e : env.PollLog())
         ASSERT_TRUE((e.op & SIM_OP_REFUSED) ||
@@ -56,30 +54,28 @@ void ExpectOnlyRefusals(TEnv& env, bool lpt1Reads, const char* who) {
             << who << " did " << DescribeAccess(e);
 }
 
-// Status register of one pad line pulled low, the others idle (0x7F: Busy reads 0 when high).
-const struct {
-    int pad, firstButton;
-    BYTE statusWhenPressed;
-    const char* line;
-} LineCases[] = {{1, 1, 0x3F, "Acknowledge low"},
-                 {1, 7, 0xFF, "Busy low, read inverted"},
-                 {2, 1, 0x5F, "Paper out low"},
-                 {2, 7, 0x6F, "Select low"}};
+// Pad, its first button on a status line, and the status register with that line pulled low and
+// the others idle (0x7F: Busy reads 0 when high).
+const std::tuple<int, int, BYTE, const char*> LineCases[] = {
+    {1, 1, 0x3F, "Acknowledge low"},
+    {1, 7, 0xFF, "Busy low, read inverted"},
+    {2, 1, 0x5F, "Paper out low"},
+    {2, 7, 0x6F, "Select low"}};
 
 TEST_F(E2e, driver_pad_matrix) {
     LoadDriverOnly(env, SIM_PORT_LPT1);
     ASSERT_EQ(ReadOne(env, 0x11), 0x7F) << "idle status";
-    for (const auto& line : LineCases) {
+    for (const auto& [pad, firstButton, statusWhenPressed, line] : LineCases) {
         for (int i = 0; i < 6; i++) {
-            int button = line.firstButton + i;
-            SCOPED_TRACE(Format("pad %d button %d pressed: %s only in step %d", line.pad, button,
-                                line.line, i + 1));
-            Require(env.sim, env.sim.SetPad(line.pad, ButtonBit(button)), "set buttons refused");
+            int button = firstButton + i;
+            SCOPED_TRACE(
+                Format("pad %d button %d pressed: %s only in step %d", pad, button, line, i + 1));
+            Require(env.sim, env.sim.SetPad(pad, ButtonBit(button)), "set buttons refused");
             for (int step = 0; step < 6; step++) {
                 // With D6/D7 set, to show they do not matter.
                 BYTE pattern = static_cast<BYTE>(KeptDataBits | SelectPatterns[step]);
                 WriteOne(env, 0x10, pattern);
-                ASSERT_EQ(ReadOne(env, 0x11), step == i ? line.statusWhenPressed : 0x7F)
+                ASSERT_EQ(ReadOne(env, 0x11), step == i ? statusWhenPressed : 0x7F)
                     << "status with data " << int(pattern);
             }
             // No select line low: nothing reaches the status lines.
@@ -165,9 +161,8 @@ TEST_F(E2e, driver_unload_and_reload) {
     env.UnloadDriver();
 }
 
-// Batches the program never sends, each refused whole (ExpectRefused) as a write and, unless
-// `writesOnly`, as a read batch, no register touched; after them good batches of any length up
-// to the cap are served, in order.
+// Batches the program never sends, each refused whole as a write and, unless `writesOnly`, as a
+// read batch, no register touched; after them good batches up to the cap are served, in order.
 struct TBadBatch {
     std::string what;
     std::vector<BYTE> bytes;
@@ -211,22 +206,19 @@ std::vector<TBadBatch> BadAddresses() {
 }
 
 std::vector<TBadBatch> Malformed() {
+    const DWORD over = 2 * (LPT_BATCH_MAX_PAIRS + 1); // bytes of one pair over the cap
     std::vector<TBadBatch> batches = {
         {"odd length", Pairs({0x10, 0x10}, 0xA5), 3, 4},
         {"no pair", Pairs({0x10}, 0xA5), 0, 2},
         {"output shorter than input", Pairs({0x10, 0x10}, 0xA5), 4, 2},
         {"good pair then offset 3", Pairs({0x10, 0x13}, 0xA5), 4, 4},
         {"port 4 then good pair", Pairs({0x40, 0x10}, 0xA5), 4, 4},
+        {"one pair over the cap", Pairs(std::vector<BYTE>(over / 2, 0x10), 0xA5), over, over},
     };
-    const DWORD over = 2 * (LPT_BATCH_MAX_PAIRS + 1); // bytes of one pair over the cap
-    batches.push_back(
-        {"one pair over the cap", Pairs(std::vector<BYTE>(over / 2, 0x10), 0xA5), over, over});
-    for (int port = 0; port <= 15; port++)
-        if (port < 1 || port > 3)
-            batches.push_back({Format("port %d", port), Pairs({LPT_ADDRESS(port, 0)}, 0xA5), 2, 2});
+    for (int port : {0, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15})
+        batches.push_back({Format("port %d", port), Pairs({LPT_ADDRESS(port, 0)}, 0xA5), 2, 2});
     for (int reg = 3; reg <= 15; reg++)
-        batches.push_back(
-            {Format("offset %d", reg), Pairs({static_cast<BYTE>(0x10 | reg)}, 0xA5), 2, 2});
+        batches.push_back({Format("offset %d", reg), Pairs({LPT_ADDRESS(1, reg)}, 0xA5), 2, 2});
     return batches;
 }
 
@@ -238,9 +230,8 @@ const std::vector<TBadBatch> StatusWrites = {
 
 const std::string Done = "carried out", Busy = Win32ErrorText(ERROR_BUSY);
 
-// A handle of its own, opened as a program opens the device: a client of the device beside the
-// harness's own (which, sending private codes, is the test bench and takes no part in sharing a
-// port). Its requests' outcomes: "carried out" or the Win32 error, as a text to compare.
+// A client of the device opened as a program opens it, beside the harness's own handle (the test
+// bench, which takes no part in sharing a port); outcomes as texts: Done or the Win32 error.
 struct TClient : TSimDevice {
     TClient() { Open(); }
     std::string Io(DWORD code, void* buffer, DWORD inLength, DWORD outLength) {
@@ -355,9 +346,8 @@ TEST_F(E2e, driver_device_acl) {
         << "device DACL: SYSTEM and Administrators only";
 }
 
-// The build that ships, under Wine: there is no parallel port known to Windows there, so it
-// finds none and refuses every batch and every private code of the simulation; Kavit then starts
-// without a port and without a word, and leaves no service behind.
+// The build that ships finds no parallel port under Wine and refuses every batch and private code
+// of the simulation; Kavit then starts without a port and a word, and leaves no service behind.
 TEST_F(E2e, driver_shipped_build_finds_no_port) {
     PrepareProgramDir(env);
     std::string shipped = env.paths.dist + "LPTWDMIO.SYS", reason;

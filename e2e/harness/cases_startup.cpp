@@ -8,8 +8,7 @@ const char BadPresetNumber[] = "Bad Preset namber in Kavit.ini file, used first"
 
 TEST_F(E2e, second_copy_refused) {
     TKavit& first = StartKavitWith(env);
-    TKavit& second = env.StartKavit(false);
-    ExpectRefusedCopy(second, 10000);
+    ExpectRefusedCopy(env.StartKavit(false), 10000);
     ASSERT_TRUE(first.Running() && first.FindOwnWindow() == first.window &&
                 TrayIconPresent(first.window))
         << "the first copy did not go on unchanged";
@@ -51,16 +50,50 @@ TEST_F(E2e, ini_bad_preset_number_uses_first) {
     env.ExitKavit(kavit);
 }
 
-TEST_F(E2e, no_driver_file_lpt_error) {
-    env.MakeProgramDir(false);
-    env.WriteIni(StandardIni());
-    env.UnloadDriver();
+enum TNoDriver { NoDriverFile, EveryonesFolder, EveryonesFile, EveryonesParent, ThroughLink };
+
+// Kavit that loads no driver: says why in one notice, before its tray icon comes, and runs on
+// without pads and without a word more. No driver file: "LPT error". A folder or driver file that
+// every user may change, a parent where every user may replace the program's folder (0777 over
+// 0755 under Wine), or a path through a link (a Unix symbolic link reads as one under Wine): Kavit
+// creates, changes and starts no service, says so, and the same folder reached directly loads.
+void RunsWithoutDriver(TEnv& env, TNoDriver why) {
+    std::string direct = env.dir, place = env.dir;
+    if (why == EveryonesParent) {
+        env.MakeProgramDir(false, false);
+        OpenToEveryone(env.dir);
+        env.dir = direct += "Kavit\\";
+    }
+    PrepareProgramDir(env);
+    if (why == NoDriverFile) {
+        ASSERT_TRUE(DeleteFileA((env.dir + "LPTWDMIO.SYS").c_str())) << LastErrorText();
+    } else if (why == ThroughLink) { // run-e2e.sh links C:\kavit-e2e\linked to the case folders
+        env.dir.replace(env.dir.find("\\work\\"), 6, "\\linked\\");
+        place = env.dir.substr(0, env.dir.find("\\linked\\") + 8);
+    } else if (why != EveryonesParent) {
+        place = why == EveryonesFile ? env.dir + "LPTWDMIO.SYS" : env.dir;
+        OpenToEveryone(place);
+    }
     TKavit& kavit = env.StartKavit(false);
     TNotice notice = kavit.WaitNotice(15000);
-    ASSERT_EQ(notice.text, "LPT error, driver installed?");
-    ASSERT_EQ(notice.caption, NoticeCaption);
     HWND window = kavit.FindOwnWindow();
     ASSERT_FALSE(window && TrayIconPresent(window)) << "tray icon added before the notice closed";
+    ASSERT_EQ(notice.caption, NoticeCaption);
+    std::string reason = place + (why == ThroughLink ? " is a junction or symbolic link"
+                                                     : " can be changed by Everyone (S-1-1-0)");
+    if (why == NoDriverFile) {
+        ASSERT_EQ(notice.text, "LPT error, driver installed?");
+    } else {
+        for (const std::string& part :
+             {"folder\n" + env.dir + "\n",
+              std::string("Other users of this PC could change Kavit's driver"), reason,
+              std::string("such as C:\\Program Files\\Kavit")})
+            ASSERT_NE(notice.text.find(part), std::string::npos)
+                << "notice \"" << notice.text << "\" lacks \"" << part << '"';
+        std::string detail;
+        ASSERT_EQ(DriverService::Probe(detail), DriverService::Absent)
+            << "a service is there while Kavit runs: " << detail;
+    }
     CloseNotice(notice);
     kavit.WaitReady(10000);
     // The start-up timer gives the first pass after a second; a scanner reading the missing port
@@ -68,49 +101,8 @@ TEST_F(E2e, no_driver_file_lpt_error) {
     Sleep(1600);
     ExpectNoKeys("without a port");
     ExpectNoNotice(kavit, "Kavit after its notice");
-    env.ExitKavit(kavit, "after a run whose driver would not start");
-}
-
-enum TUnsafePlace { EveryonesFolder, EveryonesFile, EveryonesParent, ThroughLink };
-
-// A folder or driver file that every user may change, a parent where every user may replace the
-// program's folder (0777 over 0755 under Wine), or a path through a link (a Unix symbolic link
-// reads as one under Wine): Kavit creates, changes and starts no service, says so in one notice,
-// and runs on without pads. The same folder reached directly loads.
-void UnsafePlaceRefused(TEnv& env, TUnsafePlace where) {
-    std::string direct = env.dir, place = env.dir;
-    if (where == EveryonesParent) {
-        env.MakeProgramDir(false, false);
-        OpenToEveryone(env.dir);
-        env.dir = direct += "Kavit\\";
-    }
-    PrepareProgramDir(env);
-    if (where == ThroughLink) { // run-e2e.sh links C:\kavit-e2e\linked to the case folders
-        env.dir.replace(env.dir.find("\\work\\"), 6, "\\linked\\");
-        place = env.dir.substr(0, env.dir.find("\\linked\\") + 8);
-    } else if (where != EveryonesParent) {
-        place = where == EveryonesFile ? env.dir + "LPTWDMIO.SYS" : env.dir;
-        OpenToEveryone(place);
-    }
-    TKavit& kavit = env.StartKavit(false);
-    TNotice notice = kavit.WaitNotice(15000);
-    std::string reason = place + (where == ThroughLink ? " is a junction or symbolic link"
-                                                       : " can be changed by Everyone (S-1-1-0)");
-    for (const std::string& part :
-         {"folder\n" + env.dir + "\n",
-          std::string("Other users of this PC could change Kavit's driver"), reason,
-          std::string("such as C:\\Program Files\\Kavit")})
-        ASSERT_NE(notice.text.find(part), std::string::npos)
-            << "notice \"" << notice.text << "\" lacks \"" << part << '"';
-    std::string detail;
-    ASSERT_EQ(DriverService::Probe(detail), DriverService::Absent)
-        << "a service is there while Kavit runs: " << detail;
-    CloseNotice(notice);
-    kavit.WaitReady(10000);
-    Sleep(1600); // past the first pass
-    ExpectNoNotice(kavit, "Kavit after its first notice");
-    env.ExitKavit(kavit, "after a run that refused its folder");
-    if (where == ThroughLink) {
+    env.ExitKavit(kavit, "after a run without its driver");
+    if (why == ThroughLink) {
         env.dir = direct; // a notice (a refusal, "LPT error") would hold the tray icon back
         env.ExitKavit(env.StartKavit());
     }
@@ -166,10 +158,11 @@ KAVIT_E2E_CASE_OF(ini_bad_extended_flag, RefusedIni, {BadIni}, true, 2, "2P:F8=1
 // 12 characters: an "=" after them is not consumed.
 KAVIT_E2E_CASE_OF(ini_label_too_long, RefusedIni, {BadIni}, true, 1,
                   "1P:Right=", "1P:TwelveLetter=")
-KAVIT_E2E_CASE_OF(unsafe_folder_refused, UnsafePlaceRefused, EveryonesFolder)
-KAVIT_E2E_CASE_OF(unsafe_driver_file_refused, UnsafePlaceRefused, EveryonesFile)
-KAVIT_E2E_CASE_OF(unsafe_parent_refused, UnsafePlaceRefused, EveryonesParent)
-KAVIT_E2E_CASE_OF(unsafe_link_refused, UnsafePlaceRefused, ThroughLink)
+KAVIT_E2E_CASE_OF(no_driver_file_lpt_error, RunsWithoutDriver, NoDriverFile)
+KAVIT_E2E_CASE_OF(unsafe_folder_refused, RunsWithoutDriver, EveryonesFolder)
+KAVIT_E2E_CASE_OF(unsafe_driver_file_refused, RunsWithoutDriver, EveryonesFile)
+KAVIT_E2E_CASE_OF(unsafe_parent_refused, RunsWithoutDriver, EveryonesParent)
+KAVIT_E2E_CASE_OF(unsafe_link_refused, RunsWithoutDriver, ThroughLink)
 KAVIT_E2E_CASE_OF(port_only_lpt3, PortChoice, SIM_PORT_LPT3, Lpt3, "1 2 3 1 2 3")
 KAVIT_E2E_CASE_OF(port_lpt1_first, PortChoice, SIM_PORT_LPT1 | SIM_PORT_LPT2 | SIM_PORT_LPT3, Lpt1,
                   "1 2 3 1")
