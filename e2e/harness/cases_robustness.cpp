@@ -5,17 +5,13 @@
 
 namespace {
 
-void ExpectDriverUnloaded(const char* context) {
-    TSimDevice device;
-    ASSERT_FALSE(device.Open()) << context << ": the driver is still loaded (its device opens)";
-}
-
-// A Kavit that starts without a notice reads the pads, and at "Exit" removes the service.
-void ScansAndExits(TEnv& env, TKavit& kavit, const char* who) {
+// A Kavit that starts without a notice reads the pads ([Arrows] pad 1 button `button` gives its
+// keys), and at "Exit" removes the service.
+void ScansAndExits(TEnv& env, TKavit& kavit, const char* who, int button) {
     kavit.WaitReady(15000); // a notice would hold the tray icon back
     ExpectNoNotice(kavit, who);
-    env.OpenSim();
-    env.WaitPasses(2);
+    WaitScanning(env);
+    Tap(env, Arrows, 1, button);
     env.ExitKavit(kavit, "after Exit");
 }
 
@@ -23,18 +19,14 @@ void ScansAndExits(TEnv& env, TKavit& kavit, const char* who) {
 TEST_F(E2e, robust_two_copies_at_once) {
     PrepareProgramDir(env);
     TKavit* copies[2] = {&env.NewKavit(), &env.NewKavit()};
-    copies[0]->Start(env.KavitExe(), "C:\\");
-    copies[1]->Start(env.KavitExe(), "C:\\");
-    int refused = -1;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            refused = !copies[0]->Notices().empty() ? 0 : !copies[1]->Notices().empty() ? 1 : -1;
-            return refused >= 0;
-        },
-        15000, 20))
+    for (TKavit* copy : copies)
+        copy->Start(env.KavitExe(), "C:\\");
+    auto noticed = [&](int copy) { return !copies[copy]->Notices().empty(); };
+    ASSERT_TRUE(WaitUntil([&] { return noticed(0) || noticed(1); }, 15000, 20))
         << "neither copy was refused within 15 s";
+    int refused = noticed(0) ? 0 : 1;
     ExpectRefusedCopy(*copies[refused], 1000);
-    ScansAndExits(env, *copies[1 - refused], "the running copy");
+    ScansAndExits(env, *copies[1 - refused], "the running copy", 3);
 }
 
 // The keys a user types in the key assignment window for [Arrows], one per button of pad 1:
@@ -84,8 +76,8 @@ TEST_F(E2e, robust_leftover_service_elsewhere) {
     PrepareProgramDir(env);
     OnService([](SC_HANDLE) { return TRUE; }, "the leftover service could not be made",
               "C:\\moved-away\\LPTWDMIO.SYS");
-    ScansAndExits(env, env.StartKavit(false), "Kavit");
-    ExpectDriverUnloaded("after Exit");
+    ScansAndExits(env, env.StartKavit(false), "Kavit", 5);
+    ASSERT_FALSE(TSimDevice().Open()) << "driver still loaded after Exit: its device opens";
 }
 
 // Kavit killed: its driver stays loaded. Its service is then disabled and pointed elsewhere, as
@@ -106,14 +98,11 @@ TEST_F(E2e, robust_leftover_after_kill) {
         "the service could not be repointed");
 
     TKavit& kavit = env.StartKavit();
-    ExpectNoNotice(kavit, "Kavit");
     TServiceConfig c = ServiceConfig("the service's configuration after the next start");
     ASSERT_EQ(c.start, DWORD(SERVICE_DEMAND_START)) << "start type after the next start";
     ASSERT_EQ(c.path, env.dir + "LPTWDMIO.SYS") << "driver file after the next start";
-    WaitScanning(env);
-    Tap(env, Arrows, 1, 6);
-    env.ExitKavit(kavit, "after the next start's Exit");
-    ExpectDriverUnloaded("after the next start's Exit");
+    ScansAndExits(env, kavit, "Kavit", 6);
+    ASSERT_FALSE(TSimDevice().Open()) << "driver still loaded after Exit: its device opens";
 }
 
 // Kavit killed in a safe folder leaves its driver running; the next Kavit, started from a folder
@@ -125,7 +114,7 @@ TEST_F(E2e, robust_leftover_then_unsafe_folder) {
     env.MakeProgramDir();
     env.WriteIni(StandardIni(1));
     OpenToEveryone(env.dir);
-    ScansAndExits(env, env.StartKavit(false), "Kavit from a folder every user may change");
+    ScansAndExits(env, env.StartKavit(false), "Kavit from a folder every user may change", 4);
 }
 
 // A folder named in Greek on a system whose ANSI code page has no Greek: Kavit works through the
@@ -141,13 +130,7 @@ TEST_F(E2e, robust_non_ansi_folder) {
             << "cannot fill the folder: " << LastErrorText();
     TKavit& kavit = env.NewKavit();
     kavit.StartWide(dir + L"Kavit.exe", L"C:\\");
-    ASSERT_TRUE(WaitUntil([&] { return kavit.FindOwnWindow() || !kavit.Notices().empty(); }, 15000))
-        << "neither a window nor a notice within 15 s";
-    ExpectNoNotice(kavit, "Kavit");
-    kavit.WaitReady(15000);
-    WaitScanning(env);
-    Tap(env, Arrows, 1, 2);
-    env.ExitKavit(kavit, "after Exit");
+    ScansAndExits(env, kavit, "Kavit", 2);
 }
 
 // The driver service stopped under the running program while a pad button is held, as
@@ -216,24 +199,21 @@ TEST_F(E2e, robust_session_end_closeapp) {
     TKavit& kavit = StartScanning(env, StandardIni(1));
     Hold(env, 1, 2);
     env.sim.Close();
-    HWND window = kavit.window;
     DWORD_PTR answer = 0;
-    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+    ASSERT_TRUE(SendMessageTimeoutA(kavit.window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
                                     SMTO_ABORTIFHUNG, 5000, &answer))
         << "WM_QUERYENDSESSION not answered within 5 s";
     ASSERT_NE(answer, 0u) << "WM_QUERYENDSESSION answered FALSE: the program refuses to end";
     // The process may end before it answers.
-    SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000,
-                        &answer);
+    SendMessageTimeoutA(kavit.window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                        5000, &answer);
     ExpectEnded(kavit, "after WM_ENDSESSION");
-    ASSERT_FALSE(TrayIconPresent(window)) << "tray icon left after the session's end";
+    ASSERT_FALSE(TrayIconPresent(kavit.window)) << "tray icon left after the session's end";
     ExpectKeys(env.WaitKeys(2), {KeyOf(Arrows, 1, 2, false), KeyOf(Arrows, 1, 2, true)},
                "the button held when the session ended");
     env.ExpectServiceRemoved("after the session's end");
 
-    TKavit& next = env.StartKavit();
-    ExpectNoNotice(next, "the next start");
-    env.ExitKavit(next, "after the next start's Exit");
+    ScansAndExits(env, env.StartKavit(false), "the next start", 1);
 }
 
 } // namespace

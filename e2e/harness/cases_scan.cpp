@@ -78,7 +78,6 @@ TEST_F(E2e, keys_repeat_held_button) {
     Hold(env, 1, 3, 8);
     Release(env, 1, 3);
     env.Settle();
-    // Key-downs, then one key-up.
     std::vector<std::string> got = Described(KeyHook::Events());
     ASSERT_GE(got.size(), 9u) << "events of a held button with Repeat=1";
     std::vector<std::string> want(got.size() - 1, Describe(KeyOf(Arrows, 1, 3, false)));
@@ -181,10 +180,9 @@ TEST_F(E2e, preset_change_with_repeat) {
     TIniValues ini = StandardIni(2);
     ini.repeat = 1;
     TKavit& kavit = StartScanning(env, ini);
-    const std::string oldDown = Describe(KeyOf(ini.presets[0], 1, 5, false)),
-                      oldUp = Describe(KeyOf(ini.presets[0], 1, 5, true)),
-                      newDown = Describe(KeyOf(ini.presets[1], 1, 5, false)),
-                      newUp = Describe(KeyOf(ini.presets[1], 1, 5, true));
+    auto key = [&](int preset, bool up) { return Describe(KeyOf(ini.presets[preset], 1, 5, up)); };
+    const std::string oldDown = key(0, false), oldUp = key(0, true), newDown = key(1, false),
+                      newUp = key(1, true);
     Hold(env, 1, 5, 3);
     kavit.Command(CmdPresetBase + 1);
     ASSERT_TRUE(WaitUntil([&] { return Times(Since(0), newDown) > 0; }, 3000))
@@ -206,13 +204,6 @@ TEST_F(E2e, preset_change_with_repeat) {
 // Exit while buttons are held: each gets its key-up while the window still exists, after the
 // tray icon went and before the connection closed its device handle. The harness holds the
 // device through the exit, as another program would, so the service stays.
-TSimDevice* exitProbeDevice = nullptr;
-
-long OpenHandlesNow() {
-    TSimState s;
-    return exitProbeDevice && exitProbeDevice->GetState(s) ? static_cast<long>(s.openHandles) : -1;
-}
-
 TEST_F(E2e, exit_releases_held_keys) {
     TIniValues ini = StandardIni(1);
     ini.secondPlayer = 1;
@@ -221,13 +212,16 @@ TEST_F(E2e, exit_releases_held_keys) {
     Hold(env, 2, 12, 2);
     env.WaitPasses(2, Lpt1, true);
     long before = static_cast<long>(State(env).openHandles);
-    exitProbeDevice = &env.sim;
-    KeyHook::Watch(kavit.window, OpenHandlesNow);
-    HWND window = kavit.window;
+    static TSimDevice* device; // for the probe, which is a plain function
+    device = &env.sim;
+    KeyHook::Watch(kavit.window, [] {
+        TSimState s;
+        return device->GetState(s) ? static_cast<long>(s.openHandles) : -1L;
+    });
     kavit.Command(CmdExit);
     ExpectEnded(kavit, "after \"Exit\""); // the case's end stops the watch if this fails
     KeyHook::Watch(nullptr);
-    ASSERT_FALSE(TrayIconPresent(window)) << "tray icon left after exit";
+    ASSERT_FALSE(TrayIconPresent(kavit.window)) << "tray icon left after exit";
     std::vector<TKeyEvent> got = KeyHook::Events();
     ASSERT_EQ(got.size(), 4u) << "key events: 2 key-downs, then 2 key-ups at exit";
     ASSERT_EQ(std::set<std::string>({Describe(got[2]), Describe(got[3])}),

@@ -12,50 +12,44 @@ std::string DescribeAccess(const TSimLogEntry& e) {
 
 TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoPads) {
     TScanLog result;
-    const UCHAR data = port, status = static_cast<UCHAR>(port | 1);
+    const UCHAR status = static_cast<UCHAR>(port | 1);
     const int tests = twoPads ? 4 : 2;
-    const size_t passLength = 1 + 6 * (1 + tests);
-    size_t i = 0;
-    auto isOk = [&](size_t k, UCHAR op, UCHAR address) {
-        return log[k].op == op && log[k].address == address;
+    // Entry `k` is `op` on `address`, with `value` unless that is negative.
+    auto is = [&](size_t k, UCHAR op, UCHAR address, int value) {
+        return log[k].op == op && log[k].address == address && (value < 0 || log[k].value == value);
     };
-    // Find the first pass start: a data read followed by the write of step 1.
+    // The first pass starts at a data read followed by the write of step 1.
+    size_t i = 0;
     while (i + 1 < log.size() &&
-           !(isOk(i, SIM_OP_READ, data) && isOk(i + 1, SIM_OP_WRITE, data) &&
-             log[i + 1].value == ((log[i].value & KeptDataBits) | SelectPatterns[0])))
+           !(is(i, SIM_OP_READ, port, -1) &&
+             is(i + 1, SIM_OP_WRITE, port, (log[i].value & KeptDataBits) | SelectPatterns[0])))
         i++;
-
-    while (i < log.size() && log.size() - i >= passLength) { // not the pass still running
+    // Not the pass still running: per pass the data read (step 0), then per step its write
+    // (test 0) and its status reads.
+    while (i < log.size() && log.size() - i >= size_t(1 + 6 * (1 + tests))) {
         TPass pass{i, static_cast<UCHAR>(log[i].value & KeptDataBits), 0, log[i].time};
-        // Fails the analysis unless entry `k` is `op` on `address` (with `value` for a write):
-        // the data read that starts a pass (step 0), a step's write (test 0) or status reads.
-        auto expect = [&](size_t k, UCHAR op, UCHAR address, int value, int step, int test) {
-            if (isOk(k, op, address) && (value < 0 || log[k].value == value))
-                return true;
-            result.error = Format("log entry %zu (pass %zu, step %d, test %d): expected %s 0x%02X "
-                                  "(0x%02X), got %s",
-                                  k, result.passes.size() + 1, step, test,
-                                  op == SIM_OP_READ ? "read of" : "write to", address, value,
-                                  DescribeAccess(log[k]).c_str());
-            return false;
-        };
-        if (!expect(i, SIM_OP_READ, data, -1, 0, 0))
-            return result;
-        size_t k = i + 1;
-        for (int step = 0; step < 6; step++, k++) {
-            if (!expect(k, SIM_OP_WRITE, data, pass.keep | SelectPatterns[step], step + 1, 0))
-                return result;
-            for (int t = 0; t < tests; t++) {
-                if (!expect(++k, SIM_OP_READ, status, -1, step + 1, t + 1))
+        size_t k = i;
+        for (int step = 0; step <= 6; step++)
+            for (int test = 0; test <= (step ? tests : 0); test++, k++) {
+                bool write = step && !test;
+                UCHAR op = write ? SIM_OP_WRITE : SIM_OP_READ, address = test ? status : port;
+                int value = write ? pass.keep | SelectPatterns[step - 1] : -1;
+                if (!is(k, op, address, value)) {
+                    result.error = Format(
+                        "log entry %zu (pass %zu, step %d, test %d): expected %s 0x%02X (0x%02X), "
+                        "got %s",
+                        k, result.passes.size() + 1, step, test, write ? "write to" : "read of",
+                        address, value, DescribeAccess(log[k]).c_str());
                     return result;
-                const TInputLine& line = InputLines[t];
-                pass.pressed[line.pad - 1][line.firstButton - 1 + step] =
-                    !LineReleasedIn(line, log[k].value);
+                }
+                pass.calls += k == i || log[k].call != log[k - 1].call;
+                if (test) {
+                    const TInputLine& line = InputLines[test - 1];
+                    pass.pressed[line.pad - 1][line.firstButton + step - 2] =
+                        !LineReleasedIn(line, log[k].value);
+                }
             }
-        }
         pass.endTime = log[k - 1].time;
-        for (size_t j = i; j < k; j++)
-            pass.calls += j == i || log[j].call != log[j - 1].call;
         result.passes.push_back(pass);
         i = k;
     }
@@ -65,9 +59,9 @@ TScanLog AnalyzeScan(const std::vector<TSimLogEntry>& log, UCHAR port, bool twoP
 std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
     std::vector<TButtonEvent> events;
     bool down[2][12] = {};
-    for (const TPass& pass : scan.passes) {
-        // Visiting order: per step, pad 1 button i, pad 1 button i+6, pad 2 button i, i+6.
-        for (int step = 0; step < 6; step++) {
+    // Visiting order: per step, pad 1 button i, pad 1 button i+6, pad 2 button i, i+6.
+    for (const TPass& pass : scan.passes)
+        for (int step = 0; step < 6; step++)
             for (const TInputLine& line : InputLines) {
                 int index = line.firstButton - 1 + step;
                 bool pressed = pass.pressed[line.pad - 1][index];
@@ -76,8 +70,6 @@ std::vector<TButtonEvent> OwedEvents(const TScanLog& scan, bool repeat) {
                     events.push_back({line.pad, index + 1, pressed});
                 flag = pressed;
             }
-        }
-    }
     return events;
 }
 
