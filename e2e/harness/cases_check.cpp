@@ -47,15 +47,15 @@ class TCheck {
         [&] { ASSERT_TRUE(started) << "kavit-check " << args << " did not start: " << error; }();
         CloseHandle(info.hThread);
         process = info.hProcess;
-        if (!*args)
-            ExpectPrinted("Pad 1:", "no live view within the deadline");
+        try { // a failure here ends the case before any destructor of this would run
+            if (!*args)
+                ExpectPrinted("Pad 1:", "no live view within the deadline");
+        } catch (...) {
+            End();
+            throw;
+        }
     }
-    ~TCheck() {
-        CloseReader();
-        TerminateProcess(process, 999);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
-    }
+    ~TCheck() { End(); }
     // Waits until the output holds `text`.
     void ExpectPrinted(const char* text, const char* what) {
         ASSERT_TRUE(
@@ -86,6 +86,12 @@ class TCheck {
     std::string out;
 
   private:
+    void End() {
+        CloseReader();
+        TerminateProcess(process, 999);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
     // Whatever the pipe holds now, without waiting for more.
     const std::string& Catch() {
         DWORD available = 0, got = 0;
