@@ -27,7 +27,8 @@ void TKavit::StartWide(const std::wstring& exe, const std::wstring& workingDir) 
 HWND TKavit::FindOwnWindow() const {
     HWND found = nullptr;
     DWORD owner = 0;
-    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, KavitClass, KavitTitle)) != nullptr;)
+    for (HWND w = nullptr;
+         (w = FindWindowExA(nullptr, w, MainWindowClassName, MainWindowTitle)) != nullptr;)
         if (GetWindowThreadProcessId(w, &owner) && owner == pid)
             found = w;
     return found;

@@ -9,8 +9,6 @@
 #include "app/app_state.h"    // the window's names, its commands and messages
 #include "settings/presets.h" // the presets' command ids
 
-const char* const KavitClass = MainWindowClassName;
-const char* const KavitTitle = MainWindowTitle;
 const char NoticeCaption[] = "Kavit program";
 
 struct TNotice {

@@ -118,10 +118,10 @@ bool Watch(TSimDevice&, const long* seconds) {
     KeyHook::Start(reason, ShowKey); // without a hook, it still waits for Kavit's end
     Say("showing the key events Kavit sends (Ctrl-C to stop)\n");
     DWORD start = GetTickCount();
-    bool seen = FindWindowA(KavitClass, KavitTitle) != nullptr;
+    bool seen = FindWindowA(MainWindowClassName, MainWindowTitle) != nullptr;
     for (;;) {
         Sleep(200);
-        bool running = FindWindowA(KavitClass, KavitTitle) != nullptr;
+        bool running = FindWindowA(MainWindowClassName, MainWindowTitle) != nullptr;
         if (seen && !running) {
             Say("Kavit has ended\n");
             return true;
@@ -133,7 +133,7 @@ bool Watch(TSimDevice&, const long* seconds) {
 }
 
 bool Send(UINT id, const char* what) {
-    HWND kavit = FindWindowA(KavitClass, KavitTitle);
+    HWND kavit = FindWindowA(MainWindowClassName, MainWindowTitle);
     if (!kavit) {
         fprintf(stderr, "padsim: Kavit is not running on this Wine desktop\n");
         return false;
